@@ -1,0 +1,227 @@
+#include "base/profile_file.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/ascii.h"
+#include "base/file_utils.h"
+#include "base/log.h"
+#include "platform/files.h"
+
+namespace nuvel::base {
+namespace {
+
+// The matching copy of a line holds 254 characters, as the settings format allows.
+constexpr std::size_t kMatchLength = 254;
+
+struct ProfileCache {
+  std::string cachedFileName;
+  std::vector<std::string> lines;  // cachedlines == lines.size(); empty means nothing cached
+
+  void reset() { *this = ProfileCache{}; }
+};
+
+ProfileCache& Cache() {
+  static ProfileCache cache;
+  return cache;
+}
+
+bool IsLineByte(unsigned char c) { return c >= 32 || c == '\t'; }
+bool IsTokenDelimiter(char c) { return c == '=' || c == ' ' || c == '\t'; }
+
+// The upper-cased first token of a line, looked for within its first 254 characters.
+std::string FirstToken(std::string_view line) {
+  line = line.substr(0, std::min(line.size(), kMatchLength));
+  std::size_t start = 0;
+  while (start < line.size() && IsTokenDelimiter(line[start])) ++start;
+  std::size_t end = start;
+  while (end < line.size() && !IsTokenDelimiter(line[end])) ++end;
+  return UpperAscii(line.substr(start, end - start));
+}
+
+std::string SectionTarget(std::string_view section) {
+  return UpperAscii("[" + std::string(section) + "]");
+}
+
+// Splits file bytes into lines: runs of TAB or bytes >= 32; everything else separates, and a
+// NUL ends the data.
+std::vector<std::string> SplitLines(std::string_view data) {
+  std::vector<std::string> lines;
+  if (auto nul = data.find('\0'); nul != std::string_view::npos) data = data.substr(0, nul);
+  std::size_t i = 0;
+  while (i < data.size()) {
+    while (i < data.size() && !IsLineByte(static_cast<unsigned char>(data[i]))) ++i;
+    std::size_t start = i;
+    while (i < data.size() && IsLineByte(static_cast<unsigned char>(data[i]))) ++i;
+    if (i > start) lines.emplace_back(data.substr(start, i - start));
+  }
+  return lines;
+}
+
+// Loads `file` into the cache; lines longer than size - 1 are cut and the cut is logged.
+void LoadCache(const std::string& file, std::size_t size) {
+  ProfileCache& cache = Cache();
+  cache.reset();
+  cache.cachedFileName = file;
+  std::string path = ExistingPathAnyCase(file);
+  if (path.empty()) return;
+  std::string data;
+  if (platform::ReadFile(path, data)) return;
+  cache.lines = SplitLines(data);
+  std::size_t limit = size > 0 ? size - 1 : 0;
+  for (std::string& line : cache.lines) {
+    if (line.size() > limit) {
+      line.resize(limit);
+      WriteLogf(1, "ERROR:  line too long in %s", file.c_str());
+      WriteLogf(1, "%s", line.c_str());
+    }
+  }
+}
+
+// Finds the section header and, after it, the key line. -1 where absent.
+void FindSectionAndKey(const std::vector<std::string>& lines, std::string_view section,
+                       std::string_view key, long& section_line, long& key_line) {
+  section_line = key_line = -1;
+  std::string target = SectionTarget(section);
+  const std::string key_target = UpperAscii(key);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (FirstToken(lines[i]) != target) continue;
+    if (section_line < 0) {
+      section_line = static_cast<long>(i);
+      target = key_target;
+    } else {
+      key_line = static_cast<long>(i);
+      return;
+    }
+  }
+}
+
+std::string ValueOf(const std::string& line) {
+  auto eq = line.find('=');
+  if (eq == std::string::npos) return line;
+  std::size_t start = eq + 1;
+  while (start < line.size() && line[start] == '\t') ++start;
+  return line.substr(start);
+}
+
+}  // namespace
+
+void StripProfileValue(std::string& text) {
+  std::size_t start = text.find_first_not_of(' ');
+  if (start == std::string::npos) {
+    text.clear();
+    return;
+  }
+  std::size_t end = text.find_last_not_of(" \r\n");
+  text = text.substr(start, end - start + 1);
+}
+
+int CachedPrivateProfileString(std::string_view section, std::string_view key,
+                               std::string_view def, std::string& buffer, std::size_t size) {
+  long section_line, key_line;
+  FindSectionAndKey(Cache().lines, section, key, section_line, key_line);
+  if (key_line >= 0) {
+    buffer = ValueOf(Cache().lines[static_cast<std::size_t>(key_line)]);
+  } else {
+    buffer = std::string(def);
+  }
+  if (size == 0) {
+    buffer.clear();
+  } else if (buffer.size() > size - 1) {
+    buffer.resize(size - 1);
+  }
+  return static_cast<int>(buffer.size());
+}
+
+int GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
+                            std::string& buffer, std::size_t size, const std::string& file) {
+  ProfileCache& cache = Cache();
+  if (cache.lines.empty() || cache.cachedFileName != file) LoadCache(file, size);
+  return CachedPrivateProfileString(section, key, def, buffer, size);
+}
+
+void FreePrivateProfile() { Cache().reset(); }
+
+int WritePrivateProfileString(std::string_view section, std::string_view key,
+                              std::string_view value, const std::string& file) {
+  if (section.empty()) return -2;
+  std::string path = ExistingPathAnyCase(file);
+  if (path.empty()) {
+    std::string text = "[" + std::string(section) + "]\r\n" + std::string(key) + "=" +
+                       std::string(value) + "\r\n";
+    if (platform::WriteFileAtomic(file, text)) return -2;
+    FreePrivateProfile();
+    return -1;
+  }
+
+  std::string current;
+  GetNuvelPrivateProfileString(section, key, "", current, kProfileValueSize, file);
+  long section_line, key_line;
+  FindSectionAndKey(Cache().lines, section, key, section_line, key_line);
+  if (current == value) return static_cast<int>(key_line);
+
+  std::string text;
+  if (section_line < 0) text += "[" + std::string(section) + "]\r\n";
+  const auto& lines = Cache().lines;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (static_cast<long>(i) == key_line) {
+      text += std::string(key) + "=" + std::string(value) + "\r\n";
+    } else {
+      text += lines[i] + "\r\n";
+    }
+  }
+  if (key_line < 0) text += std::string(key) + "=" + std::string(value) + "\r\n";
+
+  if (platform::WriteFileAtomic(path, text)) return -2;  // the cache stays as it was
+  FreePrivateProfile();
+  return static_cast<int>(key_line);
+}
+
+int GetNuvelPrivateProfileString(std::string_view section, std::string_view key,
+                                 std::string_view def, std::string& buffer, std::size_t size,
+                                 const std::string& file) {
+  int length = GetPrivateProfileString(section, key, def, buffer, size, file);
+  StripProfileValue(buffer);
+  return length;
+}
+
+int WriteNuvelPrivateProfileString(std::string_view section, std::string_view key,
+                                   std::string& value, const std::string& file) {
+  // A write starts from the file as it is now: a cache left from before another writer (a line
+  // removal, another process) changed the file would otherwise write its old lines back.
+  FreePrivateProfile();
+  if (!section.empty()) {
+    std::string current;
+    GetNuvelPrivateProfileString(section, key, "", current, 512, file);
+    if (!current.empty() && current == value) return 1;
+  }
+  StripProfileValue(value);
+  return WritePrivateProfileString(section, key, value, file);
+}
+
+int Set_YN_ini_Value(std::string_view text, int& flag) {
+  std::string word(text.substr(0, std::min<std::size_t>(text.size(), kMatchLength)));
+  StripProfileValue(word);
+  if (word.empty()) return 0;
+  switch (ToLowerAscii(word[0])) {
+    case 'y':
+      flag = 1;
+      return 1;
+    case 'n':
+      flag = 0;
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int ConvertToPOSIXPrivateProfileString(std::string_view section, std::string_view key,
+                                       std::string& path, const std::string& file) {
+  if (path.empty() || !IsMacHFSFileFormat(path)) return 0;
+  std::string converted = HFSToPOSIX(path);
+  int result = WriteNuvelPrivateProfileString(section, key, converted, file);
+  path = converted;
+  return result;
+}
+
+}  // namespace nuvel::base

@@ -1,0 +1,73 @@
+// The profile-file engine: every settings file (records.ini, setup.ini, versions.ini, ...) is
+// read and rewritten here.
+//
+// Format: a line is a run of bytes that are TAB or code 32 and above; any other byte below 32
+// separates lines (blank lines vanish) and a NUL ends the file. A line's first token is the text
+// up to the first "=", space or TAB after skipping leading ones; tokens match without regard to
+// case. A key is searched in every line after its section header to the end of the file (not
+// only up to the next header), and the first match wins. Its value is everything after the
+// line's first "=" with leading TABs skipped. Written lines end in CR LF.
+//
+// One file's lines are cached at a time. A write reads the file afresh, compares the stored
+// value, then rewrites the whole file through a temporary file and a rename, so that a crash
+// never leaves a truncated settings file, and drops the cache.
+//
+// Lines are matched on their first 254 characters. A line longer than the reading caller's
+// buffer is cut to fit (and the cut logged); the cut line is what a later rewrite stores.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace nuvel::base {
+
+/// Size of the buffers almost every caller reads into; values are cut to size - 1.
+inline constexpr std::size_t kProfileValueSize = 255;
+
+/// Looks `section`/`key` up in `file` (loading it into the cache unless it is cached) and
+/// places the value, or `def` when the key is absent, in `buffer`, cut to `size` - 1
+/// characters. Returns the length of `buffer`.
+int GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
+                            std::string& buffer, std::size_t size, const std::string& file);
+
+/// The same lookup on the cached lines alone.
+int CachedPrivateProfileString(std::string_view section, std::string_view key,
+                               std::string_view def, std::string& buffer, std::size_t size);
+
+/// Stores key=value. A missing file is created holding the section and the setting; a missing
+/// section header is written at the top; a missing key is appended at the end of the file.
+/// Returns the 0-based index of the line that holds the key, -1 when the file was created or the
+/// key appended, -2 when the file could not be rewritten (nothing was changed). An empty
+/// section does nothing and returns -2.
+int WritePrivateProfileString(std::string_view section, std::string_view key,
+                              std::string_view value, const std::string& file);
+
+/// Drops the cache; the next read loads its file again.
+void FreePrivateProfile();
+
+/// GetPrivateProfileString, then the result is stripped of leading spaces and of trailing
+/// spaces, CRs and LFs. Returns the length from before stripping.
+int GetNuvelPrivateProfileString(std::string_view section, std::string_view key,
+                                 std::string_view def, std::string& buffer, std::size_t size,
+                                 const std::string& file);
+
+/// Drops the cache (so that the file is read as it is now), strips `value` in place and stores
+/// it, unless the file already holds exactly that value
+/// (then returns 1 and leaves the file untouched). Otherwise WritePrivateProfileString's result.
+int WriteNuvelPrivateProfileString(std::string_view section, std::string_view key,
+                                   std::string& value, const std::string& file);
+
+/// Yes/no on the first letter of the stripped text: "y..." sets `flag` to 1, "n..." to 0, and
+/// both return 1; anything else returns 0 and leaves `flag` alone.
+int Set_YN_ini_Value(std::string_view text, int& flag);
+
+/// When `path` is a non-empty colon (HFS) path, converts it to the slash form, stores it under
+/// section/key, copies it back into `path` and returns the write's result; 0 otherwise.
+int ConvertToPOSIXPrivateProfileString(std::string_view section, std::string_view key,
+                                       std::string& path, const std::string& file);
+
+/// Removes leading spaces and trailing spaces, CRs and LFs.
+void StripProfileValue(std::string& text);
+
+}  // namespace nuvel::base

@@ -1,0 +1,51 @@
+// Files and folders on the local file system. Every function reports failure as a
+// std::error_code (errno converted once, here) and never throws. File data goes through the
+// system-call table of syscalls.h so that tests can inject failures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace nuvel::platform {
+
+/// Reads the whole file into `out` (replacing its contents).
+std::error_code ReadFile(const std::string& path, std::string& out);
+
+/// Replaces the file with `data` through a temporary file in the same folder, flushed and then
+/// renamed over the target, so that a crash leaves either the old or the new file, never a
+/// truncated one. An existing file keeps its permission bits; a new one is a text file (0644
+/// less the umask).
+std::error_code WriteFileAtomic(const std::string& path, std::string_view data);
+
+/// Appends `data` to the file, creating it when missing.
+std::error_code AppendToFile(const std::string& path, std::string_view data);
+
+/// Creates an empty text file when none exists; an existing file is left alone.
+std::error_code CreateTextFile(const std::string& path);
+
+bool Exists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+/// True when this process may create and delete entries in the folder (or write the file).
+bool IsWritable(const std::string& path);
+
+/// Size in bytes; an error for a missing file.
+std::error_code FileSize(const std::string& path, std::uint64_t& size);
+
+/// Creates one folder (mode 0777 less the umask); an existing folder is not an error.
+std::error_code MakeDirectory(const std::string& path);
+/// Creates the folder and every missing parent.
+std::error_code MakeDirectories(const std::string& path);
+
+std::error_code RemoveFile(const std::string& path);
+std::error_code RenameFile(const std::string& from, const std::string& to);
+/// Copies a regular file's bytes (and permission bits) to `to`, replacing it.
+std::error_code CopyFileContents(const std::string& from, const std::string& to);
+
+/// The names (not paths) of the entries of a folder, in no particular order, without "." and "..".
+std::error_code ListDirectory(const std::string& path, std::vector<std::string>& names);
+
+}  // namespace nuvel::platform

@@ -1,0 +1,81 @@
+#include "platform/folders.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace nuvel::platform {
+namespace {
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+std::string SysRoot() {
+  std::string root = WithoutTrailingSlash(Env("NUVEL_SYSROOT"));
+  return root == "/" ? "" : root;
+}
+
+std::string ApplicationsFolder() { return SysRoot() + "/opt"; }
+
+std::string SharedDataFolder() { return SysRoot() + "/var/lib"; }
+
+std::string HomeFolder() {
+  std::string home = Env("HOME");
+  if (home.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
+  }
+  return WithoutTrailingSlash(home);
+}
+
+std::string TempFolder() {
+  std::string tmp = WithoutTrailingSlash(Env("TMPDIR"));
+  return tmp.empty() ? "/tmp" : tmp;
+}
+
+std::string DataHomeFolder() {
+  std::string data = WithoutTrailingSlash(Env("XDG_DATA_HOME"));
+  return data.empty() ? HomeFolder() + "/.local/share" : data;
+}
+
+std::string DesktopFolder() {
+  std::string desktop = WithoutTrailingSlash(Env("XDG_DESKTOP_DIR"));
+  return desktop.empty() ? HomeFolder() + "/Desktop" : desktop;
+}
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? "" : exe.string();
+}
+
+std::string ApplicationFolder() {
+  std::filesystem::path exe = ExecutablePath();
+  if (exe.empty()) return "";
+  std::filesystem::path folder = exe.parent_path();
+  // Setup.app/Contents/MacOS/<exe>: the source root is the folder holding the bundle.
+  if (folder.filename() == "MacOS" && folder.parent_path().filename() == "Contents" &&
+      folder.parent_path().parent_path().extension() == ".app") {
+    return folder.parent_path().parent_path().parent_path().string();
+  }
+  return folder.string();
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  auto abs = std::filesystem::absolute(path, ec);
+  return WithoutTrailingSlash(ec ? path : abs.lexically_normal().string());
+}
+
+}  // namespace nuvel::platform

@@ -1,0 +1,43 @@
+// The machine's well-known folders. Every machine-wide folder lies under NUVEL_SYSROOT (default
+// "/"), and the user's folders follow HOME, XDG_DATA_HOME, XDG_DESKTOP_DIR and TMPDIR, so that
+// tests and a technician trying things out can run the whole program inside one folder.
+// Results are absolute paths without a trailing "/".
+#pragma once
+
+#include <string>
+
+namespace nuvel::platform {
+
+/// NUVEL_SYSROOT without a trailing "/"; "" for the real root.
+std::string SysRoot();
+
+/// The Applications folder ($NUVEL_SYSROOT/opt); the system folder is its "Nuvel".
+std::string ApplicationsFolder();
+
+/// The shared user-data folder ($NUVEL_SYSROOT/var/lib).
+std::string SharedDataFolder();
+
+/// The current user's home folder (HOME; the password database when HOME is unset).
+std::string HomeFolder();
+
+/// The temporary folder (TMPDIR, else /tmp).
+std::string TempFolder();
+
+/// XDG_DATA_HOME, else HOME/.local/share.
+std::string DataHomeFolder();
+
+/// XDG_DESKTOP_DIR, else HOME/Desktop.
+std::string DesktopFolder();
+
+/// The folder that holds the running application: for an executable inside
+/// "Setup.app/Contents/MacOS/" the folder holding "Setup.app", otherwise the executable's own
+/// folder. Empty when the executable's path cannot be found.
+std::string ApplicationFolder();
+
+/// The running executable's absolute path ("" when unknown).
+std::string ExecutablePath();
+
+/// Makes a path absolute against the current folder, once, at the command line's edge.
+std::string AbsolutePath(const std::string& path);
+
+}  // namespace nuvel::platform

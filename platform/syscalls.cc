@@ -1,0 +1,29 @@
+#include "platform/syscalls.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace nuvel::platform {
+namespace {
+
+int RealOpen(const char* path, int flags, unsigned mode) {
+  return ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
+}
+long RealRead(int fd, void* buf, std::size_t count) { return ::read(fd, buf, count); }
+long RealWrite(int fd, const void* buf, std::size_t count) { return ::write(fd, buf, count); }
+int RealMkdir(const char* path, unsigned mode) { return ::mkdir(path, static_cast<mode_t>(mode)); }
+
+constexpr Syscalls kReal = {RealOpen, ::close, RealRead, RealWrite,
+                            ::fsync,  ::rename, ::unlink, RealMkdir};
+
+Syscalls gTable = kReal;
+
+}  // namespace
+
+Syscalls& syscalls() { return gTable; }
+void ResetSyscalls() { gTable = kReal; }
+
+}  // namespace nuvel::platform

@@ -1,0 +1,26 @@
+// The system calls that the platform layer's file code makes, behind one table of function
+// pointers. Tests replace entries to make a disk fill up or a write fail after N calls; nothing
+// outside platform/ calls the OS directly, and platform/ calls it for file data only through here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nuvel::platform {
+
+struct Syscalls {
+  int (*open)(const char* path, int flags, unsigned mode);
+  int (*close)(int fd);
+  long (*read)(int fd, void* buf, std::size_t count);
+  long (*write)(int fd, const void* buf, std::size_t count);
+  int (*fsync)(int fd);
+  int (*rename)(const char* from, const char* to);
+  int (*unlink)(const char* path);
+  int (*mkdir)(const char* path, unsigned mode);
+};
+
+/// The table in force. Tests may assign entries; ResetSyscalls() restores the real calls.
+Syscalls& syscalls();
+void ResetSyscalls();
+
+}  // namespace nuvel::platform

@@ -1,0 +1,24 @@
+// The Setup driver: the whole run from start-up to exit, one strictly sequential flow of steps.
+// Every decision comes from the run state that the other modules fill and from the results of
+// modal dialogs.
+#pragma once
+
+#include <string>
+
+namespace nuvel::setup {
+
+struct DriverOptions {
+  std::string source;  // the installation source root (absolute)
+};
+
+/// Exit statuses of the run.
+enum ExitStatus : int {
+  kExitNormal = 0,      // finished, cancelled or quit by the user
+  kExitIncomplete = 1,  // the setup is incomplete (a copy failed, no system folder, ...)
+  kExitUsage = 2,       // the command line was wrong
+};
+
+/// Runs the Setup flow; returns the process exit status.
+int RunSetup(const DriverOptions& options);
+
+}  // namespace nuvel::setup

@@ -1,0 +1,229 @@
+#include "base/profile_file.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "base/log.h"
+#include "platform/syscalls.h"
+#include "tests/support/test_env.h"
+
+namespace nuvel::base {
+namespace {
+
+using nuvel::testing::ReadTestFile;
+using nuvel::testing::TestSysroot;
+using nuvel::testing::WriteTestFile;
+
+class ProfileFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FreePrivateProfile();
+    Log().reset();
+    file_ = sysroot_.path("records.ini");
+  }
+  void TearDown() override {
+    FreePrivateProfile();
+    platform::ResetSyscalls();
+  }
+
+  std::string Get(const std::string& section, const std::string& key, std::size_t size = 255) {
+    std::string value;
+    GetNuvelPrivateProfileString(section, key, "DEFAULT", value, size, file_);
+    return value;
+  }
+
+  TestSysroot sysroot_;
+  std::string file_;
+};
+
+TEST_F(ProfileFileTest, KeysMatchWithoutRegardToCaseAndSpacing) {
+  WriteTestFile(file_,
+                "[records]\r\nLOG_LEVEL = 4\r\nserver\t=\t10.0.0.1\r\n  Cgipath=cgi-bin \r\n");
+  EXPECT_EQ(Get("Records", "log_level"), "4");
+  EXPECT_EQ(Get("RECORDS", "server"), "10.0.0.1");
+  EXPECT_EQ(Get("Records", "cgipath"), "cgi-bin");
+
+  // Without the wrapper a TAB after "=" is still skipped, but a space is kept.
+  std::string raw;
+  GetPrivateProfileString("Records", "server", "", raw, 255, file_);
+  EXPECT_EQ(raw, "10.0.0.1");
+  GetPrivateProfileString("Records", "log_level", "", raw, 255, file_);
+  EXPECT_EQ(raw, " 4");
+}
+
+TEST_F(ProfileFileTest, KeySearchContinuesPastLaterSectionHeaders) {
+  WriteTestFile(file_, "[Records]\r\na=1\r\n[Other]\r\nb=2\r\n");
+  EXPECT_EQ(Get("Records", "b"), "2");
+  // A key before its section's header is not found.
+  EXPECT_EQ(Get("Other", "a"), "DEFAULT");
+  EXPECT_EQ(Get("Missing", "a"), "DEFAULT");
+}
+
+TEST_F(ProfileFileTest, MissingFileGivesTheDefaultAndWriteCreatesIt) {
+  EXPECT_EQ(Get("Records", "log_level"), "DEFAULT");
+  EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "3", file_), -1);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nlog_level=3\r\n");
+  EXPECT_EQ(Get("Records", "log_level"), "3");
+}
+
+TEST_F(ProfileFileTest, NewSectionGoesOnTopAndNewKeyAtTheEnd) {
+  WriteTestFile(file_, "[Other]\nx=1\n");
+  EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "3", file_), -1);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\n[Other]\r\nx=1\r\nlog_level=3\r\n");
+  EXPECT_EQ(Get("Records", "log_level"), "3");
+}
+
+TEST_F(ProfileFileTest, ExistingKeyIsReplacedInPlaceWithTheCallersSpelling) {
+  WriteTestFile(file_, "[Records]\r\nA=1\r\nLOG_LEVEL=1\r\nb=2\r\n");
+  EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "5", file_), 2);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nA=1\r\nlog_level=5\r\nb=2\r\n");
+}
+
+TEST_F(ProfileFileTest, AnyLineEndingIsReadAndRewrittenAsCrLfWithoutBlankLines) {
+  for (std::string ending : {"\n", "\r", "\r\n", "\n\n\r\n"}) {
+    SCOPED_TRACE("line ending of " + std::to_string(ending.size()) + " bytes");
+    FreePrivateProfile();
+    WriteTestFile(file_, "[Records]" + ending + "a=1" + ending + ending + "b=2" + ending);
+    EXPECT_EQ(Get("Records", "b"), "2");
+    std::string value = "3";
+    WriteNuvelPrivateProfileString("Records", "c", value, file_);
+    EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=1\r\nb=2\r\nc=3\r\n");
+  }
+}
+
+TEST_F(ProfileFileTest, WritingTheStoredValueLeavesTheFileUntouched) {
+  WriteTestFile(file_, "[Records]\nlog_level=3\n");
+  struct stat before;
+  ASSERT_EQ(::stat(file_.c_str(), &before), 0);
+  // Age the file so that any rewrite would show in its modification time.
+  struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file_.c_str(), times, 0), 0);
+
+  std::string value = "3";
+  EXPECT_EQ(WriteNuvelPrivateProfileString("Records", "log_level", value, file_), 1);
+  value = " 3 ";  // stripped before the comparison of the engine
+  WriteNuvelPrivateProfileString("Records", "log_level", value, file_);
+  EXPECT_EQ(value, "3");
+
+  struct stat after;
+  ASSERT_EQ(::stat(file_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\nlog_level=3\n");
+}
+
+TEST_F(ProfileFileTest, ReadsComeFromTheCacheButWritesNeverLoseOtherChanges) {
+  WriteTestFile(file_, "[Records]\na=1\n");
+  EXPECT_EQ(Get("Records", "a"), "1");
+  // Changed behind the engine's back: reads still come from the cache...
+  WriteTestFile(file_, "[Records]\na=2\n");
+  EXPECT_EQ(Get("Records", "a"), "1");
+  // ...but a write starts from the file as it is now, keeping the other change.
+  std::string value = "x";
+  WriteNuvelPrivateProfileString("Records", "b", value, file_);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=2\r\nb=x\r\n");
+  EXPECT_EQ(Get("Records", "a"), "2");
+}
+
+TEST_F(ProfileFileTest, FileNameIsFoundWithoutRegardToCase) {
+  WriteTestFile(sysroot_.path("Setup.INI"), "[Nuvel]\nforce_english=y\n");
+  std::string value;
+  GetNuvelPrivateProfileString("Nuvel", "force_english", "", value, 255,
+                               sysroot_.path("setup.ini"));
+  EXPECT_EQ(value, "y");
+}
+
+TEST_F(ProfileFileTest, ValueOnlyOfSpacesReportsItsLengthButStripsToEmpty) {
+  WriteTestFile(file_, "[Records]\na=   \nb\n");
+  std::string value;
+  EXPECT_EQ(GetNuvelPrivateProfileString("Records", "a", "", value, 255, file_), 3);
+  EXPECT_EQ(value, "");
+  // A key line without "=" yields the whole line.
+  EXPECT_EQ(Get("Records", "b"), "b");
+}
+
+TEST_F(ProfileFileTest, OverLongLinesAreCutToTheBufferAndLogged) {
+  std::string long_value(400, 'v');
+  WriteTestFile(file_, "[Records]\nlong=" + long_value + "\nafter=1\n");
+  std::string value;
+  // The line is cut to 254 characters when loaded, so the value keeps 254 - 5 of them.
+  EXPECT_EQ(GetPrivateProfileString("Records", "long", "", value, 255, file_), 249);
+  EXPECT_EQ(value, std::string(249, 'v'));
+  EXPECT_EQ(Get("Records", "after"), "1");
+
+  // A small caller buffer cuts the value, not the file.
+  FreePrivateProfile();
+  GetPrivateProfileString("Records", "after", "", value, 1, file_);
+  EXPECT_EQ(value, "");
+  // A key beyond the 254 characters a line is matched on never matches.
+  FreePrivateProfile();
+  WriteTestFile(file_, "[Records]\n" + std::string(300, ' ') + "hidden=1\n");
+  EXPECT_EQ(Get("Records", "hidden", 1024), "DEFAULT");
+}
+
+TEST_F(ProfileFileTest, FailedRewriteKeepsTheOldFileWhole) {
+  WriteTestFile(file_, "[Records]\na=1\nb=2\n");
+  platform::syscalls().write = [](int, const void*, std::size_t) -> long {
+    errno = ENOSPC;
+    return -1;
+  };
+  EXPECT_EQ(WritePrivateProfileString("Records", "a", "9", file_), -2);
+  platform::ResetSyscalls();
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\na=1\nb=2\n");
+  // No temporary file is left beside it.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(sysroot_.root())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                          [](const std::string& n) { return n.find(".tmp") != n.npos; }),
+            0);
+}
+
+TEST_F(ProfileFileTest, RewriteKeepsTheFilesPermissions) {
+  WriteTestFile(file_, "[Records]\na=1\n");
+  ASSERT_EQ(::chmod(file_.c_str(), 0664), 0);
+  std::string value = "2";
+  WriteNuvelPrivateProfileString("Records", "a", value, file_);
+  struct stat st;
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
+}
+
+TEST(YesNoTest, FirstLetterDecides) {
+  int flag = 7;
+  EXPECT_EQ(Set_YN_ini_Value("Yes", flag), 1);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(Set_YN_ini_Value("  No ", flag), 1);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(Set_YN_ini_Value("y", flag), 1);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(Set_YN_ini_Value("N", flag), 1);
+  EXPECT_EQ(flag, 0);
+
+  flag = 7;
+  EXPECT_EQ(Set_YN_ini_Value("", flag), 0);
+  EXPECT_EQ(Set_YN_ini_Value("  ", flag), 0);
+  EXPECT_EQ(Set_YN_ini_Value("true", flag), 0);
+  EXPECT_EQ(Set_YN_ini_Value("1", flag), 0);
+  EXPECT_EQ(flag, 7);
+}
+
+TEST_F(ProfileFileTest, ColonPathsAreStoredInSlashForm) {
+  std::string path = "Macintosh HD:opt:Nuvel:";
+  ConvertToPOSIXPrivateProfileString("Records", "launch_path_local", path, file_);
+  EXPECT_EQ(path, "/opt/Nuvel/");
+  EXPECT_EQ(Get("Records", "launch_path_local"), "/opt/Nuvel/");
+
+  std::string posix = "/already/posix";
+  EXPECT_EQ(ConvertToPOSIXPrivateProfileString("Records", "other", posix, file_), 0);
+  EXPECT_EQ(Get("Records", "other"), "DEFAULT");
+}
+
+}  // namespace
+}  // namespace nuvel::base

@@ -1,0 +1,20 @@
+// Running the real nuvel-setup and nuvel-ini binaries inside a test sysroot.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace nuvel::testing {
+
+struct RunResult {
+  int status = -1;     // exit status (-1: did not exit normally)
+  std::string output;  // standard output and standard error together
+};
+
+/// Runs `binary` with `args` in the current environment (the test sysroot's) and waits.
+RunResult RunBinary(const std::string& binary, const std::vector<std::string>& args);
+
+/// The lines of a file, split at CR LF (or LF), without their line ends.
+std::vector<std::string> FileLines(const std::string& path);
+
+}  // namespace nuvel::testing

@@ -1,0 +1,116 @@
+// The start and the end of a run of the real binary: system folder, log banner, records.ini,
+// command line; and the nuvel-ini tool over the same profile engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "tests/scenario/scenario.h"
+#include "tests/support/test_env.h"
+
+namespace nuvel::testing {
+namespace {
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteTestFile(sysroot_.path("source/.keep"), ""); }
+
+  RunResult Setup(std::vector<std::string> args) {
+    return RunBinary(NUVEL_SETUP_BINARY, args);
+  }
+
+  std::string SystemFolder() { return sysroot_.path("opt/Nuvel/"); }
+
+  // Checks one run's banner starting at `first` and returns the index of its first
+  // numbered line.
+  std::size_t ExpectBanner(const std::vector<std::string>& lines, std::size_t first) {
+    EXPECT_GE(lines.size(), first + 8);
+    if (lines.size() < first + 8) return lines.size();
+    EXPECT_EQ(lines[first], "");
+    EXPECT_EQ(lines[first + 1], "");
+    EXPECT_EQ(lines[first + 2], "");
+    EXPECT_EQ(lines[first + 3], std::string(55, '='));
+    std::regex title(R"(\d{4}-\d\d-\d\d at \d\d:\d\d with log level=3  )" +
+                     SystemFolder() + "Nuvel_log.txt");
+    EXPECT_TRUE(std::regex_match(lines[first + 4], title)) << lines[first + 4];
+    EXPECT_EQ(lines[first + 5], std::string(55, '='));
+    EXPECT_EQ(lines[first + 6].rfind("Linux ", 0), 0u) << lines[first + 6];
+    return first + 7;
+  }
+
+  TestSysroot sysroot_;
+};
+
+TEST_F(StartupTest, EmptySourceRunCreatesTheSystemFolderLogAndRecordsIni) {
+  RunResult run = Setup({"--source", sysroot_.path("source")});
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  auto lines = FileLines(SystemFolder() + "Nuvel_log.txt");
+  std::size_t first = ExpectBanner(lines, 0);
+  ASSERT_LT(first, lines.size());
+  std::regex starting(R"(       1 \d\d:\d\d:\d\d   --0>Starting Nuvel Setup Application )"
+                      R"(version 362\.023\.008\.023 \(36B1\))");
+  EXPECT_TRUE(std::regex_match(lines[first], starting)) << lines[first];
+  EXPECT_NE(lines.back().find("--0>End of Nuvel Setup Application"), std::string::npos);
+
+  // Every line of the log ends in CR LF.
+  std::string raw = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
+  EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), std::count(raw.begin(), raw.end(), '\r'));
+
+  EXPECT_EQ(ReadTestFile(SystemFolder() + "records.ini"), "[Records]\r\nlog_level=3\r\n");
+
+  // A second run appends its own banner and numbers its lines from 1 again.
+  std::size_t first_run_lines = lines.size();
+  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 0);
+  lines = FileLines(SystemFolder() + "Nuvel_log.txt");
+  std::size_t second = ExpectBanner(lines, first_run_lines);
+  ASSERT_LT(second, lines.size());
+  EXPECT_TRUE(std::regex_match(lines[second], starting)) << lines[second];
+}
+
+TEST_F(StartupTest, ConfiguredLevelOneLeavesOutDetailAndDropsTheDigit) {
+  WriteTestFile(SystemFolder() + "records.ini", "[Records]\r\nlog_level=1\r\n");
+  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 0);
+  std::string log = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
+  EXPECT_NE(log.find("   -->Starting Nuvel Setup Application"), std::string::npos);
+  EXPECT_NE(log.find("   ---->Records Path     (read)  ="), std::string::npos);
+  EXPECT_EQ(log.find("IPN "), std::string::npos) << "level-2 lines must not be written";
+}
+
+TEST_F(StartupTest, CommandLine) {
+  RunResult version = Setup({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, "362.023.008.023 (36B1)\n");
+
+  RunResult help = Setup({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("--source DIR"), std::string::npos);
+
+  RunResult unknown = Setup({"--frobnicate"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.output.find("unknown argument '--frobnicate'"), std::string::npos);
+
+  RunResult missing = Setup({"--source", sysroot_.path("no/such/source")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.output.find("is not a folder"), std::string::npos);
+  // A refused command line starts no run: no log is written.
+  EXPECT_TRUE(ReadTestFile(SystemFolder() + "Nuvel_log.txt").empty());
+}
+
+TEST_F(StartupTest, NuvelIniReadsAndWritesLikeTheSetup) {
+  std::string file = sysroot_.path("records.ini");
+  WriteTestFile(file, "[Other]\nx=1\n");
+  RunResult set = RunBinary(NUVEL_INI_BINARY, {"set", file, "Records", "log_level", " 4 "});
+  EXPECT_EQ(set.status, 0) << set.output;
+  EXPECT_EQ(ReadTestFile(file), "[Records]\r\n[Other]\r\nx=1\r\nlog_level=4\r\n");
+
+  RunResult get = RunBinary(NUVEL_INI_BINARY, {"get", file, "records", "LOG_LEVEL"});
+  EXPECT_EQ(get.status, 0);
+  EXPECT_EQ(get.output, "4\n");
+
+  EXPECT_EQ(RunBinary(NUVEL_INI_BINARY, {"get", file, "Records", "absent"}).status, 1);
+  EXPECT_EQ(RunBinary(NUVEL_INI_BINARY, {"frob", file, "Records", "k"}).status, 2);
+}
+
+}  // namespace
+}  // namespace nuvel::testing

@@ -1,0 +1,44 @@
+// nuvel-ini: reads and writes profile files (records.ini, setup.ini, ...) exactly as
+// nuvel-setup does, for technicians' scripts and black-box tests.
+//
+//   nuvel-ini get FILE SECTION KEY         prints the value; exit 1 when the key is not set
+//   nuvel-ini set FILE SECTION KEY VALUE   stores the value (CR LF lines, atomic rewrite)
+
+#include <cstdio>
+#include <string>
+
+#include "base/profile_file.h"
+
+namespace {
+
+int Usage() {
+  std::fputs(
+      "usage: nuvel-ini get FILE SECTION KEY\n"
+      "       nuvel-ini set FILE SECTION KEY VALUE\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) return Usage();
+  std::string command = argv[1], file = argv[2], section = argv[3], key = argv[4];
+  if (command == "get" && argc == 5) {
+    std::string value;
+    nuvel::base::GetNuvelPrivateProfileString(section, key, "", value,
+                                              nuvel::base::kProfileValueSize, file);
+    if (value.empty()) return 1;
+    std::printf("%s\n", value.c_str());
+    return 0;
+  }
+  if (command == "set" && argc == 6) {
+    std::string value = argv[5];
+    if (nuvel::base::WriteNuvelPrivateProfileString(section, key, value, file) == -2) {
+      std::fprintf(stderr, "nuvel-ini: cannot write %s\n", file.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  return Usage();
+}
