@@ -1,0 +1,128 @@
+// The dialog model. Every dialog is a list of numbered items (buttons, texts, edit fields,
+// radio buttons, check boxes, lists); the core builds a Dialog, hands it to ModalDialog(), and
+// gets back the number of the item hit (999 for the window's close box) with the user's edits
+// written back into the items. All dialog logic (radio groups, enabling a button when a row is
+// selected, checking what was typed) stays in the core; a back end only shows items and
+// reports hits.
+//
+// Three back ends implement the same interface: script (answer files, for tests and unattended
+// deployment), terminal (a TTY without a display) and qt (a desktop). ModalDialog() also writes
+// the transcript (--transcript) and the recorded answers (--record-answers) for every back end.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nuvel::ui {
+
+enum class ItemKind {
+  kButton,      // a push button; hitting it ends the dialog with its number
+  kStaticText,  // a text the user reads (the message, a label)
+  kEditText,    // a field the user types into; `text` holds its contents
+  kPassword,    // an edit field whose contents are not shown
+  kRadio,       // one of a group of choices; `value` 1 when chosen
+  kCheckBox,    // `value` 1 when checked
+  kList,        // rows in `lines`; `selected` holds the chosen rows (0-based)
+  kTitle,       // the dialog's title line
+  kPicture,     // a picture; `text` holds its path
+};
+
+struct DialogItem {
+  int number = 0;  // 1-based, as the dialog's item numbers
+  ItemKind kind = ItemKind::kStaticText;
+  std::string text;
+  bool visible = true;
+  bool enabled = true;
+  int value = 0;
+  std::vector<std::string> lines;
+  std::vector<int> selected;
+  bool multiple = false;  // a list that allows several rows at once
+};
+
+struct Dialog {
+  std::string name;  // "welcome", "prompt", "family", ... (answer files and transcripts)
+  int resource = 0;  // the dialog resource number it stands for
+  std::string id;    // the prompt id: its first MSG_ key, or its literal title
+  std::string title;
+  std::vector<DialogItem> items;
+  int default_item = 1;
+  int cancel_item = 2;
+
+  /// The item with this number, or nullptr.
+  DialogItem* item(int number);
+  const DialogItem* item(int number) const;
+  /// Adds an item and returns it; numbers follow the order of adding unless given.
+  DialogItem& Add(ItemKind kind, std::string text, int number = 0);
+};
+
+/// The item number that stands for the window's close box.
+inline constexpr int kCloseBox = 999;
+
+/// The state of the status box or the Records status strip, as a back end shows it.
+struct StatusView {
+  std::string title;
+  std::string text;
+  std::string detail;
+  double progress = -1;  // 0..1 while a progress bar is shown, -1 without one
+};
+
+enum class Cursor { kArrow, kBusy };
+
+/// A user-interface back end.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  /// Shows the dialog until an enabled, visible button is hit (or the close box); writes the
+  /// user's edits into the items and returns the item number.
+  virtual int ModalDialog(Dialog& dialog) = 0;
+
+  /// Lets the user choose a folder. `id` is the prompt id of the question (answer files match
+  /// it as "folder:<id>"). Returns the absolute folder, or "" when cancelled.
+  virtual std::string ChooseFolder(const std::string& id, const std::string& prompt,
+                                   const std::string& start) = 0;
+
+  /// Shows or updates the status box; hides it.
+  virtual void ShowStatus(const StatusView& view) = 0;
+  virtual void HideStatus() = 0;
+  /// Shows or updates the Records status strip (one line); hides it.
+  virtual void ShowStrip(const StatusView& view) = 0;
+  virtual void HideStrip() = 0;
+
+  /// One turn of the event loop.
+  virtual void PumpEvents() {}
+  /// True when the user asked to stop the long operation under way.
+  virtual bool StopRequested() { return false; }
+  /// True when the Control key was down at the last click or is down now.
+  virtual bool ControlKeyLatched() = 0;
+  virtual void Beep() {}
+  virtual void SetCursor(Cursor) {}
+  /// Called once at the end of the run (reports unused answer lines, restores the terminal).
+  virtual void Finish() {}
+};
+
+/// Makes `backend` the active back end and installs its event pump.
+void SetBackend(std::unique_ptr<Backend> backend);
+/// The active back end. Before any is set, a script back end without answers stands in, so a
+/// dialog that nobody can answer ends the run with status 3 instead of blocking.
+Backend& CurrentBackend();
+
+/// Runs the dialog on the active back end, then logs it in the transcript and the recorded
+/// answers.
+int ModalDialog(Dialog& dialog);
+
+/// Asks for a folder through the active back end (recorded as "folder:<id> -> path").
+std::string ChooseFolder(const std::string& id, const std::string& prompt,
+                         const std::string& start);
+
+/// Starts writing the transcript (JSON Lines) / the recorded answers. "" stops.
+bool OpenTranscript(const std::string& path);
+bool OpenRecordedAnswers(const std::string& path);
+/// Flushes and closes both, and lets the back end finish.
+void FinishDialogs();
+
+/// Exit status of a run whose answer file did not answer a dialog.
+inline constexpr int kExitAnswerMismatch = 3;
+
+}  // namespace nuvel::ui
