@@ -48,7 +48,8 @@ struct StringsState {
 
 StringsState& Strings();
 
-/// Loads a message file into a slot (0-4). 1 when loaded; a slot in use is left unchanged.
+/// Loads a message file into a slot (0-4). 1 when loaded; a slot in use is left unchanged (and
+/// gives 1: it holds a message file).
 int OpenStrRez(int slot, const std::string& path);
 void CloseStrRez(int slot);
 
@@ -80,7 +81,7 @@ int forceLanguage(int slot, int region, const char* code);
 std::string LanguageCodeOfRegion(int region);
 /// The region number of a code (-1 unknown).
 int RegionOfLanguageCode(std::string_view code);
-/// The current interface language's code (slot 0).
+/// The current interface language's code (slot 0); "ENG" while slot 0 is not open.
 std::string CurrentLanguageCode();
 
 /// Records that the source needs this interface language (force_limit_OS_lang).
