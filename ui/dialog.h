@@ -10,6 +10,7 @@
 // the transcript (--transcript) and the recorded answers (--record-answers) for every back end.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ struct Dialog {
   std::vector<DialogItem> items;
   int default_item = 1;
   int cancel_item = 2;
+  /// Called by the back end after the user changed an item (typed into a field, chose a radio
+  /// button, checked a box, selected rows) and before a button is hit, so that the core can
+  /// enable or disable items as its dialog logic requires. May be empty.
+  std::function<void(Dialog& dialog, int item)> on_change;
 
   /// The item with this number, or nullptr.
   DialogItem* item(int number);
@@ -59,6 +64,15 @@ struct Dialog {
 /// The item number that stands for the window's close box.
 inline constexpr int kCloseBox = 999;
 
+/// Names of the dialogs built by the prompt front ends.
+bool IsPromptName(const std::string& name);
+/// True for a dialog built by a prompt front end, or any dialog that carries a prompt id.
+bool IsPrompt(const Dialog& dialog);
+
+/// Makes radio item `number` the chosen one of its group: the radio items that follow one
+/// another in item order, without another kind of item between them, form a group.
+void ChooseRadio(Dialog& dialog, int number);
+
 /// The state of the status box or the Records status strip, as a back end shows it.
 struct StatusView {
   std::string title;
@@ -66,6 +80,10 @@ struct StatusView {
   std::string detail;
   double progress = -1;  // 0..1 while a progress bar is shown, -1 without one
 };
+
+/// The one line of the Records status strip: the title, then "  -  " and the text when the text
+/// is not empty, then "  -  " and the detail when the detail is not empty.
+std::string StripText(const StatusView& view);
 
 enum class Cursor { kArrow, kBusy };
 
@@ -116,11 +134,27 @@ int ModalDialog(Dialog& dialog);
 std::string ChooseFolder(const std::string& id, const std::string& prompt,
                          const std::string& start);
 
+/// Holds the Control key for the whole run (--control).
+void HoldControlKey();
+/// True when the Control key is held for the run, was down at the last click, or is down now.
+bool IsControlKeyHeldDown();
+
 /// Starts writing the transcript (JSON Lines) / the recorded answers. "" stops.
 bool OpenTranscript(const std::string& path);
 bool OpenRecordedAnswers(const std::string& path);
 /// Flushes and closes both, and lets the back end finish.
 void FinishDialogs();
+
+/// The transcript line of a dialog that ended with `answer` (JSON, no line end):
+/// {"dialog":..,"id":..,"title":..,"text":..,"buttons":[..],"items":[..],"answer":N}. "text" is
+/// the visible static texts joined by "\n", "buttons" the visible buttons in item order, "items"
+/// (only when there are any) the visible edit, password, radio, check-box and list items.
+/// Password contents are masked. Invalid UTF-8 is replaced by U+FFFD, so every line is valid
+/// JSON.
+std::string TranscriptLine(const Dialog& dialog, int answer);
+/// The transcript line of a folder question.
+std::string FolderTranscriptLine(const std::string& id, const std::string& prompt,
+                                 const std::string& start, const std::string& answer);
 
 /// Exit status of a run whose answer file did not answer a dialog.
 inline constexpr int kExitAnswerMismatch = 3;

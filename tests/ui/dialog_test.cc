@@ -1,1 +1,289 @@
+#include "ui/dialog.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/events.h"
+#include "tests/support/test_env.h"
+#include "tests/ui/fake_backend.h"
+#include "ui/script/script_backend.h"
+
+namespace nuvel::ui {
+namespace {
+
+using nuvel::testing::ReadTestFile;
+using nuvel::testing::TestSysroot;
+using ::testing::HasSubstr;
+using ui::testing::FakeBackend;
+
+TEST(DialogModel, ItemsAreNumberedInOrderUnlessGiven) {
+  Dialog dialog;
+  dialog.Add(ItemKind::kButton, "OK");
+  dialog.Add(ItemKind::kStaticText, "text", 7);
+  dialog.Add(ItemKind::kButton, "Later");
+  EXPECT_EQ(dialog.items[0].number, 1);
+  EXPECT_EQ(dialog.items[1].number, 7);
+  EXPECT_EQ(dialog.items[2].number, 8) << "numbers follow the highest one so far";
+  ASSERT_NE(dialog.item(7), nullptr);
+  EXPECT_EQ(dialog.item(7)->text, "text");
+  EXPECT_EQ(dialog.item(2), nullptr);
+  const Dialog& constant = dialog;
+  EXPECT_EQ(constant.item(8)->text, "Later");
+}
+
+TEST(DialogModel, ChoosingARadioButtonClearsOnlyItsOwnGroup) {
+  Dialog dialog;
+  dialog.Add(ItemKind::kRadio, "a").value = 1;  // 1
+  dialog.Add(ItemKind::kRadio, "b");            // 2
+  dialog.Add(ItemKind::kRadio, "c");            // 3
+  dialog.Add(ItemKind::kStaticText, "next");    // 4
+  dialog.Add(ItemKind::kRadio, "x").value = 1;  // 5
+  dialog.Add(ItemKind::kRadio, "y");            // 6
+  ChooseRadio(dialog, 3);
+  EXPECT_EQ(dialog.item(1)->value, 0);
+  EXPECT_EQ(dialog.item(3)->value, 1);
+  EXPECT_EQ(dialog.item(5)->value, 1) << "another group keeps its choice";
+  ChooseRadio(dialog, 6);
+  EXPECT_EQ(dialog.item(5)->value, 0);
+  EXPECT_EQ(dialog.item(3)->value, 1);
+  ChooseRadio(dialog, 4);  // not a radio button: nothing changes
+  EXPECT_EQ(dialog.item(4)->value, 0);
+  EXPECT_EQ(dialog.item(3)->value, 1);
+}
+
+TEST(DialogModel, StripShowsSeparatorsOnlyBeforeNonEmptyTexts) {
+  EXPECT_EQ(StripText({"Records", "", "", -1}), "Records");
+  EXPECT_EQ(StripText({"Records", "Classes", "", -1}), "Records  -  Classes");
+  EXPECT_EQ(StripText({"Records", "", "3 of 9", -1}), "Records  -  3 of 9");
+  EXPECT_EQ(StripText({"Records", "Classes", "3 of 9", -1}), "Records  -  Classes  -  3 of 9");
+}
+
+Dialog InstallAnother() {
+  Dialog dialog;
+  dialog.name = "prompt";
+  dialog.id = "MSG_Message_InstallAnother";
+  dialog.title = "Nuvel Setup";
+  dialog.Add(ItemKind::kButton, "Yes");
+  dialog.Add(ItemKind::kButton, "No");
+  dialog.Add(ItemKind::kStaticText, "Install another course?");
+  dialog.Add(ItemKind::kTitle, "Nuvel Setup");
+  return dialog;
+}
+
+TEST(Transcript, PromptLineHasTheContractedShape) {
+  EXPECT_EQ(TranscriptLine(InstallAnother(), 2),
+            "{\"dialog\":\"prompt\",\"id\":\"MSG_Message_InstallAnother\",\"title\":\"Nuvel "
+            "Setup\",\"text\":\"Install another course?\",\"buttons\":[\"Yes\",\"No\"],"
+            "\"answer\":2}");
+}
+
+TEST(Transcript, HiddenItemsAreLeftOutAndTextsJoinWithLineFeeds) {
+  Dialog dialog = InstallAnother();
+  dialog.item(2)->visible = false;
+  dialog.Add(ItemKind::kStaticText, "second text");
+  dialog.Add(ItemKind::kStaticText, "hidden text").visible = false;
+  std::string line = TranscriptLine(dialog, 1);
+  EXPECT_THAT(line, HasSubstr("\"text\":\"Install another course?\\nsecond text\""));
+  EXPECT_THAT(line, HasSubstr("\"buttons\":[\"Yes\"]"));
+  EXPECT_THAT(line, ::testing::Not(HasSubstr("hidden")));
+}
+
+TEST(Transcript, StringsAreEscapedAndAlwaysValidJson) {
+  Dialog dialog;
+  dialog.name = "prompt";
+  dialog.id = "say \"hi\"";
+  dialog.title = "C:\\dir";
+  dialog.Add(ItemKind::kStaticText, std::string("cr\rlf\ntab\tbell\x07"
+                                                "del\x7f"));
+  dialog.Add(ItemKind::kButton, "caf\xC3\xA9 \xE6\x97\xA5");  // valid UTF-8 stays as it is
+  dialog.Add(ItemKind::kButton, "bad \xE9 \xC0\xAF end \xED\xA0\x80");
+  std::string line = TranscriptLine(dialog, 999);
+  EXPECT_THAT(line, HasSubstr("\"id\":\"say \\\"hi\\\"\""));
+  EXPECT_THAT(line, HasSubstr("\"title\":\"C:\\\\dir\""));
+  EXPECT_THAT(line, HasSubstr("\"text\":\"cr\\rlf\\ntab\\tbell\\u0007del\\u007f\""));
+  EXPECT_THAT(line, HasSubstr("\"caf\xC3\xA9 \xE6\x97\xA5\""));
+  // A Latin-1 byte, an overlong form and an encoded surrogate are no UTF-8.
+  EXPECT_THAT(line, HasSubstr("\"bad \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD end "
+                              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""));
+  EXPECT_THAT(line, HasSubstr("\"answer\":999}"));
+}
+
+TEST(Transcript, InputItemsAreListedWithTheirValues) {
+  Dialog dialog;
+  dialog.name = "login";
+  dialog.Add(ItemKind::kButton, "OK");
+  dialog.Add(ItemKind::kEditText, "ann");
+  dialog.Add(ItemKind::kPassword, "secret");
+  dialog.Add(ItemKind::kRadio, "Teacher").value = 1;
+  dialog.Add(ItemKind::kCheckBox, "Remember");
+  DialogItem& list = dialog.Add(ItemKind::kList, "");
+  list.lines = {"Class \"A\"", "Class B"};
+  list.selected = {1};
+  dialog.Add(ItemKind::kEditText, "off").enabled = false;
+  dialog.Add(ItemKind::kEditText, "gone").visible = false;
+  std::string line = TranscriptLine(dialog, 1);
+  EXPECT_THAT(line,
+              HasSubstr("\"items\":["
+                        "{\"number\":2,\"kind\":\"edit\",\"text\":\"ann\"},"
+                        "{\"number\":3,\"kind\":\"password\",\"text\":\"********\"},"
+                        "{\"number\":4,\"kind\":\"radio\",\"text\":\"Teacher\",\"value\":1},"
+                        "{\"number\":5,\"kind\":\"checkbox\",\"text\":\"Remember\",\"value\":0},"
+                        "{\"number\":6,\"kind\":\"list\",\"lines\":[\"Class \\\"A\\\"\","
+                        "\"Class B\"],\"selected\":[1]},"
+                        "{\"number\":7,\"kind\":\"edit\",\"text\":\"off\",\"enabled\":false}]"));
+  EXPECT_THAT(line, ::testing::Not(HasSubstr("secret")));
+  EXPECT_THAT(line, ::testing::Not(HasSubstr("gone")));
+  EXPECT_THAT(TranscriptLine(InstallAnother(), 1), ::testing::Not(HasSubstr("items")));
+}
+
+// A small flow of dialogs as the core would run them; returns what it got back.
+struct FlowResult {
+  std::vector<int> answers;
+  std::string name;
+  std::string password;
+  std::string folder;
+  std::vector<int> rows;
+  bool operator==(const FlowResult&) const = default;
+};
+
+FlowResult RunFlow() {
+  FlowResult result;
+  Dialog welcome;
+  welcome.name = "welcome";
+  welcome.Add(ItemKind::kButton, "Install");
+  welcome.Add(ItemKind::kButton, "Quit");
+  result.answers.push_back(ModalDialog(welcome));
+
+  Dialog login;
+  login.name = "login";
+  login.Add(ItemKind::kButton, "OK");
+  login.Add(ItemKind::kButton, "Cancel");
+  login.Add(ItemKind::kStaticText, "Name:");
+  login.Add(ItemKind::kEditText, "guest");
+  login.Add(ItemKind::kStaticText, "Password:");
+  login.Add(ItemKind::kPassword, "");
+  login.Add(ItemKind::kCheckBox, "Remember me").value = 1;
+  result.answers.push_back(ModalDialog(login));
+  result.name = login.item(4)->text;
+  result.password = login.item(6)->text;
+
+  result.folder = ChooseFolder("MSG_InstallationDirectory", "Where?", "/opt/Nuvel");
+
+  for (int i = 0; i < 2; ++i) {
+    Dialog family;
+    family.name = "family";
+    family.Add(ItemKind::kButton, "Continue");
+    DialogItem& list = family.Add(ItemKind::kList, "");
+    list.lines = {"French", "German", "Spanish"};
+    list.multiple = true;
+    result.answers.push_back(ModalDialog(family));
+    result.rows = family.item(2)->selected;
+  }
+
+  Dialog another = InstallAnother();
+  another.id = "Install \"more\"?";  // a literal id that needs quoting
+  result.answers.push_back(ModalDialog(another));
+  return result;
+}
+
+class RecordAndReplay : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    FinishDialogs();
+    SetBackend(nullptr);
+  }
+  TestSysroot root_;
+};
+
+TEST_F(RecordAndReplay, RecordedAnswersReplayTheSameRunAndTranscript) {
+  auto fake = std::make_unique<FakeBackend>();
+  int families = 0;
+  fake->answer = [&](Dialog& dialog) {
+    if (dialog.name == "login") {
+      dialog.item(4)->text = "ann \"the\" teacher";
+      dialog.item(6)->text = "p\\w";
+      dialog.item(7)->value = 0;
+    }
+    if (dialog.name == "family") {
+      // The second time nothing is selected, as the dialog starts: nothing to record.
+      dialog.item(2)->selected = ++families == 1 ? std::vector<int>{0, 2} : std::vector<int>{};
+      return 1;
+    }
+    return dialog.name == "prompt" ? 2 : 1;
+  };
+  fake->folder = "/srv/my courses";
+  fake->control = true;
+  SetBackend(std::move(fake));
+  ASSERT_TRUE(OpenTranscript(root_.path("first.jsonl")));
+  ASSERT_TRUE(OpenRecordedAnswers(root_.path("answers.txt")));
+  FlowResult first = RunFlow();
+  FinishDialogs();
+
+  std::string answers = ReadTestFile(root_.path("answers.txt"));
+  EXPECT_EQ(answers,
+            "# Answers recorded by nuvel-setup; replay them with --answers FILE\n"
+            "welcome -> 1\n"
+            "login set 4=\"ann \\\"the\\\" teacher\" set 6=\"p\\\\w\" uncheck 7 -> 1\n"
+            "folder:MSG_InstallationDirectory -> /srv/my courses\n"
+            "family select 0,2 -> 1\n"
+            "family -> 1\n"
+            "prompt:\"Install \\\"more\\\"?\" -> 2\n"
+            "control\n");
+
+  std::string error;
+  auto replay = LoadScriptBackend(root_.path("answers.txt"), &error);
+  ASSERT_NE(replay, nullptr) << error;
+  EXPECT_TRUE(replay->ControlKeyLatched());
+  SetBackend(std::move(replay));
+  ASSERT_TRUE(OpenTranscript(root_.path("second.jsonl")));
+  ::testing::internal::CaptureStderr();
+  FlowResult second = RunFlow();
+  FinishDialogs();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "every line used, no mismatch";
+
+  EXPECT_EQ(second, first);
+  std::string transcript = ReadTestFile(root_.path("first.jsonl"));
+  EXPECT_EQ(std::count(transcript.begin(), transcript.end(), '\n'), 6);
+  EXPECT_EQ(ReadTestFile(root_.path("second.jsonl")), transcript);
+  EXPECT_THAT(transcript,
+              HasSubstr("{\"dialog\":\"folder\",\"id\":\"MSG_InstallationDirectory\",\"text\":"
+                        "\"Where?\",\"start\":\"/opt/Nuvel\",\"answer\":\"/srv/my courses\"}\n"));
+}
+
+TEST_F(RecordAndReplay, NoControlLineWithoutTheControlKeyAndFilesStopWhenFinished) {
+  auto fake = std::make_unique<FakeBackend>();
+  FakeBackend* backend = fake.get();
+  SetBackend(std::move(fake));
+  ASSERT_TRUE(OpenTranscript(root_.path("t.jsonl")));
+  ASSERT_TRUE(OpenRecordedAnswers(root_.path("a.txt")));
+  Dialog dialog = InstallAnother();
+  ModalDialog(dialog);
+  FinishDialogs();
+  ModalDialog(dialog);
+  EXPECT_EQ(backend->shown.size(), 2u);
+  EXPECT_EQ(ReadTestFile(root_.path("a.txt")),
+            "# Answers recorded by nuvel-setup; replay them with --answers FILE\n"
+            "prompt:MSG_Message_InstallAnother -> 1\n");
+  std::string transcript = ReadTestFile(root_.path("t.jsonl"));
+  EXPECT_EQ(std::count(transcript.begin(), transcript.end(), '\n'), 1)
+      << "nothing is written after FinishDialogs";
+  EXPECT_FALSE(OpenTranscript(root_.path("no/such/folder/t.jsonl")));
+}
+
+TEST_F(RecordAndReplay, SetBackendInstallsItsEventPump) {
+  auto fake = std::make_unique<FakeBackend>();
+  FakeBackend* backend = fake.get();
+  SetBackend(std::move(fake));
+  platform::PumpEvents();
+  platform::PumpEvents();
+  EXPECT_EQ(backend->pumps, 2);
+  EXPECT_EQ(&CurrentBackend(), backend);
+}
+
+}  // namespace
+}  // namespace nuvel::ui

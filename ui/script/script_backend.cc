@@ -1,0 +1,733 @@
+#include "ui/script/script_backend.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/log.h"
+#include "platform/files.h"
+
+namespace nuvel::ui {
+namespace {
+
+constexpr int kMaxAnswerNumber = 9999;
+
+std::function<void(int)>& ExitHook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// Reads one answer-file line from left to right.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view line) : rest_(line) {}
+
+  void SkipSpace() {
+    while (!rest_.empty() && IsSpace(rest_.front())) rest_.remove_prefix(1);
+  }
+  bool AtEnd() const { return rest_.empty(); }
+  char Peek() const { return rest_.empty() ? '\0' : rest_.front(); }
+  bool Take(std::string_view prefix) {
+    if (rest_.substr(0, prefix.size()) != prefix) return false;
+    rest_.remove_prefix(prefix.size());
+    return true;
+  }
+  // Everything up to the next space (or `stop`).
+  std::string_view Word(char stop = '\0') {
+    std::size_t n = 0;
+    while (n < rest_.size() && !IsSpace(rest_[n]) && rest_[n] != stop) ++n;
+    std::string_view word = rest_.substr(0, n);
+    rest_.remove_prefix(n);
+    return word;
+  }
+  std::string_view Rest() const { return rest_; }
+
+  bool Number(int& value) {
+    std::size_t n = 0;
+    value = 0;
+    while (n < rest_.size() && rest_[n] >= '0' && rest_[n] <= '9') {
+      if (value > kMaxAnswerNumber) return false;
+      value = value * 10 + (rest_[n] - '0');
+      ++n;
+    }
+    if (n == 0 || value > kMaxAnswerNumber) return false;
+    rest_.remove_prefix(n);
+    return true;
+  }
+
+  // A quoted text at the current position; false with the reason in *error.
+  bool Quoted(std::string& out, std::string& error) {
+    out.clear();
+    if (!Take("\"")) {
+      error = "expected a quoted text";
+      return false;
+    }
+    while (!rest_.empty()) {
+      char c = rest_.front();
+      rest_.remove_prefix(1);
+      if (c == '"') return true;
+      if (c != '\\') {
+        out.push_back(c);
+        continue;
+      }
+      if (rest_.empty()) break;
+      char e = rest_.front();
+      rest_.remove_prefix(1);
+      switch (e) {
+        case '"':
+        case '\\':
+          out.push_back(e);
+          break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        default:
+          error = std::string("unknown escape \\") + e + " in a quoted text";
+          return false;
+      }
+    }
+    error = "a quoted text has no closing \"";
+    return false;
+  }
+
+ private:
+  std::string_view rest_;
+};
+
+bool NeedsQuotes(std::string_view text) {
+  if (text.empty() || text == "*" || text.front() == '"') return true;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == ' ' || c == '"' || c == '\\' || c == 0x7f) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string IdText(std::string_view id) {
+  return NeedsQuotes(id) ? QuoteAnswerText(id) : std::string(id);
+}
+
+// Reads the match at the start of a line.
+bool ReadMatch(LineReader& in, AnswerMatch& match, std::string& error) {
+  for (auto [prefix, kind, any] :
+       {std::tuple{"prompt:", AnswerMatch::Kind::kPrompt, AnswerMatch::Kind::kAnyPrompt},
+        std::tuple{"folder:", AnswerMatch::Kind::kFolder, AnswerMatch::Kind::kAnyFolder}}) {
+    if (!in.Take(prefix)) continue;
+    if (in.Peek() == '"') {
+      match.kind = kind;
+      return in.Quoted(match.key, error);
+    }
+    std::string_view id = in.Word();
+    if (id.empty()) {
+      error = std::string("\"") + prefix + "\" needs an id (or * for any)";
+      return false;
+    }
+    match.kind = id == "*" ? any : kind;
+    match.key = id == "*" ? "" : std::string(id);
+    return true;
+  }
+  std::string_view name = in.Word();
+  if (name == "*") {
+    match.kind = AnswerMatch::Kind::kAny;
+    return true;
+  }
+  if (name.empty() || !std::all_of(name.begin(), name.end(), IsNameChar)) {
+    error = "'" + std::string(name) +
+            "' is not a dialog name, prompt:<id>, folder:<id>, prompt:*, folder:* or *";
+    return false;
+  }
+  match.kind = AnswerMatch::Kind::kName;
+  match.key = std::string(name);
+  return true;
+}
+
+bool ReadRows(std::string_view word, AnswerSetting& setting, std::string& error) {
+  if (word == "none") return true;
+  std::size_t colon = word.find(':');
+  if (colon != std::string_view::npos) {
+    LineReader item(word.substr(0, colon));
+    if (!item.Number(setting.item) || !item.AtEnd()) {
+      error = "'select " + std::string(word) + "': expected the list's item number before ':'";
+      return false;
+    }
+    word.remove_prefix(colon + 1);
+  }
+  for (;;) {
+    std::size_t comma = word.find(',');
+    LineReader row(word.substr(0, comma));
+    int value = 0;
+    if (!row.Number(value) || !row.AtEnd()) {
+      error = "'select' needs rows such as 0,2 (or none)";
+      return false;
+    }
+    setting.rows.push_back(value);
+    if (comma == std::string_view::npos) return true;
+    word.remove_prefix(comma + 1);
+  }
+}
+
+bool ReadSetting(LineReader& in, std::string_view keyword, AnswerSetting& setting,
+                 std::string& error) {
+  in.SkipSpace();
+  if (keyword == "select") {
+    setting.kind = AnswerSetting::Kind::kSelect;
+    return ReadRows(in.Word(), setting, error);
+  }
+  if (keyword == "set") {
+    setting.kind = AnswerSetting::Kind::kSet;
+    if (!in.Number(setting.item) || !in.Take("=")) {
+      error = "'set' needs an item number and a text: set N=\"text\"";
+      return false;
+    }
+    if (in.Peek() == '"') return in.Quoted(setting.text, error);
+    setting.text = std::string(in.Word());
+    return true;
+  }
+  if (keyword == "check") {
+    setting.kind = AnswerSetting::Kind::kCheck;
+  } else if (keyword == "uncheck") {
+    setting.kind = AnswerSetting::Kind::kUncheck;
+  } else if (keyword == "choose") {
+    setting.kind = AnswerSetting::Kind::kChoose;
+  } else {
+    error = "unknown setting '" + std::string(keyword) +
+            "' (expected set, select, check, uncheck, choose or ->)";
+    return false;
+  }
+  if (!in.Number(setting.item)) {
+    error = "'" + std::string(keyword) + "' needs an item number";
+    return false;
+  }
+  return true;
+}
+
+bool ReadAnswer(LineReader& in, AnswerLine& line, std::string& error) {
+  in.SkipSpace();
+  bool folder = line.match.kind == AnswerMatch::Kind::kFolder ||
+                line.match.kind == AnswerMatch::Kind::kAnyFolder;
+  if (folder) {
+    if (in.Peek() == '"') {
+      if (!in.Quoted(line.folder, error)) return false;
+    } else {
+      std::string_view rest = in.Rest();
+      while (!rest.empty() && IsSpace(rest.back())) rest.remove_suffix(1);
+      if (rest.empty()) {
+        error = "a folder answer needs a folder (\"\" to cancel)";
+        return false;
+      }
+      line.folder = std::string(rest);
+      return true;
+    }
+  } else if (!in.Number(line.answer) || line.answer == 0) {
+    error = "the answer after -> must be an item number";
+    return false;
+  }
+  in.SkipSpace();
+  if (!in.AtEnd()) {
+    error = "unexpected '" + std::string(in.Rest()) + "' after the answer";
+    return false;
+  }
+  return true;
+}
+
+bool ParseLine(std::string_view text, AnswerLine& line, std::string& error) {
+  LineReader in(text);
+  in.SkipSpace();
+  if (!ReadMatch(in, line.match, error)) return false;
+  for (;;) {
+    in.SkipSpace();
+    if (in.AtEnd()) {
+      error = "expected '-> <answer>' at the end of the line";
+      return false;
+    }
+    if (in.Take("->")) break;
+    std::string_view keyword = in.Word();
+    AnswerSetting setting;
+    if (!ReadSetting(in, keyword, setting, error)) return false;
+    line.settings.push_back(std::move(setting));
+  }
+  bool folder = line.match.kind == AnswerMatch::Kind::kFolder ||
+                line.match.kind == AnswerMatch::Kind::kAnyFolder;
+  if (folder && !line.settings.empty()) {
+    error = "a folder question takes no settings";
+    return false;
+  }
+  return ReadAnswer(in, line, error);
+}
+
+std::string QueueKey(const AnswerMatch& match) {
+  switch (match.kind) {
+    case AnswerMatch::Kind::kName:
+      return "n:" + match.key;
+    case AnswerMatch::Kind::kPrompt:
+      return "p:" + match.key;
+    case AnswerMatch::Kind::kFolder:
+      return "f:" + match.key;
+    case AnswerMatch::Kind::kAny:
+      return "*";
+    case AnswerMatch::Kind::kAnyPrompt:
+      return "p*";
+    case AnswerMatch::Kind::kAnyFolder:
+      return "f*";
+  }
+  return "";
+}
+
+const char* KindName(ItemKind kind) {
+  switch (kind) {
+    case ItemKind::kButton:
+      return "button";
+    case ItemKind::kStaticText:
+      return "text";
+    case ItemKind::kEditText:
+      return "edit field";
+    case ItemKind::kPassword:
+      return "password field";
+    case ItemKind::kRadio:
+      return "radio button";
+    case ItemKind::kCheckBox:
+      return "check box";
+    case ItemKind::kList:
+      return "list";
+    case ItemKind::kTitle:
+      return "title";
+    case ItemKind::kPicture:
+      return "picture";
+  }
+  return "item";
+}
+
+// "a check box", "an edit field".
+std::string WithArticle(ItemKind kind) {
+  std::string name = KindName(kind);
+  return (std::string("aeiou").find(name.front()) != std::string::npos ? "an " : "a ") + name;
+}
+
+// A multi-line text lined up under its label; message texts break lines with CR.
+std::string Indented(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c != '\n' && c != '\r') {
+      out.push_back(c);
+      continue;
+    }
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    out += "\n           ";
+  }
+  return out;
+}
+
+// The dialog as the mismatch message shows it: name, id, title, message, buttons, fields.
+std::string Describe(const Dialog& dialog) {
+  std::string text = "  dialog: " + dialog.name;
+  if (dialog.resource) text += " (resource " + std::to_string(dialog.resource) + ")";
+  text += "\n  id: " + (dialog.id.empty() ? std::string("(none)") : dialog.id) + "\n";
+  text += "  title: " + dialog.title + "\n";
+  std::string message;
+  std::string buttons;
+  std::string fields;
+  for (const DialogItem& item : dialog.items) {
+    if (!item.visible) continue;
+    std::string number = "[" + std::to_string(item.number) + "] ";
+    switch (item.kind) {
+      case ItemKind::kStaticText:
+        if (!message.empty()) message += "\n";
+        message += item.text;
+        break;
+      case ItemKind::kButton:
+        buttons += "  " + number + item.text + (item.enabled ? "" : " (disabled)");
+        break;
+      case ItemKind::kEditText:
+      case ItemKind::kRadio:
+      case ItemKind::kCheckBox:
+        fields += "    " + number + KindName(item.kind) + " " + QuoteAnswerText(item.text) + "\n";
+        break;
+      case ItemKind::kPassword:
+      case ItemKind::kList:
+        fields += "    " + number + KindName(item.kind) + "\n";
+        break;
+      case ItemKind::kTitle:
+      case ItemKind::kPicture:
+        break;
+    }
+  }
+  text += "  message: " + Indented(message) + "\n";
+  text += "  buttons:" + (buttons.empty() ? std::string(" (none)") : buttons) + "\n";
+  if (!fields.empty()) text += "  items:\n" + fields;
+  return text;
+}
+
+// Applies one setting; "" when done, else what does not fit.
+std::string Apply(Dialog& dialog, const AnswerSetting& setting) {
+  int number = setting.item;
+  if (setting.kind == AnswerSetting::Kind::kSelect && number == 0) {
+    for (const DialogItem& item : dialog.items) {
+      if (item.kind == ItemKind::kList) {
+        number = item.number;
+        break;
+      }
+    }
+    if (number == 0) return "'select' given, but the dialog has no list";
+  }
+  DialogItem* item = dialog.item(number);
+  std::string name = "item " + std::to_string(number);
+  if (!item) return name + " does not exist";
+  auto expect = [&](std::initializer_list<ItemKind> kinds) -> std::string {
+    if (std::find(kinds.begin(), kinds.end(), item->kind) == kinds.end()) {
+      return name + " is " + WithArticle(item->kind) + ", not " + WithArticle(*kinds.begin());
+    }
+    if (!item->visible) return name + " is hidden";
+    if (!item->enabled) return name + " is disabled";
+    return "";
+  };
+  std::string problem;
+  switch (setting.kind) {
+    case AnswerSetting::Kind::kSet:
+      problem = expect({ItemKind::kEditText, ItemKind::kPassword});
+      if (problem.empty()) item->text = setting.text;
+      break;
+    case AnswerSetting::Kind::kCheck:
+    case AnswerSetting::Kind::kUncheck:
+      problem = expect({ItemKind::kCheckBox});
+      if (problem.empty()) item->value = setting.kind == AnswerSetting::Kind::kCheck ? 1 : 0;
+      break;
+    case AnswerSetting::Kind::kChoose:
+      problem = expect({ItemKind::kRadio});
+      if (problem.empty()) ChooseRadio(dialog, number);
+      break;
+    case AnswerSetting::Kind::kSelect:
+      problem = expect({ItemKind::kList});
+      if (!problem.empty()) break;
+      if (!item->multiple && setting.rows.size() > 1) {
+        problem = name + " takes one row only";
+        break;
+      }
+      for (int row : setting.rows) {
+        if (row >= static_cast<int>(item->lines.size())) {
+          problem = name + " has no row " + std::to_string(row) + " (it has " +
+                    std::to_string(item->lines.size()) + ")";
+          break;
+        }
+      }
+      if (problem.empty()) item->selected = setting.rows;
+      break;
+  }
+  if (problem.empty() && dialog.on_change) dialog.on_change(dialog, number);
+  return problem;
+}
+
+// "" when `answer` may end the dialog, else why not.
+std::string CheckAnswer(const Dialog& dialog, int answer) {
+  if (answer == kCloseBox) return "";
+  const DialogItem* item = dialog.item(answer);
+  std::string name = "item " + std::to_string(answer);
+  if (!item) return name + " does not exist";
+  if (item->kind != ItemKind::kButton) return name + " is " + WithArticle(item->kind);
+  if (!item->visible) return name + " is a hidden button";
+  if (!item->enabled) return name + " is a disabled button";
+  return "";
+}
+
+void WriteError(const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+bool ParseAnswerFile(std::string_view text, AnswerFile& out, std::string* error) {
+  out = AnswerFile{};
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    std::size_t end = text.find('\n');
+    std::string_view raw = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    std::string_view trimmed = raw;
+    while (!trimmed.empty() && IsSpace(trimmed.front())) trimmed.remove_prefix(1);
+    while (!trimmed.empty() && IsSpace(trimmed.back())) trimmed.remove_suffix(1);
+    if (trimmed.empty() || trimmed.front() == '#') continue;
+    if (trimmed == "control") {
+      out.control = true;
+      continue;
+    }
+    AnswerLine line;
+    line.line_number = number;
+    line.source = std::string(trimmed);
+    std::string problem;
+    if (!ParseLine(trimmed, line, problem)) {
+      if (error) *error = "line " + std::to_string(number) + ": " + problem;
+      return false;
+    }
+    out.lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+std::string QuoteAnswerText(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out + "\"";
+}
+
+AnswerMatch RecordedMatchOf(const Dialog& dialog) {
+  if (!dialog.id.empty()) return {AnswerMatch::Kind::kPrompt, dialog.id};
+  return {AnswerMatch::Kind::kName, dialog.name};
+}
+
+std::string MatchText(const AnswerMatch& match) {
+  switch (match.kind) {
+    case AnswerMatch::Kind::kName:
+      return match.key;
+    case AnswerMatch::Kind::kPrompt:
+      return "prompt:" + IdText(match.key);
+    case AnswerMatch::Kind::kFolder:
+      return "folder:" + IdText(match.key);
+    case AnswerMatch::Kind::kAny:
+      return "*";
+    case AnswerMatch::Kind::kAnyPrompt:
+      return "prompt:*";
+    case AnswerMatch::Kind::kAnyFolder:
+      return "folder:*";
+  }
+  return "";
+}
+
+std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer) {
+  std::string line = MatchText(RecordedMatchOf(after));
+  int first_list = 0;
+  for (const DialogItem& item : after.items) {
+    if (item.kind == ItemKind::kList && first_list == 0) first_list = item.number;
+    // The user changes only items that can be used; a change to a hidden or disabled item came
+    // from the core's own dialog logic, which the replay runs again.
+    if (!item.visible || !item.enabled) continue;
+    const DialogItem* old = before.item(item.number);
+    std::string number = std::to_string(item.number);
+    switch (item.kind) {
+      case ItemKind::kEditText:
+      case ItemKind::kPassword:
+        if (!old || old->text != item.text)
+          line += " set " + number + "=" + QuoteAnswerText(item.text);
+        break;
+      case ItemKind::kCheckBox:
+        if (!old || (old->value != 0) != (item.value != 0)) {
+          line += (item.value ? " check " : " uncheck ") + number;
+        }
+        break;
+      case ItemKind::kRadio:
+        if (item.value == 1 && (!old || old->value != 1)) line += " choose " + number;
+        break;
+      case ItemKind::kList:
+        if (!old || old->selected != item.selected) {
+          line += " select ";
+          if (item.number != first_list) line += number + ":";
+          if (item.selected.empty()) line += "none";
+          for (std::size_t i = 0; i < item.selected.size(); ++i) {
+            line += (i ? "," : "") + std::to_string(item.selected[i]);
+          }
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return line + " -> " + std::to_string(answer);
+}
+
+std::string RecordFolderLine(const std::string& id, const std::string& folder) {
+  // The rest of the line is the folder, so only an empty folder, one that starts with a quote
+  // or ends in spaces, and one with control characters or backslashes need quotes.
+  bool plain = !folder.empty() && folder.front() != '"' && !IsSpace(folder.front()) &&
+               !IsSpace(folder.back()) && std::none_of(folder.begin(), folder.end(), [](char c) {
+                 return static_cast<unsigned char>(c) < 0x20 || c == '\\';
+               });
+  return MatchText({AnswerMatch::Kind::kFolder, id}) + " -> " +
+         (plain ? folder : QuoteAnswerText(folder));
+}
+
+ScriptBackend::ScriptBackend(AnswerFile answers)
+    : answers_(std::move(answers)), used_(answers_.lines.size(), false) {
+  for (std::size_t i = 0; i < answers_.lines.size(); ++i) {
+    queues_[QueueKey(answers_.lines[i].match)].push_back(i);
+  }
+}
+
+AnswerLine* ScriptBackend::NextLine(const std::vector<AnswerMatch>& candidates, bool* fallback) {
+  for (const AnswerMatch& match : candidates) {
+    std::string key = QueueKey(match);
+    auto queue = queues_.find(key);
+    if (queue == queues_.end()) continue;
+    std::size_t& next = next_[key];
+    const std::vector<std::size_t>& lines = queue->second;
+    std::size_t position;
+    if (next < lines.size()) {
+      position = next++;
+    } else if (match.IsFallback()) {
+      position = lines.size() - 1;  // the last fall-back line keeps answering
+    } else {
+      continue;
+    }
+    *fallback = match.IsFallback();
+    used_[lines[position]] = true;
+    return &answers_.lines[lines[position]];
+  }
+  return nullptr;
+}
+
+bool ScriptBackend::CountFallback(const std::string& dialog_key) {
+  return ++fallback_uses_[dialog_key] <= kMaxFallbackAnswers;
+}
+
+void ScriptBackend::Fail(const std::string& reason, const std::string& description) {
+  failed_ = true;
+  base::WriteLogf(0, "Answer file: %s", reason.c_str());
+  WriteError("nuvel-setup: " + reason + "\n" + description);
+  if (ExitHook()) {
+    ExitHook()(kExitAnswerMismatch);
+  } else {
+    std::exit(kExitAnswerMismatch);
+  }
+}
+
+int ScriptBackend::ModalDialog(Dialog& dialog) {
+  std::vector<AnswerMatch> candidates;
+  if (!dialog.id.empty()) candidates.push_back({AnswerMatch::Kind::kPrompt, dialog.id});
+  candidates.push_back({AnswerMatch::Kind::kName, dialog.name});
+  if (IsPrompt(dialog)) candidates.push_back({AnswerMatch::Kind::kAnyPrompt, ""});
+  candidates.push_back({AnswerMatch::Kind::kAny, ""});
+
+  bool fallback = false;
+  AnswerLine* line = NextLine(candidates, &fallback);
+  if (!line) {
+    Fail("the answer file has no line for this dialog", Describe(dialog));
+    return kCloseBox;
+  }
+  std::string at = "answer line " + std::to_string(line->line_number) + " (" + line->source + ")";
+  if (fallback && !CountFallback("d:" + dialog.name + ":" + dialog.id)) {
+    Fail(at + " answered this dialog " + std::to_string(kMaxFallbackAnswers) +
+             " times: stopping what looks like a loop",
+         Describe(dialog));
+    return kCloseBox;
+  }
+  for (const AnswerSetting& setting : line->settings) {
+    std::string problem = Apply(dialog, setting);
+    if (!problem.empty()) {
+      Fail(at + " does not fit this dialog: " + problem, Describe(dialog));
+      return kCloseBox;
+    }
+  }
+  std::string problem = CheckAnswer(dialog, line->answer);
+  if (!problem.empty()) {
+    Fail(at + " does not fit this dialog: " + problem, Describe(dialog));
+    return kCloseBox;
+  }
+  return line->answer;
+}
+
+std::string ScriptBackend::ChooseFolder(const std::string& id, const std::string& prompt,
+                                        const std::string& start) {
+  std::string description = "  dialog: folder\n  id: " + id + "\n  message: " + Indented(prompt) +
+                            "\n  proposed folder: " + start + "\n";
+  bool fallback = false;
+  AnswerLine* line = NextLine({{AnswerMatch::Kind::kFolder, id},
+                               {AnswerMatch::Kind::kAnyFolder, ""},
+                               {AnswerMatch::Kind::kAny, ""}},
+                              &fallback);
+  if (!line) {
+    Fail("the answer file has no line for this folder question", description);
+    return "";
+  }
+  if (fallback && !CountFallback("f:" + id)) {
+    Fail("answer line " + std::to_string(line->line_number) + " (" + line->source +
+             ") answered this folder question " + std::to_string(kMaxFallbackAnswers) +
+             " times: stopping what looks like a loop",
+         description);
+    return "";
+  }
+  if (line->match.kind == AnswerMatch::Kind::kAny) return line->answer == 1 ? start : "";
+  return line->folder;
+}
+
+void ScriptBackend::ShowStatus(const StatusView& view) {
+  status_ = view;
+  status_shown_ = true;
+}
+void ScriptBackend::HideStatus() { status_shown_ = false; }
+void ScriptBackend::ShowStrip(const StatusView& view) {
+  strip_ = view;
+  strip_shown_ = true;
+}
+void ScriptBackend::HideStrip() { strip_shown_ = false; }
+
+void ScriptBackend::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  for (std::size_t i = 0; i < answers_.lines.size(); ++i) {
+    if (used_[i]) continue;
+    const AnswerLine& line = answers_.lines[i];
+    std::string text =
+        "answer line " + std::to_string(line.line_number) + " never used: " + line.source;
+    base::WriteLogf(1, "Answer file: %s", text.c_str());
+    WriteError("nuvel-setup: " + text + "\n");
+  }
+}
+
+std::unique_ptr<Backend> MakeScriptBackend(const std::string& answer_text, std::string* error) {
+  AnswerFile answers;
+  if (!ParseAnswerFile(answer_text, answers, error)) return nullptr;
+  return std::make_unique<ScriptBackend>(std::move(answers));
+}
+
+std::unique_ptr<Backend> LoadScriptBackend(const std::string& path, std::string* error) {
+  std::string text;
+  if (std::error_code ec = platform::ReadFile(path, text)) {
+    if (error) *error = "cannot read the answer file " + path + ": " + ec.message();
+    return nullptr;
+  }
+  std::string problem;
+  auto backend = MakeScriptBackend(text, &problem);
+  if (!backend && error) *error = "answer file " + path + ", " + problem;
+  return backend;
+}
+
+void SetScriptExitHookForTesting(std::function<void(int status)> hook) {
+  ExitHook() = std::move(hook);
+}
+
+}  // namespace nuvel::ui

@@ -1,0 +1,156 @@
+// The script back end: answers every dialog from an answer file, for tests and unattended
+// deployment. Also the answer-file syntax itself, read here and written by --record-answers.
+//
+//   # comment                        (a whole line; blank lines are ignored too)
+//   <match> [settings] -> <answer>
+//   control                          (the Control key is held for the whole run)
+//
+// <match>: a dialog name ("welcome", "install-options", ...); "prompt:<id>" for the prompt with
+// that id; "folder:<id>" for a folder question; the fall-backs "prompt:*" (any prompt),
+// "folder:*" (any folder question) and "*" (anything). An id with spaces, quotes, backslashes
+// or control characters, an empty id, and the literal id "*" are written quoted:
+// prompt:"Nuvel Setup".
+//
+// Settings, applied in order before the answer:
+//   set N="text"    the text of edit or password item N
+//   select i,j      the selected rows (0-based) of the dialog's first list; "select N:i,j" for
+//                   list item N; "select none" clears the selection
+//   check N / uncheck N    check box N
+//   choose N        radio item N becomes the chosen one of its group
+// Quoted texts escape `"` as \" and `\` as \\; \n, \r and \t stand for a line feed, a carriage
+// return and a tab. Recorded answers hold what was typed into password fields in clear: keep
+// such files as safe as the passwords.
+//
+// <answer>: the item number hit (999 for the close box). For folder questions, the folder (the
+// rest of the line, or a quoted text; "" cancels). "* -> 1" accepts the proposed folder of a
+// folder question, any other number cancels it.
+//
+// Matching: each match keeps its own queue, in file order. A dialog takes the next unused line
+// of "prompt:<id>" (prompts) or "folder:<id>", else of its dialog name, else the fall-backs
+// "prompt:*" (prompts only) or "folder:*" (folder questions only), else "*". Fall-back lines are
+// used in order and the last one is used again and again, but at most 50 times for the same
+// dialog id: the 51st ends the run as a loop. A dialog without an answer, an answer that names
+// an item that is not an enabled, visible button, and a setting that does not fit the dialog
+// end the run with exit status 3 and a message on standard error naming the dialog, its id and
+// its texts. At the end of the run, every line never used is reported on standard error.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/dialog.h"
+
+namespace nuvel::ui {
+
+/// A fall-back answers at most this many dialogs of the same id.
+inline constexpr int kMaxFallbackAnswers = 50;
+
+struct AnswerSetting {
+  enum class Kind { kSet, kSelect, kCheck, kUncheck, kChoose };
+  Kind kind = Kind::kSet;
+  int item = 0;           // the item number; for kSelect 0 means the dialog's first list
+  std::string text;       // kSet
+  std::vector<int> rows;  // kSelect
+};
+
+struct AnswerMatch {
+  enum class Kind { kName, kPrompt, kFolder, kAny, kAnyPrompt, kAnyFolder };
+  Kind kind = Kind::kName;
+  std::string key;  // the dialog name, prompt id or folder id
+
+  bool IsFallback() const { return kind >= Kind::kAny; }
+  bool operator==(const AnswerMatch&) const = default;
+};
+
+struct AnswerLine {
+  int line_number = 0;
+  std::string source;  // the line as written, for messages
+  AnswerMatch match;
+  std::vector<AnswerSetting> settings;
+  int answer = 0;      // dialogs
+  std::string folder;  // folder questions
+};
+
+struct AnswerFile {
+  std::vector<AnswerLine> lines;
+  bool control = false;
+};
+
+/// Parses answer-file text. On a malformed line returns false with "line N: what is wrong" in
+/// *error (when given).
+bool ParseAnswerFile(std::string_view text, AnswerFile& out, std::string* error);
+
+/// `text` in double quotes with the escapes above.
+std::string QuoteAnswerText(std::string_view text);
+
+/// The match a dialog is recorded under: "prompt:<id>" for a prompt with an id, else its name.
+AnswerMatch RecordedMatchOf(const Dialog& dialog);
+/// The written form of a match ("welcome", prompt:"Nuvel Setup", "*", ...).
+std::string MatchText(const AnswerMatch& match);
+
+/// The answer-file line that replays one dialog: `before` as the core handed it to the back end,
+/// `after` as the user left it, `answer` the item hit. Only the items the user changed give
+/// settings.
+std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer);
+/// The answer-file line that replays a folder question.
+std::string RecordFolderLine(const std::string& id, const std::string& folder);
+
+class ScriptBackend : public Backend {
+ public:
+  explicit ScriptBackend(AnswerFile answers);
+
+  int ModalDialog(Dialog& dialog) override;
+  std::string ChooseFolder(const std::string& id, const std::string& prompt,
+                           const std::string& start) override;
+  void ShowStatus(const StatusView& view) override;
+  void HideStatus() override;
+  void ShowStrip(const StatusView& view) override;
+  void HideStrip() override;
+  bool ControlKeyLatched() override { return answers_.control; }
+  void Finish() override;
+
+  /// The status box and the strip as last shown; whether they are shown now.
+  const StatusView& status() const { return status_; }
+  bool status_shown() const { return status_shown_; }
+  const StatusView& strip() const { return strip_; }
+  bool strip_shown() const { return strip_shown_; }
+  /// True once a dialog could not be answered (seen only when the exit hook returns).
+  bool failed() const { return failed_; }
+
+ private:
+  // The next line for a dialog among `candidates` (in priority order), or nullptr; sets
+  // *fallback when it came from a fall-back.
+  AnswerLine* NextLine(const std::vector<AnswerMatch>& candidates, bool* fallback);
+  // Counts a fall-back use for the dialog id; false once the limit is passed.
+  bool CountFallback(const std::string& dialog_key);
+  // Writes the reason and the dialog's texts to standard error and ends the run.
+  void Fail(const std::string& reason, const std::string& description);
+
+  AnswerFile answers_;
+  std::vector<bool> used_;
+  std::map<std::string, std::vector<std::size_t>> queues_;  // by match, in file order
+  std::map<std::string, std::size_t> next_;                 // next queue position by match
+  std::map<std::string, int> fallback_uses_;                // by dialog id
+  StatusView status_;
+  StatusView strip_;
+  bool status_shown_ = false;
+  bool strip_shown_ = false;
+  bool failed_ = false;
+  bool finished_ = false;
+};
+
+/// A script back end answering from `answer_text`; nullptr with the reason in *error when the
+/// text is malformed.
+std::unique_ptr<Backend> MakeScriptBackend(const std::string& answer_text, std::string* error);
+/// The same from a file; the error names the file and the line.
+std::unique_ptr<Backend> LoadScriptBackend(const std::string& path, std::string* error);
+
+/// Replaces the way a mismatch ends the run (default: std::exit with the status). When the hook
+/// returns, the dialog is answered with the close box. nullptr restores the default.
+void SetScriptExitHookForTesting(std::function<void(int status)> hook);
+
+}  // namespace nuvel::ui
