@@ -1,15 +1,21 @@
 #include "base/paths.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
+#include "base/ascii.h"
+#include "base/file_utils.h"
 #include "base/log.h"
 #include "base/profile_file.h"
 #include "base/run_state.h"
+#include "base/strings.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/privileges.h"
 #include "platform/volumes.h"
+#include "ui/prompts.h"
+#include "ui/status_box.h"
 
 namespace nuvel::base {
 namespace {
@@ -29,38 +35,78 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
-// Computes a path once per installation folder and logs where it lies.
-std::string CachedPath(const char* function, std::string (*compute)()) {
-  auto& cache = Paths().cached;
-  if (auto it = cache.find(function); it != cache.end()) return it->second;
-  std::string path = compute();
+bool StartsWithYes(const std::string& value) {
+  return !value.empty() && (value[0] == 'y' || value[0] == 'Y');
+}
+
+void LogLocation(const char* function, const std::string& path) {
   if (platform::Exists(path)) {
     WriteLogf(4, "%s LOCATION %s\n", function, path.c_str());
   } else {
     WriteLogf(1, "%s MISSING LOCATION %s\n", function, path.c_str());
   }
+}
+
+// Computes a path once per installation folder and logs where it lies. With `until_found`, a
+// cached path that does not exist (yet) is computed again at the next call.
+std::string CachedPath(const char* function, std::string (*compute)(), bool until_found = false) {
+  auto& cache = Paths().cached;
+  if (auto it = cache.find(function); it != cache.end()) {
+    if (!until_found || platform::Exists(it->second)) return it->second;
+    std::string path = compute();
+    if (path == it->second) return path;
+    cache.erase(it);
+  }
+  std::string path = compute();
+  LogLocation(function, path);
   cache[function] = path;
   return path;
 }
 
-std::string InstallSub(const char* name) {
-  return Paths().installDirectoryPath + "/" + name;
-}
+std::string InstallSub(const char* name) { return Paths().installDirectoryPath + "/" + name; }
 
 // The records folder: the installation folder on a network path or a removable drive, the
 // user folder (the local system folder) otherwise.
 std::string RecordsFolder() {
-  if (Paths().isPathNetworked || Paths().USB_Drive) return Paths().installDirectoryPath;
+  if (GetIsPathNetworked()) return Paths().installDirectoryPath;
   return WithoutSlash(Paths().localNuvelDirectory);
 }
 
+// Whether the records.ini in use lies on a network volume (the records settings are shared).
+bool RecordsSettingsNetworked() {
+  const std::string& folder = Paths().rRecordsIniPath;
+  if (folder.empty()) return false;
+  bool networked = false;
+  unsigned long type = 0;
+  return !platform::IsNetworkPath(folder, networked, type) && networked;
+}
+
 std::string LocalSupportFolder() {
-  std::string base = Paths().isPathNetworked ? Paths().installDirectoryPath
-                                             : WithoutSlash(Paths().localNuvelDirectory);
+  std::string base = GetIsPathNetworked() || RecordsSettingsNetworked()
+                         ? Paths().installDirectoryPath
+                         : WithoutSlash(Paths().localNuvelDirectory);
   return base + "/support_local";
 }
 
 std::string UserFile(const char* name) { return Paths().localNuvelDirectory + name; }
+std::string SupportFile(const char* name) { return GetSupportDirectoryPath() + "/" + name; }
+std::string SpeechFile(const char* name) { return InstallSub("support/sr/") + name; }
+std::string StudentFile(const char* name) { return GetDataIDirectoryPath() + "/" + name; }
+
+// A message file: the local system folder's copy when there is one, else the support folder's.
+std::string LocalizationFile(const char* name) {
+  std::string local = Paths().localNuvelDirectory.empty() ? "" : UserFile(name);
+  if (!local.empty() && platform::IsRegularFile(local)) return local;
+  return GetSupportDirectoryPath() + "/" + name;
+}
+
+int ServerNumberFromRecordsIni() {
+  std::string value;
+  GetNuvelPrivateProfileString("Records", "server_num", "", value, kProfileValueSize,
+                               GetRecordsIniFilePath());
+  int number = std::atoi(value.c_str());
+  return number >= 1 && number <= 100 ? number : 1;
+}
 
 void MarkRestartInLog() {
   std::string tilde(55, '~');
@@ -86,13 +132,55 @@ void ComputeAllPaths() {
   GetRecordsIniFilePath();
   GetLocalIniFilePath();
   GetForcedIniFilePath();
+  Get_Engine_LocalizationFilePath();
+  Get_Tutor_LocalizationFilePath();
 }
 
-// Shows a message that ends the run. The dialog layer takes this over once it exists; until a
-// back end is up the message goes to standard error so that it is never lost.
-void ShowFatal(const std::string& message) {
+// A message that ends the run; its text is fixed English, as no message file may be open yet.
+void ShowFatal(const std::string& message, const char* id) {
   WriteLogf(0, "%s", message.c_str());
-  std::fprintf(stderr, "nuvel-setup: %s\n", message.c_str());
+  ui::Prompt_User(message, "OK", "", "", id);
+}
+
+// Creates the Applications folder's "Nuvel" with the rights that takes; 0 when it is there.
+int CreateSystemFolderWithRights(const std::string& folder) {
+  ui::StatusBoxCreate();
+  ui::StatusBoxUpdate("Preparing Nuvel folder", "Part 1", nullptr);
+  std::error_code ec = platform::CreateSystemFolder(folder);
+  ui::StatusBoxUpdate(nullptr, "Part 2", nullptr);
+  if (ec) WriteLogf(0, "Creating %s failed: %s", folder.c_str(), ec.message().c_str());
+  ui::StatusBoxUpdate(nullptr, "Part 3", nullptr);
+  bool there = platform::IsDirectory(folder);
+  ui::StatusBoxUpdate(nullptr, "Part 4", nullptr);
+  ui::StatusBoxDestroy();
+  return there ? 0 : -1;
+}
+
+// Lines of a file with their own line ends (CR LF, LF or CR), so that they can be written back
+// byte for byte.
+std::vector<std::string_view> LinesWithEnds(std::string_view data) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < data.size()) {
+    std::size_t end = data.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      end = data.size();
+    } else if (data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n') {
+      end += 2;
+    } else {
+      end += 1;
+    }
+    lines.push_back(data.substr(start, end - start));
+    start = end;
+  }
+  return lines;
+}
+
+std::string LowerTrimmed(std::string_view text) {
+  std::size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return "";
+  std::size_t end = text.find_last_not_of(" \t\r\n");
+  return LowerAscii(text.substr(start, end + 1 - start));
 }
 
 }  // namespace
@@ -119,7 +207,7 @@ void Initialize_All_Paths(const std::string& folder) {
   std::string value;
   GetNuvelPrivateProfileString("Records", "use_user_folder", "", value, kProfileValueSize,
                                Paths().installDirectoryPath + "/records.ini");
-  if (!value.empty() && (value[0] == 'y' || value[0] == 'Y')) Paths().use_user_folder = 1;
+  if (StartsWithYes(value)) Paths().use_user_folder = 1;
 
   FindLocalNuvelDirectory();
   IsPathNetworked_Set(Paths().installDirectoryPath);
@@ -143,6 +231,8 @@ std::string FindCommonAppDataPath() {
   return Paths().commonAppDataPath;
 }
 
+// The shared user-data folder of Linux (/var/lib) is writable by root only, unlike the shared
+// folder of the original systems, so its "Nuvel" is always opened up to the group and others.
 void SetupCommonAppDataPath(const std::string& path) {
   std::string folder = WithoutSlash(path) + "/Nuvel";
   Paths().commonAppDataPath = folder;
@@ -158,9 +248,23 @@ void SetupCommonAppDataPath(const std::string& path) {
   WriteLogf(0, "User path=%s", Paths().commonAppDataPath.c_str());
 }
 
+std::string FindLocalNuvelDirectoryServerLog() {
+  const std::string& records = Paths().rRecordsIniPath;
+  if (records.empty() || !platform::IsDirectory(records)) return "";
+  std::string value;
+  GetNuvelPrivateProfileString("Records", "server_logs", "", value, kProfileValueSize,
+                               WithSlash(records) + "records.ini");
+  return StartsWithYes(value) ? WithSlash(records) : "";
+}
+
 std::string FindLocalNuvelDirectory() {
   PathState& paths = Paths();
   if (!paths.localNuvelDirectory.empty()) return paths.localNuvelDirectory;
+
+  if (std::string server = FindLocalNuvelDirectoryServerLog(); !server.empty()) {
+    paths.localNuvelDirectory = server;
+    return server;
+  }
 
   std::string folder = platform::ApplicationsFolder() + "/Nuvel";
   bool shared = false;
@@ -170,10 +274,11 @@ std::string FindLocalNuvelDirectory() {
       SetupCommonAppDataPath(common.substr(0, common.size() - std::string_view("/Nuvel").size()));
       folder = paths.commonAppDataPath;
       shared = true;
-    } else if (platform::CreateSystemFolder(folder) || !platform::IsDirectory(folder)) {
+    } else if (CreateSystemFolderWithRights(folder) != 0) {
       StopLogging();
-      ShowFatal("Unable to create Nuvel folder in the Applications folder.");
-      SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "NORM");
+      ShowFatal("Unable to create Nuvel folder in the Applications folder.",
+                "Unable to create Nuvel folder");
+      SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Exiting Nuvel...");
       return "";
     }
   }
@@ -181,8 +286,9 @@ std::string FindLocalNuvelDirectory() {
     platform::MakeDirectories(folder);
     if (!platform::IsWritable(folder)) {
       ShowFatal("Cannot create directory (1): '" + folder +
-                "'.\nMake sure that you have full (read/write/edit/create/delete) privileges to "
-                "this directory.");
+                    "'.\nMake sure that you have full (read/write/edit/create/delete) "
+                    "privileges to this directory.",
+                "Cannot create directory (1)");
       SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Cannot create directory");
       return "";
     }
@@ -233,8 +339,7 @@ std::string GetLocalSupportDirectoryPath() {
   return CachedPath("GetLocalSupportDirectoryPath", [] { return LocalSupportFolder(); });
 }
 std::string GetLocalPRDDirectoryPath() {
-  return CachedPath("GetLocalPRDDirectoryPath",
-                    [] { return LocalSupportFolder() + "/local_prd"; });
+  return CachedPath("GetLocalPRDDirectoryPath", [] { return LocalSupportFolder() + "/local_prd"; });
 }
 std::string GetVersionIniFilePath() {
   return CachedPath("GetVersionIniFilePath", [] { return UserFile("VERSION2M.INI"); });
@@ -248,12 +353,39 @@ std::string GetLocalIniFilePath() {
 std::string GetForcedIniFilePath() {
   return CachedPath("GetForcedIniFilePath", [] { return UserFile("forced.ini"); });
 }
+std::string Get_Engine_LocalizationFilePath() {
+  return CachedPath(
+      "Get_Engine_LocalizationFilePath", [] { return LocalizationFile("engine.luc"); }, true);
+}
+std::string Get_Tutor_LocalizationFilePath() {
+  return CachedPath(
+      "Get_Tutor_LocalizationFilePath", [] { return LocalizationFile("tutor.luc"); }, true);
+}
+
+std::string GetDataIDirectoryPath() {
+  return CachedPath("GetDataIDirectoryPath", [] {
+    int server = Paths().dataIServerNumber;
+    if (server == 0) server = ServerNumberFromRecordsIni();
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "_%03d", server);
+    return RecordsFolder() + "/data_i" + suffix;
+  });
+}
+
+void ResetDataIDirectoryPath(int server_number) {
+  Paths().dataIServerNumber = server_number >= 1 && server_number <= 100 ? server_number : 0;
+  Paths().cached.erase("GetDataIDirectoryPath");
+}
+
+std::string GetNuvelIniPath(const std::string& folder, const std::string& product) {
+  return folder + product + "/NUVEL.INI";
+}
 
 std::string Path(const std::string& name) {
   static const std::map<std::string, std::string (*)()> kFolders = {
       {"nuvel_apps", [] { return Paths().installDirectoryPath; }},
       {"nuvel_user", [] { return Paths().localNuvelDirectory; }},
-      {"nuvel_data", [] { return RecordsFolder(); }},
+      {"nuvel_data", GetRecordsIniDirectoryPath},
       {"content", GetContentDirectoryPath},
       {"launch", GetLaunchDirectoryPath},
       {"support", GetSupportDirectoryPath},
@@ -266,22 +398,47 @@ std::string Path(const std::string& name) {
       {"sr", [] { return InstallSub("support/sr"); }},
       {"support/about", [] { return InstallSub("support/about"); }},
       {"support/lessons", [] { return InstallSub("support/lessons"); }},
+      {"data_i", GetDataIDirectoryPath},
   };
   static const std::map<std::string, std::string (*)()> kFiles = {
       {"records.ini", GetRecordsIniFilePath},
       {"VERSION2M.INI", GetVersionIniFilePath},
       {"local.ini", GetLocalIniFilePath},
       {"forced.ini", GetForcedIniFilePath},
-      {"Nuvel_log.txt", [] { return UserFile("Nuvel_log.txt"); }},
       {"setup_ini", [] { return Run().szDefaultIniFile; }},
+      // Companion applications.
       {"Launcher.app", [] { return InstallSub("Launcher.app"); }},
       {"Records Manager.app", [] { return InstallSub("Records Manager.app"); }},
       {"Freshen.app", [] { return InstallSub("Freshen.app"); }},
       {"Analyzer.app", [] { return InstallSub("Analyzer.app"); }},
       {"Redirector.app", [] { return InstallSub("Redirector.app"); }},
+      // The course engine's files in "support" and "sr".
+      {"engine.luc", Get_Engine_LocalizationFilePath},
+      {"tutor.luc", Get_Tutor_LocalizationFilePath},
+      {"Nuvel.jpg", [] { return SupportFile("Nuvel.jpg"); }},
+      {"engine.ini", [] { return SupportFile("engine.ini"); }},
+      {"libbabear.so", [] { return SpeechFile("libbabear.so"); }},
+      {"babear.dat", [] { return SpeechFile("babear.dat"); }},
+      // The student data folder.
+      {"students.ini", [] { return StudentFile("students.ini"); }},
+      // The log and the engine's per-user files in the user folder.
+      {"Nuvel_log.txt", [] { return UserFile("Nuvel_log.txt"); }},
+      {"user.ini", [] { return UserFile("user.ini"); }},
+      {"recent.lst", [] { return UserFile("recent.lst"); }},
+      {"scores.dat", [] { return UserFile("scores.dat"); }},
+      {"bookmarks.dat", [] { return UserFile("bookmarks.dat"); }},
+      {"voice.cfg", [] { return UserFile("voice.cfg"); }},
+      {"sr_user.dat", [] { return UserFile("sr_user.dat"); }},
+      {"window.ini", [] { return UserFile("window.ini"); }},
   };
   if (auto it = kFolders.find(name); it != kFolders.end()) return WithSlash(it->second());
   if (auto it = kFiles.find(name); it != kFiles.end()) return it->second();
+  return "";
+}
+
+std::string Path_Student(const std::string& name) {
+  if (name == "local.hst") return StudentFile("local.hst");
+  if (name == "local.dat") return StudentFile("local.dat");
   return "";
 }
 
@@ -289,10 +446,10 @@ void Read_RecordsIni() {
   PathState& paths = Paths();
   std::string file = paths.rRecordsIniPath + "records.ini";
   std::string launch;
-  GetNuvelPrivateProfileString("Records", "launch_path_local", "", launch, kProfileValueSize,
-                               file);
+  GetNuvelPrivateProfileString("Records", "launch_path_local", "", launch, kProfileValueSize, file);
   if (!launch.empty()) {
-    Initialize_All_Paths(launch);
+    // Settings written by older systems may hold the folder in HFS or DOS form.
+    Initialize_All_Paths(Convert_FileName(launch, 2));
     paths.just_created_records_ini = 0;
   } else {
     Initialize_All_Paths(platform::ApplicationsFolder() + "/Nuvel");
@@ -318,8 +475,97 @@ void Write_RecordsIni() {
   paths.firstRecordsPath = paths.RecordsPath;
 }
 
+void UpDateRecordsIniWithActualVersions() {
+  struct Companion {
+    std::string path;
+    const char* key;
+  };
+  const Companion companions[] = {
+      {Path("Records Manager.app"), "rm2_ver"}, {Path("Launcher.app"), "launcher2_ver"},
+      {Path("Analyzer.app"), "analyze2_ver"},   {Path("libbabear.so"), "babel_ver_mac"},
+      {Path("Freshen.app"), "freshen2_ver"},
+  };
+  std::string records = GetRecordsIniFilePath();
+  for (const Companion& companion : companions) {
+    if (!DoesFileExist(companion.path)) continue;
+    std::string version;
+    GetFileVersionNumber(companion.path, version);
+    if (version == kNoVersion) continue;
+    std::string stored;
+    GetNuvelPrivateProfileString("Records", companion.key, "0", stored, kProfileValueSize, records);
+    if (EqualsIgnoreCase(stored, version)) continue;
+    if (WriteNuvelPrivateProfileString("Records", companion.key, version, records) == -2 &&
+        std::string_view(companion.key) == "rm2_ver") {
+      std::string message = StrRezf(0, "MSG_Message_CannotWriteFile", {records});
+      if (message.find(records) == std::string::npos) message += "\r" + records;
+      ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_CannotWriteFile");
+    }
+  }
+}
+
+int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode) {
+  std::string data;
+  if (platform::ReadFile(file, data)) return -1;
+  std::string wanted = LowerTrimmed(key);
+  if (wanted.empty() || (mode != 1 && mode != 2)) return 0;
+
+  std::string result;
+  result.reserve(data.size() + 16);
+  bool changed = false;
+  for (std::string_view line : LinesWithEnds(data)) {
+    if (LowerTrimmed(line).compare(0, wanted.size(), wanted) == 0) {
+      changed = true;
+      if (mode == 1) {
+        result += ';';
+        result += line;
+      }
+      continue;
+    }
+    result += line;
+  }
+  if (!changed) return 0;
+  std::error_code ec = platform::WriteFileAtomic(file, result);
+  FreePrivateProfile();
+  if (ec) {
+    WriteLogf(1, "RemoveLineFromRecordsIni: cannot rewrite %s: %s", file.c_str(),
+              ec.message().c_str());
+    return -1;
+  }
+  return 1;
+}
+
 std::string ConstructFilePath(const std::string& folder, const std::string& file) {
   return WithSlash(folder) + file;
+}
+
+void SeparatePathAndFile(const std::string& path, std::string& folder, std::string& file) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    folder.clear();
+    file = path;
+    return;
+  }
+  folder = path.substr(0, slash + 1);
+  file = path.substr(slash + 1);
+}
+
+int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path) {
+  std::string found = FindCaseCorrectedPath(path);
+  if (found.empty()) return 0;
+  SeparatePathAndFile(found, folder, name);
+  return 1;
+}
+
+std::string fopen_any_case(const std::string& path) {
+  std::string name, folder;
+  if (!FindCaseCorrectedFileName(name, folder, path)) return "";
+  return folder + name;
+}
+
+int AreWeRunningFromTheTempFolder() {
+  std::string application = UpperAscii(WithoutSlash(platform::ApplicationFolder()));
+  std::string temp = UpperAscii(WithoutSlash(FindLocalTempDirectory()));
+  return !application.empty() && application == temp ? 1 : 0;
 }
 
 }  // namespace nuvel::base

@@ -9,6 +9,36 @@
 // $NUVEL_SYSROOT/var/lib. The fixed default installation folder of a records.ini without
 // launch_path_local is the Applications folder's "Nuvel" (never a path relative to the folder
 // the program was started from).
+//
+// Where things lie:
+//   records folder ("nuvel_data", holds records.ini): the installation folder when the
+//     installation path is a network path or the system runs from a removable drive, otherwise
+//     the local system folder ("nuvel_user").
+//   "support_local" (and its "local_prd", "logos"): under the installation folder when the
+//     installation path or the folder of the records.ini in use is networked, otherwise under
+//     the local system folder.
+//   student data folder: the records folder's "data_i_%03d" of the Records server number.
+//   message files "engine.luc", "tutor.luc": the local system folder's copy (a newer one fetched
+//     by the Setup) when it exists, else the support folder's when that exists, else the support
+//     folder's path (where an installation puts them).
+//
+// Path() knows these names (folders end with "/"):
+//   folders  nuvel_apps, nuvel_user, nuvel_data, content, launch, support, support_local,
+//            local_prd (also support_local/local_prd), logos, techm, fonts, sr (support/sr),
+//            support/about, support/lessons, data_i (the student data folder)
+//   in nuvel_apps   the companions Launcher.app, Records Manager.app, Freshen.app,
+//                   Analyzer.app, Redirector.app
+//   in support      the course engine's files engine.luc, tutor.luc (see above), Nuvel.jpg (the
+//                   launcher's default picture), engine.ini (the engine's shared settings)
+//   in sr           libbabear.so (the speech-recognition library), babear.dat (its models)
+//   in data_i       students.ini
+//   in nuvel_user   Nuvel_log.txt, VERSION2M.INI, local.ini, forced.ini, and the engine's seven
+//                   per-user files: user.ini (preferences), recent.lst (recently studied
+//                   courses), scores.dat (exercise scores), bookmarks.dat (lesson bookmarks),
+//                   voice.cfg (microphone calibration), sr_user.dat (the speaker's speech
+//                   profile), window.ini (window positions)
+//   nuvel_data      records.ini
+//   setup_ini       the installation source's setup.ini
 #pragma once
 
 #include <map>
@@ -17,14 +47,14 @@
 namespace nuvel::base {
 
 struct PathState {
-  std::string installDirectoryPath;  // "nuvel_apps", no trailing "/"
-  std::string localNuvelDirectory;   // the local system folder, with a trailing "/"
-  std::string commonAppDataPath;     // the shared application-data folder's "Nuvel"
+  std::string installDirectoryPath;           // "nuvel_apps", no trailing "/"
+  std::string localNuvelDirectory;            // the local system folder, with a trailing "/"
+  std::string commonAppDataPath;              // the shared application-data folder's "Nuvel"
   std::map<std::string, std::string> cached;  // Get...Path results by function name
 
-  std::string rRecordsIniPath;   // folder of the records.ini in use, with a trailing "/"
-  std::string RecordsPath;       // student records folder
-  std::string DataPath;          // course data folder
+  std::string rRecordsIniPath;  // folder of the records.ini in use, with a trailing "/"
+  std::string RecordsPath;      // student records folder
+  std::string DataPath;         // course data folder
   std::string FloppyPath;
   std::string firstRecordsPath;  // RecordsPath as first read
   int just_created_records_ini = 0;
@@ -32,7 +62,8 @@ struct PathState {
   int USB_Drive = 0;
   int USB_Drive_no_share = 0;
   int isPathNetworked = 0;
-  int initializeCalls = 0;  // Initialize_All_Paths calls in this run
+  int initializeCalls = 0;    // Initialize_All_Paths calls in this run
+  int dataIServerNumber = 0;  // Records server of the student data folder; 0: from records.ini
 
   void reset() { *this = PathState{}; }
 };
@@ -50,6 +81,11 @@ void Initialize_All_Paths(const std::string& folder);
 /// The machine-wide system folder, with a trailing "/"; found or created once per run. Empty
 /// (and quitFlag set) when no such folder can be had.
 std::string FindLocalNuvelDirectory();
+
+/// The system folder when the records settings keep the log with the server: the records.ini
+/// in use (in rRecordsIniPath, which must be an existing folder) has server_logs starting with
+/// "y". Then that folder, with a trailing "/", is the system folder; otherwise "".
+std::string FindLocalNuvelDirectoryServerLog();
 
 /// The temporary folder, with a trailing "/".
 std::string FindLocalTempDirectory();
@@ -78,10 +114,29 @@ std::string GetVersionIniFilePath();
 std::string GetRecordsIniFilePath();
 std::string GetLocalIniFilePath();
 std::string GetForcedIniFilePath();
+/// The message files; see the rule at the top. Recomputed while the cached path is missing.
+std::string Get_Engine_LocalizationFilePath();
+std::string Get_Tutor_LocalizationFilePath();
 
-/// The full path of a well-known name ("nuvel_apps", "nuvel_data", "content", ...); folders
-/// end with "/". "" for a name that is not known.
+/// The student data folder: the records folder's "data_i_%03d" of the Records server number
+/// (the one given to ResetDataIDirectoryPath, else records.ini's server_num; 1 when absent or
+/// outside 1 to 100). No trailing "/".
+std::string GetDataIDirectoryPath();
+/// Makes `server_number` the student data folder's server (0: read server_num again) and
+/// forgets the folder, so that the next GetDataIDirectoryPath derives it afresh.
+void ResetDataIDirectoryPath(int server_number);
+
+/// A product's settings file: "%s%s%c%s" of `folder` (Path("content") or Path("launch")), the
+/// product folder, "/" and "NUVEL.INI".
+std::string GetNuvelIniPath(const std::string& folder, const std::string& product);
+
+/// The full path of a well-known name (see the list at the top); folders end with "/". "" for
+/// a name that is not known.
 std::string Path(const std::string& name);
+
+/// The same for the student files "local.hst" and "local.dat" in the student data folder; ""
+/// for any other name.
+std::string Path_Student(const std::string& name);
 
 /// Reads the records.ini of rRecordsIniPath and derives every folder from its
 /// launch_path_local (or from the default installation folder when it has none).
@@ -90,7 +145,38 @@ void Read_RecordsIni();
 /// Records in the local system folder's records.ini where the records.ini in use lives.
 void Write_RecordsIni();
 
+/// Writes the versions of the installed companions into records.ini: "Records Manager.app" ->
+/// rm2_ver, "Launcher.app" -> launcher2_ver, "Analyzer.app" -> analyze2_ver, the speech library
+/// -> babel_ver_mac, "Freshen.app" -> freshen2_ver. A key changes only when the companion is
+/// there, its version can be read and differs (ignoring case) from the stored one. A failed
+/// write of rm2_ver is told to the user (MSG_Message_CannotWriteFile).
+void UpDateRecordsIniWithActualVersions();
+
+/// Comments out (mode 1: ";" before the line) or drops (mode 2) every line of the settings file
+/// that begins with `key` (both lower-cased and without leading blanks). Every other byte of the
+/// file stays as it was, line ends included; the file is replaced in one rename. Returns 1 when
+/// a line was changed, 0 when none matched (the file is not touched), -1 when the file could
+/// not be read or written.
+int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode);
+
 /// "%s%s%s" of folder, a "/" when the folder lacks one, and file.
 std::string ConstructFilePath(const std::string& folder, const std::string& file);
+
+/// Splits at the last "/": `folder` keeps that "/" (so ConstructFilePath gives the path back),
+/// `file` is the rest. A path without "/" is all file.
+void SeparatePathAndFile(const std::string& path, std::string& folder, std::string& file);
+
+/// 1 when the folder of `path` holds an entry whose name equals the path's file name without
+/// regard to case (an exact match preferred): `name` receives the entry's exact name and
+/// `folder` the folder as SeparatePathAndFile gives it. 0 otherwise.
+int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path);
+
+/// The path under which `path` can be opened: its folder's entry of the same name without
+/// regard to case; "" when there is none.
+std::string fopen_any_case(const std::string& path);
+
+/// 1 when the folder that holds the running application is the temporary folder (compared
+/// upper-cased, without trailing "/").
+int AreWeRunningFromTheTempFolder();
 
 }  // namespace nuvel::base

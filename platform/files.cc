@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <filesystem>
 #include <random>
 
 #include "platform/syscalls.h"
@@ -177,6 +179,107 @@ std::error_code ListDirectory(const std::string& path, std::vector<std::string>&
   }
   ::closedir(dir);
   return {};
+}
+
+std::error_code ListDirectoryEntries(const std::string& path, std::vector<DirEntry>& entries) {
+  entries.clear();
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return LastError();
+  std::string folder = path.empty() || path.back() == '/' ? path : path + "/";
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    DirEntry item{std::string(name), entry->d_type == DT_DIR};
+    // Links and file systems that do not report kinds need a look at the entry itself.
+    if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      item.is_directory = IsDirectory(folder + item.name);
+    }
+    entries.push_back(std::move(item));
+  }
+  ::closedir(dir);
+  return {};
+}
+
+std::error_code GetFileTimes(const std::string& path, FileTimes& times) {
+  times = FileTimes{};
+  struct statx stx;
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_MTIME | STATX_BTIME, &stx) == 0) {
+    times.modified = stx.stx_mtime.tv_sec;
+    if (stx.stx_mask & STATX_BTIME) times.created = stx.stx_btime.tv_sec;
+    return {};
+  }
+  // Kernels or file systems without statx: the modification time alone.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return LastError();
+  times.modified = st.st_mtime;
+  return {};
+}
+
+std::error_code SetModificationTime(const std::string& path, std::int64_t seconds) {
+  struct timespec both[2];
+  both[0].tv_sec = both[1].tv_sec = static_cast<time_t>(seconds);
+  both[0].tv_nsec = both[1].tv_nsec = 0;
+  if (::utimensat(AT_FDCWD, path.c_str(), both, 0) != 0) return LastError();
+  return {};
+}
+
+bool LocalTimeOf(std::int64_t seconds, LocalTime& local) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (!::localtime_r(&t, &tm)) return false;
+  local = LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                    tm.tm_min,         tm.tm_sec,     tm.tm_wday};
+  return true;
+}
+
+std::error_code IsLocked(const std::string& path, bool& locked) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return LastError();
+  locked = (st.st_mode & S_IWUSR) == 0;
+  return {};
+}
+
+std::error_code Unlock(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return LastError();
+  if ((st.st_mode & S_IWUSR) == 0 && ::chmod(path.c_str(), (st.st_mode | S_IWUSR) & 07777) != 0) {
+    return LastError();
+  }
+  return {};
+}
+
+std::error_code CreateEmptyFile(const std::string& path) {
+  int fd = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) return LastError();
+  if (syscalls().close(fd) != 0) return LastError();
+  return {};
+}
+
+std::error_code CheckReadable(const std::string& path) {
+  int fd = syscalls().open(path.c_str(), O_RDONLY, 0);
+  if (fd < 0) return LastError();
+  syscalls().close(fd);
+  return {};
+}
+
+std::error_code MoveTree(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return LastError();
+  // rename() would silently replace a file or an empty folder at the target.
+  if (::lstat(to.c_str(), &st) == 0) return std::make_error_code(std::errc::file_exists);
+  if (syscalls().rename(from.c_str(), to.c_str()) == 0) return {};
+  if (errno != EXDEV) return LastError();
+
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove_all(to, ignored);
+    return ec;
+  }
+  fs::remove_all(from, ec);
+  return ec;
 }
 
 }  // namespace nuvel::platform

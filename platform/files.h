@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace nuvel::platform {
 
 /// Reads the whole file into `out` (replacing its contents).
@@ -47,5 +49,45 @@ std::error_code CopyFileContents(const std::string& from, const std::string& to)
 
 /// The names (not paths) of the entries of a folder, in no particular order, without "." and "..".
 std::error_code ListDirectory(const std::string& path, std::vector<std::string>& names);
+
+/// One entry of a folder listing. A symbolic link counts as what it points to (a dangling link
+/// as a file).
+struct DirEntry {
+  std::string name;
+  bool is_directory = false;
+};
+
+/// The entries of a folder with their kinds, in the file system's own order, without "." and
+/// "..".
+std::error_code ListDirectoryEntries(const std::string& path, std::vector<DirEntry>& entries);
+
+/// A file's times in seconds since the epoch. `created` is the birth time when the file system
+/// keeps one, else 0.
+struct FileTimes {
+  std::int64_t modified = 0;
+  std::int64_t created = 0;
+};
+std::error_code GetFileTimes(const std::string& path, FileTimes& times);
+
+/// Sets a file's modification (and access) time.
+std::error_code SetModificationTime(const std::string& path, std::int64_t seconds);
+
+/// The local calendar time of a time in seconds since the epoch; false when out of range.
+bool LocalTimeOf(std::int64_t seconds, LocalTime& local);
+
+/// `locked` is true when the owner has no write permission on the file or folder: the
+/// read-only flag of the original systems.
+std::error_code IsLocked(const std::string& path, bool& locked);
+/// Gives the owner write permission.
+std::error_code Unlock(const std::string& path);
+
+/// Creates the file empty, or empties an existing one, and closes it again (fopen "wb").
+std::error_code CreateEmptyFile(const std::string& path);
+/// Opens the file for reading and closes it again (fopen "rb"): no error when it can be read.
+std::error_code CheckReadable(const std::string& path);
+
+/// Moves a file or folder to the new path `to`: a rename, or across volumes a copy of the whole
+/// tree followed by removal of the original. An existing `to` is never replaced (EEXIST).
+std::error_code MoveTree(const std::string& from, const std::string& to);
 
 }  // namespace nuvel::platform

@@ -1,1 +1,513 @@
+#include "base/paths.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/ascii.h"
+#include "base/file_utils.h"
+#include "base/log.h"
+#include "base/profile_file.h"
+#include "base/run_state.h"
+#include "base/strings.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/syscalls.h"
+#include "tests/support/test_env.h"
+#include "ui/dialog.h"
+
+namespace nuvel::base {
+namespace {
+
+namespace fs = std::filesystem;
+using nuvel::testing::ReadTestFile;
+using nuvel::testing::TestSysroot;
+using nuvel::testing::WriteTestFile;
+
+std::vector<ui::Dialog> gShown;
+
+class RecordingBackend : public ui::Backend {
+ public:
+  int ModalDialog(ui::Dialog& dialog) override {
+    gShown.push_back(dialog);
+    return 1;
+  }
+  std::string ChooseFolder(const std::string&, const std::string&, const std::string&) override {
+    return "";
+  }
+  void ShowStatus(const ui::StatusView&) override {}
+  void HideStatus() override {}
+  void ShowStrip(const ui::StatusView&) override {}
+  void HideStrip() override {}
+  bool ControlKeyLatched() override { return false; }
+};
+
+void ResetModules() {
+  FileUtils().reset();
+  Paths().reset();
+  Log().reset();
+  base::Run().reset();
+  Strings().reset();
+  FreePrivateProfile();
+  platform::ResetSyscalls();
+}
+
+class PathsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetModules();
+    gShown.clear();
+    ui::SetBackend(std::make_unique<RecordingBackend>());
+    system_ = sysroot_.path("opt/Nuvel/");
+  }
+  void TearDown() override {
+    ResetModules();
+    ui::SetBackend(nullptr);
+  }
+
+  std::string Make(const std::string& relative, const std::string& data = "x") {
+    std::string path = sysroot_.path(relative);
+    WriteTestFile(path, data);
+    return path;
+  }
+
+  // The log's lines without their numbers, times and level markers.
+  std::vector<std::string> LogTexts() {
+    std::vector<std::string> texts;
+    std::string data = ReadTestFile(system_ + "Nuvel_log.txt");
+    std::size_t start = 0;
+    while (start < data.size()) {
+      std::size_t end = data.find("\r\n", start);
+      if (end == std::string::npos) end = data.size();
+      std::string line = data.substr(start, end - start);
+      auto marker = line.find('>');
+      texts.push_back(marker == std::string::npos ? line : line.substr(marker + 1));
+      start = end + 2;
+    }
+    return texts;
+  }
+
+  bool LogHas(const std::string& text) {
+    for (const auto& line : LogTexts()) {
+      if (line == text) return true;
+    }
+    return false;
+  }
+
+  TestSysroot sysroot_;
+  std::string system_;  // the system folder the tests' sysroot gets, with "/"
+};
+
+// ---- Where folders lie ---------------------------------------------------------------------
+
+using PathDerivationTest = PathsTest;
+
+TEST_F(PathDerivationTest, LocalInstallationKeepsRecordsInTheSystemFolder) {
+  std::string apps = sysroot_.path("opt/Courses");
+  fs::create_directories(apps);
+  Initialize_All_Paths(apps);
+
+  EXPECT_EQ(Path("nuvel_apps"), apps + "/");
+  EXPECT_EQ(Path("nuvel_user"), system_);
+  EXPECT_EQ(Path("nuvel_data"), system_);
+  EXPECT_EQ(Path("records.ini"), system_ + "records.ini");
+  EXPECT_EQ(Path("support_local"), system_ + "support_local/");
+  EXPECT_EQ(Path("local_prd"), system_ + "support_local/local_prd/");
+  EXPECT_EQ(Path("logos"), system_ + "support_local/logos/");
+  EXPECT_EQ(Path("content"), apps + "/content/");
+  EXPECT_EQ(Path("launch"), apps + "/launch/");
+  EXPECT_EQ(Path("VERSION2M.INI"), system_ + "VERSION2M.INI");
+  EXPECT_EQ(GetRecordsIniDirectoryPath(), sysroot_.path("opt/Nuvel"));
+}
+
+TEST_F(PathDerivationTest, NetworkInstallationKeepsRecordsInTheInstallationFolder) {
+  std::string apps = sysroot_.path("srv/share/Nuvel");
+  fs::create_directories(apps);
+  ::setenv("NUVEL_NETWORK_PATHS", sysroot_.path("srv/share").c_str(), 1);
+  Initialize_All_Paths(apps);
+
+  EXPECT_EQ(GetIsPathNetworked(), 1);
+  EXPECT_EQ(Path("nuvel_data"), apps + "/");
+  EXPECT_EQ(Path("records.ini"), apps + "/records.ini");
+  EXPECT_EQ(Path("support_local"), apps + "/support_local/");
+  EXPECT_EQ(Path("local_prd"), apps + "/support_local/local_prd/");
+  // The per-machine files stay on the machine.
+  EXPECT_EQ(Path("nuvel_user"), system_);
+  EXPECT_EQ(Path("local.ini"), system_ + "local.ini");
+  EXPECT_EQ(Path("Nuvel_log.txt"), system_ + "Nuvel_log.txt");
+}
+
+TEST_F(PathDerivationTest, RemovableDriveKeepsRecordsOnTheDrive) {
+  std::string apps = sysroot_.path("media/stick/Nuvel");
+  fs::create_directories(apps);
+  Paths().USB_Drive = 1;
+  Initialize_All_Paths(apps);
+  EXPECT_EQ(Path("records.ini"), apps + "/records.ini");
+  EXPECT_EQ(Path("nuvel_user"), system_);
+}
+
+TEST_F(PathDerivationTest, NewInstallationFolderDerivesEverythingAfresh) {
+  Initialize_All_Paths(sysroot_.path("opt/First"));
+  EXPECT_EQ(Path("content"), sysroot_.path("opt/First/content/"));
+  Initialize_All_Paths(sysroot_.path("opt/Second/"));
+  EXPECT_EQ(Path("content"), sysroot_.path("opt/Second/content/"));
+  EXPECT_EQ(GetInstallDirectoryPath(), sysroot_.path("opt/Second"));
+}
+
+TEST_F(PathDerivationTest, WellKnownNamesFollowTheirFolders) {
+  base::Run().szDefaultIniFile = sysroot_.path("disc/install/data/setup.ini");
+  std::string apps = sysroot_.path("srv/share/Courses/");
+  ::setenv("NUVEL_NETWORK_PATHS", sysroot_.path("srv/share").c_str(), 1);
+  Initialize_All_Paths(apps);
+
+  // Companions and the engine's files go with the installation, the student data with the
+  // records folder (here the installation, on the network), the per-user files stay local.
+  EXPECT_EQ(Path("Records Manager.app"), apps + "Records Manager.app");
+  EXPECT_EQ(Path("sr"), apps + "support/sr/");
+  EXPECT_EQ(Path("libbabear.so"), apps + "support/sr/libbabear.so");
+  EXPECT_EQ(Path("support/lessons"), apps + "support/lessons/");
+  EXPECT_EQ(Path("students.ini"), apps + "data_i_001/students.ini");
+  EXPECT_EQ(Path_Student("local.hst"), apps + "data_i_001/local.hst");
+  EXPECT_EQ(Path_Student("students.ini"), "");
+  EXPECT_EQ(Path("sr_user.dat"), system_ + "sr_user.dat");
+  EXPECT_EQ(Path("setup_ini"), sysroot_.path("disc/install/data/setup.ini"));
+  EXPECT_EQ(Path("no_such_name"), "");
+  EXPECT_EQ(Path(""), "");
+  EXPECT_EQ(GetNuvelIniPath(Path("launch"), "101ENG50"), apps + "launch/101ENG50/NUVEL.INI");
+}
+
+TEST_F(PathDerivationTest, StudentDataFolderFollowsTheServerNumber) {
+  fs::create_directories(system_);
+  WriteTestFile(system_ + "records.ini", "[Records]\r\nserver_num=007\r\n");
+  Initialize_All_Paths(sysroot_.path("opt/Courses"));
+  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_007");
+
+  ResetDataIDirectoryPath(12);
+  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_012");
+  EXPECT_EQ(Path("students.ini"), system_ + "data_i_012/students.ini");
+
+  std::string value = "150";
+  WriteNuvelPrivateProfileString("Records", "server_num", value, system_ + "records.ini");
+  ResetDataIDirectoryPath(0);
+  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_001") << "out of range counts as 1";
+}
+
+TEST_F(PathDerivationTest, MessageFileIsTheOneThatExists) {
+  std::string apps = sysroot_.path("opt/Courses");
+  Initialize_All_Paths(apps);
+  // None yet: where an installation puts it.
+  EXPECT_EQ(Get_Engine_LocalizationFilePath(), apps + "/support/engine.luc");
+
+  Make("opt/Courses/support/engine.luc");
+  EXPECT_EQ(Get_Engine_LocalizationFilePath(), apps + "/support/engine.luc");
+  Make("opt/Nuvel/tutor.luc");
+  EXPECT_EQ(Get_Tutor_LocalizationFilePath(), system_ + "tutor.luc");
+
+  // A copy fetched into the system folder later is found although a missing path was cached.
+  Initialize_All_Paths(apps);
+  fs::remove(apps + "/support/engine.luc");
+  EXPECT_EQ(Get_Engine_LocalizationFilePath(), apps + "/support/engine.luc");
+  Make("opt/Nuvel/engine.luc");
+  EXPECT_EQ(Get_Engine_LocalizationFilePath(), system_ + "engine.luc");
+}
+
+TEST_F(PathDerivationTest, LocationsAreLoggedByLevel) {
+  fs::create_directories(system_);
+  WriteTestFile(system_ + "records.ini", "[Records]\r\nlog_level=4\r\n");
+  std::string apps = sysroot_.path("opt/Courses");
+  fs::create_directories(apps + "/content");
+  Initialize_All_Paths(apps);
+  EXPECT_TRUE(LogHas("GetContentDirectoryPath LOCATION " + apps + "/content"));
+  EXPECT_TRUE(LogHas("GetLaunchDirectoryPath MISSING LOCATION " + apps + "/launch"));
+}
+
+TEST_F(PathDerivationTest, FoundLocationsAreLeftOutAtTheUsualLevel) {
+  std::string apps = sysroot_.path("opt/Courses");
+  fs::create_directories(apps + "/content");
+  Initialize_All_Paths(apps);
+  EXPECT_FALSE(LogHas("GetContentDirectoryPath LOCATION " + apps + "/content"));
+  EXPECT_TRUE(LogHas("GetLaunchDirectoryPath MISSING LOCATION " + apps + "/launch"));
+}
+
+TEST_F(PathDerivationTest, SecondInitializationMarksTheRestartInTheLog) {
+  std::string apps = sysroot_.path("opt/Courses");
+  Initialize_All_Paths(apps);
+  Initialize_All_Paths(apps);
+  std::vector<std::string> lines = LogTexts();
+  const std::string tilde(55, '~');
+  const std::string title = std::string(18, ' ') + "STARTING AFTER QUIT" + std::string(18, ' ');
+  auto at = std::find(lines.begin(), lines.end(), title);
+  ASSERT_NE(at, lines.end());
+  ASSERT_GE(at - lines.begin(), 4);
+  EXPECT_EQ(*(at - 1), tilde);
+  EXPECT_EQ(*(at + 1), tilde);
+  EXPECT_EQ(*(at - 2), "  ");
+  EXPECT_EQ(*(at - 3), "  ");
+  EXPECT_EQ(*(at - 4), "  ");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), title), 1);
+}
+
+// ---- The system folder ----------------------------------------------------------------------
+
+TEST_F(PathsTest, SystemFolderIsCreatedInTheApplicationsFolder) {
+  EXPECT_EQ(FindLocalNuvelDirectory(), system_);
+  EXPECT_TRUE(fs::is_directory(system_));
+  EXPECT_EQ(base::Run().quitFlag, 0);
+}
+
+TEST_F(PathsTest, ServerLogsPutTheSystemFolderWithTheRecords) {
+  std::string records = sysroot_.path("srv/records/");
+  Make("srv/records/records.ini", "[Records]\r\nserver_logs=Yes\r\n");
+  Paths().rRecordsIniPath = records;
+  EXPECT_EQ(FindLocalNuvelDirectory(), records);
+  EXPECT_FALSE(fs::exists(system_)) << "no system folder is made when the server keeps the log";
+}
+
+TEST_F(PathsTest, WithoutServerLogsTheSystemFolderIsTheUsualOne) {
+  Make("srv/records/records.ini", "[Records]\r\nserver_logs=no\r\n");
+  Paths().rRecordsIniPath = sysroot_.path("srv/records/");
+  EXPECT_EQ(FindLocalNuvelDirectoryServerLog(), "");
+  EXPECT_EQ(FindLocalNuvelDirectory(), system_);
+  Paths().reset();
+  Paths().rRecordsIniPath = sysroot_.path("srv/nowhere/");
+  EXPECT_EQ(FindLocalNuvelDirectoryServerLog(), "");
+}
+
+// ---- records.ini -----------------------------------------------------------------------------
+
+using PathsRecordsIniTest = PathsTest;
+
+TEST_F(PathsRecordsIniTest, WithoutLaunchPathTheDefaultFolderIsUsedAndTheFileIsNew) {
+  Paths().rRecordsIniPath = FindLocalNuvelDirectory();
+  Read_RecordsIni();
+  EXPECT_EQ(Paths().just_created_records_ini, 1);
+  EXPECT_EQ(GetInstallDirectoryPath(), sysroot_.path("opt/Nuvel"));
+  EXPECT_EQ(Paths().DataPath, sysroot_.path("opt/Nuvel/launch/"));
+  EXPECT_EQ(Paths().RecordsPath, system_);
+  EXPECT_EQ(Paths().firstRecordsPath, system_);
+}
+
+TEST_F(PathsRecordsIniTest, LaunchPathChoosesTheInstallationFolder) {
+  std::string apps = sysroot_.path("opt/Courses");
+  fs::create_directories(apps);
+  std::string dos = apps;
+  for (char& c : dos) c = c == '/' ? '\\' : c;
+  Make("opt/Nuvel/records.ini", "[Records]\r\nlaunch_path_local=" + dos + "\\\r\n");
+  Paths().rRecordsIniPath = system_;
+  Read_RecordsIni();
+  EXPECT_EQ(Paths().just_created_records_ini, 0);
+  EXPECT_EQ(GetInstallDirectoryPath(), apps);
+  EXPECT_EQ(Paths().DataPath, apps + "/launch/");
+}
+
+TEST_F(PathsRecordsIniTest, WriteRecordsWhereTheRecordsIniInUseLives) {
+  Paths().rRecordsIniPath = FindLocalNuvelDirectory();
+  Read_RecordsIni();
+  Paths().rRecordsIniPath = sysroot_.path("srv/records/");
+  Write_RecordsIni();
+  std::string value;
+  GetNuvelPrivateProfileString("Records", "records_ini_path_mac", "", value, kProfileValueSize,
+                               system_ + "records.ini");
+  EXPECT_EQ(value, sysroot_.path("srv/records/"));
+}
+
+constexpr const char* kRecords =
+    "[Records]\r\n"
+    "launch_path_local=/opt/Courses\r\n"
+    "recordsipaddress=10.0.0.5\r\n"
+    "recordsipport=8080\r\n"
+    "; a comment\r\n"
+    "  RecordsIPAddress = 10.0.0.6\n"
+    "server_num=003";
+
+TEST_F(PathsRecordsIniTest, RemoveLineCommentsTheLineInPlace) {
+  std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  EXPECT_EQ(RemoveLineFromRecordsIni(file, "recordsipaddress", 1), 1);
+  EXPECT_EQ(ReadTestFile(file),
+            "[Records]\r\n"
+            "launch_path_local=/opt/Courses\r\n"
+            ";recordsipaddress=10.0.0.5\r\n"
+            "recordsipport=8080\r\n"
+            "; a comment\r\n"
+            ";  RecordsIPAddress = 10.0.0.6\n"
+            "server_num=003");
+  // The commented line is no longer a setting.
+  std::string value;
+  GetNuvelPrivateProfileString("Records", "recordsipaddress", "none", value, kProfileValueSize,
+                               file);
+  EXPECT_EQ(value, "none");
+}
+
+TEST_F(PathsRecordsIniTest, RemoveLineDropsTheLineAndItsEnd) {
+  std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  EXPECT_EQ(RemoveLineFromRecordsIni(file, " Server_Num ", 2), 1);
+  EXPECT_EQ(RemoveLineFromRecordsIni(file, "recordsipaddress", 2), 1);
+  EXPECT_EQ(ReadTestFile(file),
+            "[Records]\r\n"
+            "launch_path_local=/opt/Courses\r\n"
+            "recordsipport=8080\r\n"
+            "; a comment\r\n");
+}
+
+TEST_F(PathsRecordsIniTest, RemoveLineDropsTheCachedSettings) {
+  std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  std::string value;
+  GetNuvelPrivateProfileString("Records", "server_num", "", value, kProfileValueSize, file);
+  ASSERT_EQ(value, "003");
+  ASSERT_EQ(RemoveLineFromRecordsIni(file, "server_num", 2), 1);
+  GetNuvelPrivateProfileString("Records", "server_num", "", value, kProfileValueSize, file);
+  EXPECT_EQ(value, "");
+}
+
+TEST_F(PathsRecordsIniTest, RemoveLineLeavesTheFileAloneWhenTheKeyIsAbsent) {
+  std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  const std::int64_t old_time = 1000000000;
+  ASSERT_FALSE(platform::SetModificationTime(file, old_time));
+  EXPECT_EQ(RemoveLineFromRecordsIni(file, "proxyipaddress", 1), 0);
+  EXPECT_EQ(RemoveLineFromRecordsIni(file, "recordsipaddress", 3), 0);
+  EXPECT_EQ(ReadTestFile(file), kRecords);
+  platform::FileTimes times;
+  ASSERT_FALSE(platform::GetFileTimes(file, times));
+  EXPECT_EQ(times.modified, old_time) << "an unchanged file is not rewritten";
+  EXPECT_EQ(RemoveLineFromRecordsIni(sysroot_.path("missing.ini"), "x", 1), -1);
+}
+
+TEST_F(PathsRecordsIniTest, FailedRewriteKeepsTheWholeFile) {
+  std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  platform::syscalls().write = [](int, const void*, std::size_t) -> long {
+    errno = ENOSPC;
+    return -1;
+  };
+  EXPECT_EQ(RemoveLineFromRecordsIni(file, "recordsipaddress", 1), -1);
+  platform::ResetSyscalls();
+  EXPECT_EQ(ReadTestFile(file), kRecords);
+}
+
+// ---- Versions of the companions --------------------------------------------------------------
+
+class PathsCompanionVersionsTest : public PathsTest {
+ protected:
+  void SetUp() override {
+    PathsTest::SetUp();
+    apps_ = sysroot_.path("opt/Courses");
+    fs::create_directories(apps_);
+    Initialize_All_Paths(apps_);
+    records_ = GetRecordsIniFilePath();
+    std::string stored = "0.5";
+    WriteNuvelPrivateProfileString("Records", "rm2_ver", stored, records_);
+    stored = "100.001.000.000";
+    WriteNuvelPrivateProfileString("Records", "launcher2_ver", stored, records_);
+    stored = "abc.000.000.000";
+    WriteNuvelPrivateProfileString("Records", "analyze2_ver", stored, records_);
+  }
+
+  void MakeBundle(const std::string& name, const std::string& resource) {
+    std::string bundle = apps_ + "/" + name + ".app";
+    fs::create_directories(bundle + "/Contents/MacOS");
+    if (!resource.empty()) {
+      WriteTestFile(bundle + "/Contents/Resources/" + name + ".rsrc", resource);
+    }
+  }
+
+  std::string Stored(const char* key) {
+    std::string value;
+    GetNuvelPrivateProfileString("Records", key, "(absent)", value, kProfileValueSize, records_);
+    return value;
+  }
+
+  std::string apps_;
+  std::string records_;
+};
+
+TEST_F(PathsCompanionVersionsTest, ReadableVersionsAreWrittenAndOthersLeftAlone) {
+  MakeBundle("Launcher", "[vers]\r\n1=3.6.2 (MID v2.3)\r\n");
+  MakeBundle("Records Manager", "");  // its version cannot be read
+  MakeBundle("Analyzer", "[vers]\r\nGetInfoString=ABC.000.000.000\r\n");
+  WriteTestFile(apps_ + "/support/sr/libbabear.so", "lib");
+  WriteTestFile(apps_ + "/support/sr/libbabear.so.rsrc", "[vers]\r\n1=7.1.0 (MID v3.6)\r\n");
+
+  UpDateRecordsIniWithActualVersions();
+  EXPECT_EQ(Stored("launcher2_ver"), "230.003.006.002");
+  EXPECT_EQ(Stored("rm2_ver"), "0.5");
+  EXPECT_EQ(Stored("analyze2_ver"), "abc.000.000.000") << "equal without regard to case";
+  EXPECT_EQ(Stored("babel_ver_mac"), "360.007.001.000");
+  EXPECT_EQ(Stored("freshen2_ver"), "(absent)") << "no Freshen.app installed";
+  EXPECT_TRUE(gShown.empty());
+}
+
+platform::Syscalls gReal;
+
+// Settings files are rewritten through a temporary file beside them; refusing it makes every
+// settings write fail while the log and reads go on.
+int FailOpenOfTemporaryFiles(const char* path, int flags, unsigned mode) {
+  if (std::string_view(path).find(".tmp") != std::string_view::npos) {
+    errno = EACCES;
+    return -1;
+  }
+  return gReal.open(path, flags, mode);
+}
+
+TEST_F(PathsCompanionVersionsTest, FailedWriteOfTheRecordsManagerVersionIsTold) {
+  MakeBundle("Records Manager", "[vers]\r\n1=3.6.2 (MID v2.3)\r\n");
+  gReal = platform::syscalls();
+  platform::syscalls().open = FailOpenOfTemporaryFiles;
+  UpDateRecordsIniWithActualVersions();
+  platform::ResetSyscalls();
+  EXPECT_EQ(Stored("rm2_ver"), "0.5");
+  ASSERT_EQ(gShown.size(), 1u);
+  EXPECT_EQ(gShown[0].id, "MSG_Message_CannotWriteFile");
+  bool names_file = false;
+  for (const auto& item : gShown[0].items) {
+    if (item.text.find(records_) != std::string::npos) names_file = true;
+  }
+  EXPECT_TRUE(names_file) << "the message names records.ini";
+}
+
+// ---- Splitting paths and case-insensitive look-ups -----------------------------------------
+
+using PathLookUpTest = PathsTest;
+
+TEST_F(PathLookUpTest, SeparatingAndConstructingAreInverse) {
+  std::string folder, file;
+  SeparatePathAndFile("/opt/Nuvel/records.ini", folder, file);
+  EXPECT_EQ(folder, "/opt/Nuvel/");
+  EXPECT_EQ(file, "records.ini");
+  EXPECT_EQ(ConstructFilePath(folder, file), "/opt/Nuvel/records.ini");
+  EXPECT_EQ(ConstructFilePath("/opt/Nuvel", file), "/opt/Nuvel/records.ini");
+  SeparatePathAndFile("records.ini", folder, file);
+  EXPECT_EQ(folder, "");
+  EXPECT_EQ(file, "records.ini");
+  SeparatePathAndFile("/opt/Nuvel/", folder, file);
+  EXPECT_EQ(folder, "/opt/Nuvel/");
+  EXPECT_EQ(file, "");
+}
+
+TEST_F(PathLookUpTest, FileIsFoundWhateverTheCaseOfItsName) {
+  Make("disc/install/data/VERSIONS.INI", "v");
+  std::string name, folder;
+  EXPECT_EQ(
+      FindCaseCorrectedFileName(name, folder, sysroot_.path("disc/install/data/versions.ini")), 1);
+  EXPECT_EQ(name, "VERSIONS.INI");
+  EXPECT_EQ(folder, sysroot_.path("disc/install/data/"));
+  EXPECT_EQ(fopen_any_case(sysroot_.path("disc/install/data/Versions.ini")),
+            sysroot_.path("disc/install/data/VERSIONS.INI"));
+  EXPECT_EQ(fopen_any_case(sysroot_.path("disc/install/data/setup.ini")), "");
+  EXPECT_EQ(FindCaseCorrectedFileName(name, folder, sysroot_.path("disc/install/nowhere/x")), 0);
+}
+
+TEST_F(PathLookUpTest, TemporaryFolderIsComparedWithoutRegardToCase) {
+  EXPECT_EQ(AreWeRunningFromTheTempFolder(), 0);
+  std::string here = platform::ApplicationFolder();
+  ASSERT_FALSE(here.empty());
+  ::setenv("TMPDIR", (UpperAscii(here) + "/").c_str(), 1);
+  EXPECT_EQ(AreWeRunningFromTheTempFolder(), 1);
+}
+
+}  // namespace
+}  // namespace nuvel::base

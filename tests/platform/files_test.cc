@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 #include "platform/folders.h"
 #include "platform/syscalls.h"
@@ -104,6 +106,105 @@ TEST_F(FilesTest, NetworkSeamCoversPrefixesOnly) {
   EXPECT_FALSE(IsNetworkPath(sysroot_.path("not/yet/made"), networked, type));
   EXPECT_FALSE(networked);
   EXPECT_NE(type, 0u);
+}
+
+TEST_F(FilesTest, EntriesReportTheKindOfWhatLinksPointTo) {
+  namespace fs = std::filesystem;
+  WriteTestFile(sysroot_.path("list/file.txt"), "x");
+  fs::create_directories(sysroot_.path("list/folder"));
+  fs::create_directory_symlink(sysroot_.path("list/folder"), sysroot_.path("list/to-folder"));
+  fs::create_symlink(sysroot_.path("list/gone"), sysroot_.path("list/dangling"));
+
+  std::vector<DirEntry> entries;
+  ASSERT_FALSE(ListDirectoryEntries(sysroot_.path("list"), entries));
+  std::map<std::string, bool> kinds;
+  for (const auto& entry : entries) kinds[entry.name] = entry.is_directory;
+  std::map<std::string, bool> expected = {
+      {"file.txt", false}, {"folder", true}, {"to-folder", true}, {"dangling", false}};
+  EXPECT_EQ(kinds, expected);
+
+  EXPECT_TRUE(ListDirectoryEntries(sysroot_.path("missing"), entries));
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST_F(FilesTest, ModificationTimeRoundTripsAndOldTimesStayOld) {
+  std::string path = sysroot_.path("dated.txt");
+  WriteTestFile(path, "x");
+  const std::int64_t k1975 = 173000000;  // 1975-06-26
+  ASSERT_FALSE(SetModificationTime(path, k1975));
+  FileTimes times;
+  ASSERT_FALSE(GetFileTimes(path, times));
+  EXPECT_EQ(times.modified, k1975);
+  // A birth time, where the file system keeps one, is the creation and not the date set.
+  if (times.created != 0) {
+    EXPECT_GT(times.created, k1975);
+  }
+  EXPECT_TRUE(GetFileTimes(sysroot_.path("missing"), times));
+
+  LocalTime local;
+  ASSERT_TRUE(LocalTimeOf(k1975, local));
+  EXPECT_EQ(local.year, 1975);
+  EXPECT_EQ(local.month, 6);
+}
+
+TEST_F(FilesTest, LockedMeansNoOwnerWriteAndUnlockAddsOnlyThat) {
+  namespace fs = std::filesystem;
+  std::string path = sysroot_.path("locked.txt");
+  WriteTestFile(path, "x");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+  bool locked = false;
+  ASSERT_FALSE(IsLocked(path, locked));
+  EXPECT_TRUE(locked);
+  ASSERT_FALSE(Unlock(path));
+  ASSERT_FALSE(IsLocked(path, locked));
+  EXPECT_FALSE(locked);
+  EXPECT_EQ(fs::status(path).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_TRUE(IsLocked(sysroot_.path("missing"), locked));
+}
+
+TEST_F(FilesTest, EmptyFileIsCreatedOrTruncatedAndReadabilityGoesThroughTheTable) {
+  std::string path = sysroot_.path("probe.TST");
+  WriteTestFile(path, "old contents");
+  ASSERT_FALSE(CreateEmptyFile(path));
+  EXPECT_EQ(ReadTestFile(path), "");
+  EXPECT_FALSE(CheckReadable(path));
+  EXPECT_TRUE(CheckReadable(sysroot_.path("missing")));
+
+  syscalls().open = [](const char*, int, unsigned) {
+    errno = EACCES;
+    return -1;
+  };
+  EXPECT_EQ(CheckReadable(path), std::errc::permission_denied);
+  EXPECT_EQ(CreateEmptyFile(path), std::errc::permission_denied);
+}
+
+TEST_F(FilesTest, MoveTreeMovesAndNeverReplaces) {
+  WriteTestFile(sysroot_.path("from/a/b.txt"), "b");
+  WriteTestFile(sysroot_.path("taken/keep.txt"), "keep");
+
+  EXPECT_EQ(MoveTree(sysroot_.path("from"), sysroot_.path("taken")), std::errc::file_exists);
+  EXPECT_EQ(ReadTestFile(sysroot_.path("from/a/b.txt")), "b");
+  EXPECT_EQ(ReadTestFile(sysroot_.path("taken/keep.txt")), "keep");
+
+  ASSERT_FALSE(MoveTree(sysroot_.path("from"), sysroot_.path("to")));
+  EXPECT_FALSE(Exists(sysroot_.path("from")));
+  EXPECT_EQ(ReadTestFile(sysroot_.path("to/a/b.txt")), "b");
+  EXPECT_TRUE(MoveTree(sysroot_.path("from"), sysroot_.path("again")));
+}
+
+TEST_F(FilesTest, MoveTreeAcrossVolumesCopiesThenRemoves) {
+  WriteTestFile(sysroot_.path("from/a/b.txt"), "b");
+  WriteTestFile(sysroot_.path("from/c.txt"), "c");
+  // The rename reports another volume, as it does between two mounts.
+  syscalls().rename = [](const char*, const char*) {
+    errno = EXDEV;
+    return -1;
+  };
+  ASSERT_FALSE(MoveTree(sysroot_.path("from"), sysroot_.path("to")));
+  EXPECT_FALSE(Exists(sysroot_.path("from")));
+  EXPECT_EQ(ReadTestFile(sysroot_.path("to/a/b.txt")), "b");
+  EXPECT_EQ(ReadTestFile(sysroot_.path("to/c.txt")), "c");
 }
 
 }  // namespace
