@@ -22,6 +22,7 @@ struct RunState {
   int Internet = 0;                    // an Internet-records installation
   int EnteredEmailAddress = 0;         // a student e-mail login is in use
   int RunSomethingWhenDone = 0;        // launch ItemToRun at the end
+  int num_of_products = 0;             // installed courses
   int max_fix_level_installed = 0;     // highest Setup version number recorded by products
   int oldMacInstalled = 0;             // an old update checker is installed
 

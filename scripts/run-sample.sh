@@ -8,7 +8,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-sample-XXXXXX")
 mkdir -p "$work/source" "$work/home" "$work/tmp"
 export NUVEL_SYSROOT="$work" HOME="$work/home" TMPDIR="$work/tmp"
 status=0
-./build/setup/nuvel-setup --source "$work/source" || status=$?
+./build/setup/nuvel-setup --source "$work/source" --ui script || status=$?
 echo "nuvel-setup exited with status $status"
 echo "sysroot:     $work"
 echo "system folder: $work/opt/Nuvel"

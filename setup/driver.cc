@@ -1,13 +1,24 @@
 #include "setup/driver.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "base/ascii.h"
+#include "base/file_utils.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/profile_file.h"
 #include "base/run_state.h"
+#include "base/strings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "setup/options.h"
 #include "setup/version.h"
+#include "ui/dialog.h"
+#include "ui/prompts.h"
+#include "ui/status_box.h"
 
 namespace nuvel::setup {
 namespace {
@@ -15,14 +26,76 @@ namespace {
 using base::Run;
 using base::WriteLogf;
 
-// Start-up: fresh state, the source root, the system folder, the log and records.ini.
-void StartUp(const DriverOptions& options) {
+// The oldest kernel this Setup runs on (file-copy offload and statx need it).
+constexpr int kMinimumKernelMajor = 4;
+constexpr int kMinimumKernelMinor = 5;
+constexpr const char* kMinimumSystemText = "4.5";
+
+// Where the message file lies inside an installation source and beside the program.
+constexpr const char* kEngineLocalizationFileBase = "install/data/support/engine.luc";
+
+// How the run goes on after a phase.
+enum class Next { kContinue, kFinish, kAbort, kEndSilently };
+
+std::string CurrentDirFile(const char* relative) {
+  const std::string& dir = Run().current_dir;
+  if (base::IsMacHFSFileFormat(dir)) {
+    std::string hfs = relative;
+    for (char& c : hfs) c = c == '/' ? ':' : c;
+    return dir + ":" + hfs;
+  }
+  return dir + "/" + relative;
+}
+
+// Formats a version number such as 362 as "3.6" (the version divided by 100, one decimal).
+std::string VersionAsDecimal(int version) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%1.1f", version / 100.0);
+  return text;
+}
+
+// The message file of the interface: the one downloaded into the system folder, else the
+// source's, else the one shipped beside the program.
+void OpenMessages() {
+  const std::string candidates[] = {
+      base::Paths().localNuvelDirectory.empty() ? ""
+                                                : base::Paths().localNuvelDirectory + "engine.luc",
+      CurrentDirFile(kEngineLocalizationFileBase),
+      platform::ApplicationFolder() + "/engine.luc",
+  };
+  for (const auto& path : candidates) {
+    if (!path.empty() && platform::IsRegularFile(path) && base::OpenStrRez(0, path)) return;
+  }
+  WriteLogf(0, "ERROR: no message file found; texts are shown by their keys");
+}
+
+// Step 4: the oldest supported system.
+bool SystemIsSupported() {
+  int major = 0, minor = 0;
+  if (!platform::KernelVersion(major, minor)) return true;
+  return major > kMinimumKernelMajor ||
+         (major == kMinimumKernelMajor && minor >= kMinimumKernelMinor);
+}
+
+// Steps 1 to 8: fresh state, the source root, the system folder, the log and records.ini.
+Next StartUp(const DriverOptions& options) {
   base::Run().reset();
   base::Paths().reset();
   base::Log().reset();
+  base::Strings().reset();
   base::FreePrivateProfile();
+  Options().reset();
+  ui::Prompts().reset();
+  ui::StatusBox().reset();
 
   Run().current_dir = options.source;
+
+  if (!SystemIsSupported()) {
+    OpenMessages();
+    ui::Prompt_User(base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}),
+                    "MSG_Button_Quit", "", "", "MSG_SupportMacOSXOnly");
+    return Next::kEndSilently;
+  }
 
   // Find the system folder and seed the random generator (names of test files, ...).
   base::Paths().localNuvelDirectory.clear();
@@ -34,17 +107,139 @@ void StartUp(const DriverOptions& options) {
   std::srand(static_cast<unsigned>(std::time(nullptr)) ^ 0x5eed);
 
   base::Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
-  if (!Run().quitFlag) base::Read_RecordsIni();
+  if (Run().quitFlag) return Next::kAbort;
+  base::Read_RecordsIni();
+  // Opened once records.ini is known, so that its force_OS_lang chooses the language.
+  OpenMessages();
+  return Next::kContinue;
+}
+
+// Steps 11 to 22: the source, its options and the download server.
+Next FirstPass() {
+  base::RunState& run = Run();
+  ui::StatusBoxCreate();
+  run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
+  if (run.The_CD_ROM.empty()) run.The_CD_ROM = run.current_dir;
+  run.The_Course_CD_ROM = run.The_CD_ROM;
+
+  // A newer Setup has been used here before.
+  if (run.max_fix_level_installed > kSetupFixLevel) {
+    std::string message =
+        base::StrRezf(0, "MSG_Message_PreviouslyInstalledUsing",
+                      {VersionAsDecimal(run.max_fix_level_installed)}) +
+        "\r\r" + base::StrRezf(0, "MSG_Message_UsingMIDMayBreak", {VersionAsDecimal(kSetupFixLevel)}) +
+        "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue");
+    if (ui::Prompt_User(message, "MSG_Dialog_Button_Continue", "MSG_Button_Quit", "",
+                        "MSG_Message_PreviouslyInstalledUsing") != 1) {
+      return Next::kAbort;
+    }
+  }
+
+  // An old update checker still installed.
+  if (run.num_of_products > 0) {
+    std::string freshen;
+    base::GetNuvelPrivateProfileString("Records", "freshen2_ver", "", freshen,
+                                       base::kProfileValueSize, base::GetRecordsIniFilePath());
+    if (!freshen.empty() && freshen.substr(0, 3) < "230") {
+      run.oldMacInstalled = 1;
+      if (base::GetIsPathNetworked()) {
+        std::string message =
+            base::StrRezf(0, "MSG_Message_PreviouslyInstalledUsing",
+                          {VersionAsDecimal(std::atoi(freshen.c_str()))}) +
+            "\r\r" + base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}) + "\r\r" +
+            base::StrRez(0, "MSG_Message_SureWantToContinue") + "\r\r" +
+            base::StrRez(0, "MSG_StillHaveOS9Clients");
+        if (ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "",
+                            "MSG_Message_PreviouslyInstalledUsing") != 1) {
+          return Next::kEndSilently;
+        }
+      }
+    }
+  }
+
+  ui::StatusBoxDestroy();
+  ReadSetupOptions(run.szDefaultIniFile);
+
+  if (platform::IsDirectory(CurrentDirFile("Nuvel/content"))) run.Content_On_MID = 1;
+
+  // A source limited to one interface language.
+  const std::string& required = Options().force_limit_OS_lang;
+  if (!required.empty() && required != base::CurrentLanguageCode()) {
+    base::SetRequiredLanguage(required);
+    base::RequireSpecificOS();
+    return Next::kAbort;
+  }
+
+  // The download server.
+  std::string address;
+  base::GetNuvelPrivateProfileString("Records", "downloadaddress", "", address,
+                                     base::kProfileValueSize, base::GetRecordsIniFilePath());
+  if (!address.empty()) {
+    run.DownloadAddress = address;
+  } else {
+    std::string language = base::CurrentLanguageCode();
+    run.DownloadAddress = (language == "MAN" || language == "MAS") ? kRegionalDownloadAddress
+                                                                   : kDefaultDownloadAddress;
+  }
+  WriteLogf(0, "Download address: %s", run.DownloadAddress.c_str());
+  return Next::kContinue;
+}
+
+// Step 62: the incomplete-setup message.
+void ShowSetupIncomplete() {
+  std::string message = base::StrRez(0, "MSG_Message_SetupIncomplete") + "\r\r" +
+                        base::StrRez(0, "MSG_Message_SetupDidNotCopyAllFiles");
+  ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_SetupIncomplete",
+                  "MSG_Message_SetupIncomplete");
+}
+
+// Step 58: clean-up at the end of the run.
+void CleanUp() {
+  base::CloseStrRez(0);
+  ui::StatusBox().Status_Box_Leave_Open = 0;
+  ui::StatusBox().Status_Bar = 0;
+  ui::StatusBoxDestroy();
+  ui::TCPStatusBoxDestroy();
+}
+
+// Steps 51 to 61.
+void FinishingTail() {
+  WriteLogf(0, "End of Nuvel Setup Application");
+  if (Run().fInstallOnProgress) return;
+  CleanUp();
 }
 
 }  // namespace
 
 int RunSetup(const DriverOptions& options) {
-  StartUp(options);
-  bool failed = Run().quitFlag != 0;
+  Next next = StartUp(options);
+  if (next == Next::kContinue) next = FirstPass();
 
-  WriteLogf(0, "End of Nuvel Setup Application");
-  return failed ? kExitIncomplete : kExitNormal;
+  int status = kExitNormal;
+  switch (next) {
+    case Next::kContinue:
+    case Next::kFinish:
+      FinishingTail();
+      break;
+    case Next::kAbort:
+      ShowSetupIncomplete();
+      status = kExitIncomplete;
+      [[fallthrough]];
+    case Next::kEndSilently:
+      // Step 63: a courseware application still running must be closed by the user.
+      if (Run().fNuvRunning) {
+        ui::Prompt_User(base::StrRezf(0, "MSG_Message_TerminateNuvel", {Run().szCoursewareName}),
+                        "MSG_Button_OK", "", "MSG_Message_TerminateNuvel",
+                        "MSG_Message_TerminateNuvel");
+        Run().fExit = 1;
+        FinishingTail();
+      } else {
+        CleanUp();
+      }
+      break;
+  }
+  ui::FinishDialogs();
+  return status;
 }
 
 }  // namespace nuvel::setup

@@ -1,60 +1,129 @@
 // nuvel-setup: installs, updates and uninstalls the courses of an installation source.
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/terminal.h"
 #include "setup/driver.h"
 #include "setup/version.h"
+#include "ui/dialog.h"
+#include "ui/script/script_backend.h"
+#include "ui/terminal/terminal_backend.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: nuvel-setup [--source DIR] [--version] [--help]\n"
+    "usage: nuvel-setup [--source DIR] [--ui terminal|script] [--answers FILE]\n"
+    "                   [--transcript FILE] [--record-answers FILE] [--control]\n"
+    "                   [--version] [--help]\n"
     "\n"
     "Installs, updates and uninstalls the courses of an installation source.\n"
     "\n"
-    "  --source DIR  the installation source (default: the folder that holds this program,\n"
-    "                or the folder holding Setup.app when it runs from inside one)\n"
-    "  --version     print the version and exit\n"
-    "  --help        print this text and exit\n"
+    "  --source DIR           the installation source (default: the folder that holds this\n"
+    "                         program, or the folder holding Setup.app when it runs inside one)\n"
+    "  --ui NAME              the user interface: terminal, or script (answers from a file)\n"
+    "  --answers FILE         answer every dialog from FILE (unattended runs; implies script)\n"
+    "  --transcript FILE      write every dialog shown and its answer to FILE (JSON Lines)\n"
+    "  --record-answers FILE  write this run's answers to FILE, to replay it with --answers\n"
+    "  --control              hold the Control key for the whole run\n"
+    "  --version              print the version and exit\n"
+    "  --help                 print this text and exit\n"
     "\n"
-    "Exit status: 0 finished, cancelled or quit; 1 setup incomplete; 2 usage error.\n";
+    "Exit status: 0 finished, cancelled or quit; 1 setup incomplete; 2 usage error;\n"
+    "3 the answer file did not answer a dialog.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "nuvel-setup: %s\n\n%s", message.c_str(), kUsage);
   return nuvel::setup::kExitUsage;
 }
 
+struct CommandLine {
+  nuvel::setup::DriverOptions driver;
+  std::string ui, answers, transcript, record_answers;
+  bool control = false;
+};
+
+// Reads "--name VALUE" or "--name=VALUE" at argv[i]; true when `arg` is that option.
+bool OptionValue(const std::string& arg, const char* name, int& i, int argc, char** argv,
+                 std::string& value, std::string& error) {
+  std::string prefix = std::string(name) + "=";
+  if (arg == name) {
+    if (i + 1 >= argc) {
+      error = std::string(name) + " needs a value";
+      return true;
+    }
+    value = argv[++i];
+    return true;
+  }
+  if (arg.rfind(prefix, 0) == 0) {
+    value = arg.substr(prefix.size());
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  nuvel::setup::DriverOptions options;
+  using namespace nuvel;
+  CommandLine cmd;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+    std::string arg = argv[i], error;
     if (arg == "--version") {
-      std::printf("%s (%s)\n", nuvel::setup::SETUP_VERSION, nuvel::setup::kBuildTag);
+      std::printf("%s (%s)\n", setup::SETUP_VERSION, setup::kBuildTag);
       return 0;
     }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (arg == "--source") {
-      if (i + 1 >= argc) return UsageError("--source needs a folder");
-      options.source = argv[++i];
-    } else if (arg.rfind("--source=", 0) == 0) {
-      options.source = arg.substr(std::strlen("--source="));
+    if (arg == "--control") {
+      cmd.control = true;
+    } else if (OptionValue(arg, "--source", i, argc, argv, cmd.driver.source, error) ||
+               OptionValue(arg, "--ui", i, argc, argv, cmd.ui, error) ||
+               OptionValue(arg, "--answers", i, argc, argv, cmd.answers, error) ||
+               OptionValue(arg, "--transcript", i, argc, argv, cmd.transcript, error) ||
+               OptionValue(arg, "--record-answers", i, argc, argv, cmd.record_answers, error)) {
+      if (!error.empty()) return UsageError(error);
     } else {
       return UsageError("unknown argument '" + arg + "'");
     }
   }
-  if (options.source.empty()) options.source = nuvel::platform::ApplicationFolder();
-  options.source = nuvel::platform::AbsolutePath(options.source);
-  if (!nuvel::platform::IsDirectory(options.source)) {
-    return UsageError("the installation source '" + options.source + "' is not a folder");
+
+  if (cmd.driver.source.empty()) cmd.driver.source = platform::ApplicationFolder();
+  cmd.driver.source = platform::AbsolutePath(cmd.driver.source);
+  if (!platform::IsDirectory(cmd.driver.source)) {
+    return UsageError("the installation source '" + cmd.driver.source + "' is not a folder");
   }
-  return nuvel::setup::RunSetup(options);
+
+  // The back end: named by --ui, else script with --answers, else the terminal.
+  if (cmd.ui.empty()) cmd.ui = cmd.answers.empty() ? "terminal" : "script";
+  std::string error;
+  std::unique_ptr<ui::Backend> backend;
+  if (cmd.ui == "script") {
+    backend = cmd.answers.empty() ? ui::MakeScriptBackend("", &error)
+                                  : ui::LoadScriptBackend(cmd.answers, &error);
+  } else if (cmd.ui == "terminal") {
+    if (!cmd.answers.empty()) return UsageError("--answers goes with --ui script");
+    backend = ui::MakeTerminalBackend(&error);
+  } else if (cmd.ui == "qt") {
+    return UsageError("this build has no desktop interface; use --ui terminal or --answers FILE");
+  } else {
+    return UsageError("unknown user interface '" + cmd.ui + "' (terminal or script)");
+  }
+  if (!backend) return UsageError(error);
+  ui::SetBackend(std::move(backend));
+  if (cmd.control) ui::HoldControlKey();
+  if (!cmd.transcript.empty() && !ui::OpenTranscript(platform::AbsolutePath(cmd.transcript))) {
+    return UsageError("cannot write the transcript '" + cmd.transcript + "'");
+  }
+  if (!cmd.record_answers.empty() &&
+      !ui::OpenRecordedAnswers(platform::AbsolutePath(cmd.record_answers))) {
+    return UsageError("cannot write the recorded answers '" + cmd.record_answers + "'");
+  }
+  return setup::RunSetup(cmd.driver);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nuvel::testing {
@@ -11,8 +12,11 @@ struct RunResult {
   std::string output;  // standard output and standard error together
 };
 
-/// Runs `binary` with `args` in the current environment (the test sysroot's) and waits.
-RunResult RunBinary(const std::string& binary, const std::vector<std::string>& args);
+/// Runs `binary` with `args` in the current environment (the test sysroot's) plus `env`
+/// (NAME, VALUE; an empty value unsets NAME) and waits. The interface language is English
+/// unless `env` says otherwise.
+RunResult RunBinary(const std::string& binary, const std::vector<std::string>& args,
+                    const std::vector<std::pair<std::string, std::string>>& env = {});
 
 /// The lines of a file, split at CR LF (or LF), without their line ends.
 std::vector<std::string> FileLines(const std::string& path);

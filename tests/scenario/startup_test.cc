@@ -16,6 +16,7 @@ class StartupTest : public ::testing::Test {
   void SetUp() override { WriteTestFile(sysroot_.path("source/.keep"), ""); }
 
   RunResult Setup(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--ui", "script"});
     return RunBinary(NUVEL_SETUP_BINARY, args);
   }
 
