@@ -1,0 +1,711 @@
+#include "installer/selection.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/profile_file.h"
+#include "base/run_state.h"
+#include "base/strings.h"
+#include "installer/product_table.h"
+#include "installer/sources.h"
+#include "platform/files.h"
+#include "tests/support/test_env.h"
+#include "tests/ui/fake_backend.h"
+#include "ui/script/script_backend.h"
+
+namespace nuvel::installer {
+namespace {
+
+using nuvel::testing::ReadTestFile;
+using nuvel::testing::TestSysroot;
+using nuvel::testing::WriteTestFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ui::testing::FakeBackend;
+
+// The texts these tests look for, as a message file in the strings module's format: six digits
+// of index length, CR LF, the index "KEY 1 ENG OFFSET " per key, then each text ended by "^^" CR.
+const std::vector<std::pair<std::string, std::string>> kMessages = {
+    {"MSG_Button_OK", "OK"},
+    {"MSG_Button_Cancel", "Cancel"},
+    {"MSG_Button_Install", "Install"},
+    {"MSG_Message_ChooseCourse", "Choose the course to install:"},
+    {"MSG_Message_Choose_Courses", "Choose the courses to install."},
+    {"MSG_Message_MatchVersion", "Choose the version of ^1 to install:"},
+    {"MSG_Message_ChooseLanguage", "Choose the language of the course."},
+    {"MSG_Message_MatchLanguage", "Which language version of ^1?"},
+    {"MSG_SelectedCourses", "Choose the support languages:"},
+    {"MSG_Language_Multilingual", "Multilingual"},
+    {"MSG_LanguageEnglish", "English"},
+    {"MSG_LanguageFrench", "French"},
+    {"MSG_LanguageJapanese", "Japanese"},
+    {"MSG_Multi1_ENG", "English support"},
+    {"MSG_Multi1_FRA", "French support"},
+    {"MSG_Multi1_JPN", "Japanese support"},
+    {"MSG_Multi1_All", "All support languages"},
+    {"MSG_RM_String_All", "All languages"},
+};
+
+std::string MessageFile() {
+  std::string index;
+  std::string data;
+  for (const auto& [key, text] : kMessages) {
+    std::string upper = key;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    index += upper + " 1 ENG " + std::to_string(data.size()) + " ";
+    data += text + "^^\r";
+  }
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%06zu", index.size());
+  return std::string(digits) + "\r\n" + index + data;
+}
+
+// The row of the family table for a product number.
+int Row(const std::string& number) {
+  const auto& fam = Selection().fam;
+  for (int row = 0; row < kFamilyRowCount; ++row) {
+    if (fam[row].number == number) return row;
+  }
+  ADD_FAILURE() << "no family row for " << number;
+  return 0;
+}
+
+class SelectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAll();
+    base::FindLocalNuvelDirectory();
+    base::GetLogName();
+    std::string messages = root_.path("messages/engine.luc");
+    WriteTestFile(messages, MessageFile());
+    ASSERT_EQ(base::OpenStrRez(0, messages), 1);
+    base::forceLanguage(0, 0, "ENG");
+    apps_ = root_.path("opt/Nuvel");
+    ASSERT_FALSE(platform::MakeDirectories(apps_));
+    base::SetInstallDirectoryPath(apps_.c_str());
+    source_ = root_.path("source");
+    base::Run().current_dir = source_;
+    base::Run().szDefaultIniFile = source_ + "/install/data/setup.ini";
+    auto fake = std::make_unique<FakeBackend>();
+    backend_ = fake.get();
+    ui::SetBackend(std::move(fake));
+  }
+  void TearDown() override {
+    ui::SetBackend(nullptr);
+    ui::SetScriptExitHookForTesting(nullptr);
+    ResetAll();
+  }
+  static void ResetAll() {
+    Selection().reset();
+    Sources().reset();
+    base::Strings().reset();
+    base::Log().reset();
+    base::Paths().reset();
+    base::Run().reset();
+    base::FreePrivateProfile();
+  }
+
+  // A product found on the source: its folder with nuvel.ini, and the record as the sources
+  // module fills it. `multi_languages` (when given) goes into the product's setup.ini.
+  int AddProduct(const std::string& folder, const std::string& version_name = "Standard",
+                 const std::string& multi_languages = "") {
+    std::string dir = source_ + "/install/data/" + folder;
+    WriteTestFile(dir + "/nuvel.ini", "[nuvel.ini]\r\ncourse_name=Course " + folder +
+                                          "\r\nversionName=" + version_name + "\r\n");
+    if (!multi_languages.empty()) {
+      WriteTestFile(dir + "/setup.ini", "[Nuvel]\r\nmultiLanguages=" + multi_languages + "\r\n");
+    }
+    FoundProduct product;
+    product.folder = folder;
+    product.courseName = "Course " + folder;
+    product.versionName = version_name;
+    product.version = std::string("V") + folder[6] + "." + folder[7];
+    product.multilingual = folder.find("MUL") != std::string::npos ? 1 : 0;
+    Sources().prodList.push_back(product);
+    Sources().prodFilePaths.push_back(dir + "/nuvel.ini");
+    return prodTotal() - 1;
+  }
+  void MakeFolder(const std::string& path) { ASSERT_FALSE(platform::MakeDirectories(path)); }
+  void AddContentOnSource(const std::string& folder, const std::string& content = "content") {
+    MakeFolder(source_ + "/Nuvel/" + content + "/" + folder);
+  }
+  void Install(const std::string& folder, bool with_content) {
+    MakeFolder(apps_ + "/launch/" + folder);
+    if (with_content) MakeFolder(apps_ + "/content/" + folder);
+  }
+  // Chooses the family of `number` and builds its versions, as after the family dialog.
+  void ChooseFamily(const std::string& number) { ChooseRow(Row(number)); }
+  void ChooseRow(int row) {
+    EstablishFamilies();
+    Selection().nFamType = row;
+    EstablishVersions();
+  }
+  // Makes the family of `number` hold the products of every number in `numbers`.
+  int Widen(const std::string& number, const std::string& numbers) {
+    int row = Row(number);
+    Selection().fam[row].number = numbers;
+    return row;
+  }
+  std::string LogText() {
+    return ReadTestFile(base::Paths().localNuvelDirectory + "Nuvel_log.txt");
+  }
+  std::vector<std::string> FamilyNames() {
+    std::vector<std::string> names;
+    for (int row : Selection().Order) names.push_back(Selection().fam[row].name);
+    return names;
+  }
+
+  TestSysroot root_;
+  std::string apps_;
+  std::string source_;
+  FakeBackend* backend_ = nullptr;
+};
+
+// ---- The family table ----
+
+TEST(FamilyTableData, EveryCourseHasAFamilyRowWithTheProductTablesSizeAndCode) {
+  std::array<FamilyRow, kFamilyRowCount> rows = InitialFamilyTable();
+  std::set<std::string> numbers;
+  for (const FamilyRow& row : rows) {
+    EXPECT_TRUE(numbers.insert(row.number).second) << row.number << " has two rows";
+    int prod = std::stoi(row.number);
+    EXPECT_TRUE(IsProductANormalCourse(prod) || IsProductAVirtualProduct(prod) ||
+                ProductIsADemoDisc(prod) || prod == kAllCourses)
+        << row.number << " is not a product a source can offer";
+    if (!ProductIsADemoDisc(prod)) {
+      EXPECT_EQ(row.sizeMB, ProductSizeMB(prod)) << row.number << " " << row.name;
+    }
+    if (IsProductANormalCourse(prod) || IsProductAVirtualProduct(prod)) {
+      std::string code(ProductCode(prod));
+      while (!code.empty() && code.back() == ' ') code.pop_back();
+      EXPECT_EQ(row.code, code) << row.number;
+    }
+    EXPECT_EQ(row.present + row.installed + row.selected, 0) << row.number << " starts clear";
+  }
+  for (int prod = 1; prod <= kMaxProduct; ++prod) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%03d", prod);
+    if (IsProductANormalCourse(prod)) {
+      EXPECT_EQ(numbers.count(number), 1u) << number << " has no family";
+    }
+  }
+}
+
+// ---- Families ----
+
+TEST_F(SelectionTest, ProductWithoutContentOnAContentDiscIsNoFamily) {
+  base::Run().Content_On_MID = 1;
+  AddProduct("001MUL50");
+  int missing = AddProduct("006ENG50");
+  AddContentOnSource("001MUL50");
+  EXPECT_EQ(EstablishFamilies(), 1);
+  EXPECT_THAT(FamilyNames(), ElementsAre("English Foundations, Level 1"));
+  EXPECT_EQ(Sources().prodList[missing].folder, kNoFamilyFolder);
+  EXPECT_THAT(LogText(), HasSubstr("Found 1 different Product Families"));
+}
+
+TEST_F(SelectionTest, ForcedDownloadsLookForTheDownloadContentFolder) {
+  base::Run().Content_On_MID = 1;
+  Selection().force_download_courses = 1;
+  AddProduct("001MUL50");
+  AddProduct("006ENG50");
+  AddContentOnSource("001MUL50", "content_d");
+  AddContentOnSource("006ENG50", "content");
+  EXPECT_EQ(EstablishFamilies(), 1);
+  EXPECT_THAT(FamilyNames(), ElementsAre("English Foundations, Level 1"));
+}
+
+TEST_F(SelectionTest, InstalledStateShowsInstalledAndCdBased) {
+  base::Run().installDiscLess = 0;
+  AddProduct("001MUL50");
+  AddProduct("006ENG50");
+  AddProduct("007ENG50");
+  Install("001MUL50", true);
+  Install("006ENG50", false);
+  Selection().fam[Row("007")].name = "e-English for Travellers";
+  Install("007ENG50", false);
+  EstablishFamilies();
+  EXPECT_EQ(Selection().fam[Row("001")].installed, 2);
+  EXPECT_EQ(Selection().fam[Row("006")].installed, 1);
+  EXPECT_THAT(DisplayFamilies(),
+              ElementsAre("e-English for Travellers\t\tInstalled",
+                          "English for Business Communication\t\tInstalled CD-Based",
+                          "English Foundations, Level 1\t\tInstalled"));
+}
+
+TEST_F(SelectionTest, SizesAreShownGroupedOnlyForDisclessInstallations) {
+  AddProduct("005MUL50");
+  AddProduct("070MUL50");  // all courses: no size of its own
+  EstablishFamilies();
+  base::Run().installDiscLess = 1;
+  EXPECT_THAT(
+      DisplayFamilies(),
+      ElementsAre("All Courses\t\t", "English Foundations, Complete Edition\t\t4,860 MB\t\t"));
+  base::Run().installDiscLess = 0;
+  EXPECT_THAT(DisplayFamilies(),
+              ElementsAre("All Courses\t\t", "English Foundations, Complete Edition\t\t"));
+}
+
+TEST_F(SelectionTest, NamesDifferingOnlyInCaseSortTogetherInFoundOrder) {
+  auto& fam = Selection().fam;
+  fam[Row("001")].name = "English Grammar";
+  fam[Row("010")].name = "english grammar";
+  fam[Row("030")].name = "English Basics";
+  fam[Row("040")].name = "ENGLISH GRAMMAR";
+  AddProduct("010ENG50");
+  AddProduct("040ENG50");
+  AddProduct("030ENG50");
+  AddProduct("001ENG50");
+  AddProduct("006ENG50");
+  EXPECT_EQ(EstablishFamilies(), 5);
+  EXPECT_THAT(FamilyNames(), ElementsAre("English Basics", "English for Business Communication",
+                                         "english grammar", "ENGLISH GRAMMAR", "English Grammar"));
+  EXPECT_EQ(Selection().nFamType, Row("006")) << "the last family found";
+  EXPECT_EQ(Selection().nSingleProduct, 4);
+}
+
+TEST_F(SelectionTest, WithoutContentOnTheSourceEveryProductIsOfferedOnce) {
+  AddProduct("001MUL50");
+  AddProduct("006ENG50");
+  EstablishFamilies();
+  EXPECT_EQ(EstablishFamilies(), 2);
+  EXPECT_EQ(Selection().Order.size(), 2u) << "establishing again starts a fresh list";
+}
+
+// ---- The family dialog ----
+
+TEST_F(SelectionTest, FamilyDialogScriptSelectsSeveralFamilies) {
+  base::Run().Content_On_MID = 1;
+  for (const char* folder : {"005MUL50", "080MUL50", "001MUL50"}) {
+    AddProduct(folder);
+    AddContentOnSource(folder);
+  }
+  EstablishFamilies();
+  std::string error;
+  auto script = ui::MakeScriptBackend("family select 0,2 -> 1\n", &error);
+  ASSERT_TRUE(script) << error;
+  ui::SetBackend(std::move(script));
+  std::vector<int> exits;
+  ui::SetScriptExitHookForTesting([&](int status) { exits.push_back(status); });
+
+  EXPECT_EQ(Prompt_FamDialog(), 1);
+  EXPECT_TRUE(exits.empty()) << "the answer file did not fit the family dialog";
+  const SelectionState& sel = Selection();
+  // Rows: "English Foundations, Complete Edition", "... Level 1", "General English ...".
+  EXPECT_EQ(sel.nFamType, Row("005"));
+  EXPECT_EQ(sel.install_selected_courses, 1);
+  EXPECT_EQ(sel.install_selected_courses_tot, 2);
+  EXPECT_EQ(sel.install_selected_courses_counter, 0);
+  EXPECT_EQ(sel.install_courses_total_size, std::int64_t{4860 + 3600} * 1000000)
+      << "sizes are decimal megabytes and the sum passes 32 bits";
+  EXPECT_EQ(sel.fam[Row("005")].selected, 1);
+  EXPECT_EQ(sel.fam[Row("080")].selected, 1);
+  EXPECT_EQ(sel.fam[Row("001")].selected, 0);
+}
+
+TEST_F(SelectionTest, FamilyDialogWithoutContentIsASingleChoice) {
+  AddProduct("001MUL50");
+  AddProduct("006ENG50");
+  EstablishFamilies();
+  Selection().install_selected_courses = 1;  // left from an earlier selection
+  backend_->answer = [](ui::Dialog& dialog) {
+    dialog.item(kSelectionListItem)->selected = {1};
+    return 1;
+  };
+  EXPECT_EQ(Prompt_FamDialog(), 1);
+  ASSERT_EQ(backend_->shown.size(), 1u);
+  const ui::Dialog& shown = backend_->shown[0];
+  EXPECT_EQ(shown.name, "family");
+  EXPECT_EQ(shown.id, "MSG_Message_ChooseCourse");
+  EXPECT_EQ(shown.item(kSelectionPromptItem)->text, "Choose the course to install:");
+  EXPECT_FALSE(shown.item(kSelectionListItem)->multiple);
+  EXPECT_THAT(shown.item(kSelectionListItem)->selected, ElementsAre(0)) << "first row preselected";
+  EXPECT_EQ(Selection().nFamType, Row("001"));
+  EXPECT_EQ(Selection().install_courses_total_size, std::int64_t{1450} * 1000000);
+  EXPECT_EQ(Selection().install_selected_courses, 0);
+}
+
+TEST_F(SelectionTest, FamilyDialogOkNeedsASelectedRow) {
+  AddProduct("001MUL50");
+  AddProduct("006ENG50");
+  EstablishFamilies();
+  std::vector<bool> ok_enabled;
+  backend_->answer = [&](ui::Dialog& dialog) {
+    ui::DialogItem* list = dialog.item(kSelectionListItem);
+    list->selected = backend_->shown.size() == 1 ? std::vector<int>{} : std::vector<int>{1};
+    dialog.on_change(dialog, kSelectionListItem);
+    ok_enabled.push_back(dialog.item(kSelectionOkItem)->enabled);
+    return 1;  // the first time regardless of the disabled button
+  };
+  EXPECT_EQ(Prompt_FamDialog(), 1);
+  EXPECT_THAT(ok_enabled, ElementsAre(false, true));
+  EXPECT_EQ(backend_->shown.size(), 2u) << "OK without a row shows the dialog again";
+  EXPECT_EQ(Selection().nFamType, Row("001"));
+}
+
+TEST_F(SelectionTest, CancellingTheFamilyDialogSetsFCancel) {
+  AddProduct("001MUL50");
+  EstablishFamilies();
+  for (int answer : {2, ui::kCloseBox}) {
+    base::Run().fCancel = 0;
+    backend_->answer = [=](ui::Dialog&) { return answer; };
+    EXPECT_EQ(Prompt_FamDialog(), 2) << answer;
+    EXPECT_EQ(base::Run().fCancel, 1) << answer;
+  }
+}
+
+// ---- Versions ----
+
+TEST_F(SelectionTest, ProductsSharingAVersionKeyGiveOneVersion) {
+  int row = Widen("001", "001 002");
+  AddProduct("001ENG50", "Standard");
+  AddProduct("002ENG50", "Standard");
+  AddProduct("001MUL42", "Premium");
+  AddProduct("006ENG50");  // another family
+  ChooseRow(row);
+  EXPECT_THAT(Selection().theDifferentVersions,
+              ElementsAre("MUL42 Version 4.2  Premium", "ENG50 Version 5.0  Standard"));
+  EXPECT_EQ(Selection().theVersion, 0);
+  EXPECT_THAT(LogText(), HasSubstr("EstablishVersions: 2"));
+}
+
+TEST_F(SelectionTest, VersionsSortByTheirTextIgnoringKeyAndCase) {
+  AddProduct("001ENG50", "B edition");
+  AddProduct("001MUL50", "a edition");
+  ChooseFamily("001");
+  EXPECT_THAT(Selection().theDifferentVersions,
+              ElementsAre("MUL50 Version 5.0  a edition", "ENG50 Version 5.0  B edition"));
+  EXPECT_EQ(VersionKey(1), "ENG50");
+  EXPECT_EQ(VersionKey(2), "");
+  FreeVersions();
+  EXPECT_EQ(Selection().VersionCount(), 0);
+}
+
+TEST_F(SelectionTest, MultiFamilyVersionsSkipProductsWithoutContent) {
+  AddProduct("001ENG50");
+  AddProduct("001MUL50");
+  AddContentOnSource("001MUL50");
+  EstablishFamilies();
+  Selection().nFamType = Row("001");
+  Selection().install_selected_courses = 1;
+  EXPECT_EQ(EstablishVersions(), 1);
+  EXPECT_EQ(VersionKey(0), "MUL50");
+}
+
+TEST_F(SelectionTest, VersionDialogShowsTextFromTheSeventhCharacterLastPreselected) {
+  AddProduct("001ENG50", "Standard");
+  AddProduct("001MUL42", "Premium");
+  ChooseFamily("001");
+  backend_->answer = [](ui::Dialog& dialog) {
+    dialog.item(kSelectionListItem)->selected = {0};
+    return 1;
+  };
+  EXPECT_EQ(Prompt_VersionDialog(), 1);
+  const ui::Dialog& shown = backend_->shown.at(0);
+  EXPECT_EQ(shown.name, "version");
+  EXPECT_EQ(shown.item(kSelectionPromptItem)->text,
+            "Choose the version of English Foundations, Level 1 to install:");
+  EXPECT_THAT(shown.item(kSelectionListItem)->lines,
+              ElementsAre("Version 4.2  Premium", "Version 5.0  Standard"));
+  EXPECT_THAT(shown.item(kSelectionListItem)->selected, ElementsAre(1));
+  EXPECT_EQ(Selection().theVersion, 0);
+
+  Selection().theVersion = 1;
+  backend_->answer = [](ui::Dialog&) { return 2; };
+  EXPECT_EQ(Prompt_VersionDialog(), 2);
+  EXPECT_EQ(Selection().theVersion, 1) << "Cancel keeps the choice";
+}
+
+// ---- Languages ----
+
+TEST_F(SelectionTest, LanguageEntryOfAProductAndItsLine) {
+  AddProduct("045FRA50");
+  ChooseFamily("045");
+  EXPECT_EQ(EstablishLanguages(), 1);
+  EXPECT_EQ(Selection().fMultiLingualProduct, 0);
+  EXPECT_EQ(Selection().langTab[Selection().nLangType].code, "FRA");
+  EXPECT_THAT(DisplayLanguages(), ElementsAre("French (F/E)"));
+}
+
+TEST_F(SelectionTest, UnknownLanguageCodeTakesACatchAllEntry) {
+  AddProduct("045XYZ50");
+  ChooseFamily("045");
+  EXPECT_EQ(EstablishLanguages(), 1);
+  const LanguageEntry& entry = Selection().langTab[Selection().nLangType];
+  EXPECT_EQ(Selection().nLangType, 13) << "the first catch-all entry";
+  EXPECT_EQ(entry.code, "XYZ");
+  EXPECT_THAT(DisplayLanguages(), ElementsAre("XYZ (X/E)"));
+}
+
+TEST_F(SelectionTest, LanguageLinesNameMultilingualAndEnglish) {
+  Fill_langTab();
+  for (int entry : {0, 1, 12}) {
+    LanguageEntry& language = Selection().langTab[entry];
+    language.name = language.code;
+    language.available = 1;
+  }
+  EXPECT_THAT(DisplayLanguages(), ElementsAre("Japanese (J/E)", "English", "Multilingual"));
+}
+
+TEST_F(SelectionTest, LanguageDialogPromptAndChoice) {
+  AddProduct("045FRA50");
+  ChooseFamily("045");
+  EstablishLanguages();
+  int french = Selection().nLangType;
+  Selection().nLangType = 0;
+  backend_->answer = [](ui::Dialog&) { return 1; };
+  EXPECT_EQ(Prompt_LangDialog(), 1);
+  const ui::Dialog& shown = backend_->shown.at(0);
+  EXPECT_EQ(shown.name, "language");
+  EXPECT_EQ(shown.id, "MSG_Message_ChooseLanguage");
+  EXPECT_EQ(shown.item(kSelectionPromptItem)->text,
+            "Choose the language of the course.\rWhich language version of Japanese for "
+            "Beginners?");
+  EXPECT_EQ(Selection().nLangType, french);
+}
+
+class MultilingualSettingsTest : public SelectionTest {
+ protected:
+  // A multilingual course whose own setup.ini lists `languages`.
+  void Establish(const std::string& languages, const std::string& forced) {
+    Selection().force_limit_multiLanguages = forced;
+    AddProduct("001MUL50", "Standard", languages);
+    ChooseFamily("001");
+    EstablishLanguages();
+  }
+};
+
+TEST_F(MultilingualSettingsTest, ForcedListDownToOneCodeTurnsAllLanguagesOff) {
+  Establish("jpn fra kor", "FRA");
+  EXPECT_EQ(Selection().fMultiLingualProduct, 1);
+  EXPECT_EQ(Selection().szMultiIniLanguages, "FRA");
+  EXPECT_EQ(Selection().kAllInMultilingual, 0);
+  EXPECT_THAT(DisplayLanguages(), ElementsAre("Multilingual"));
+}
+
+TEST_F(MultilingualSettingsTest, TwoCodesTurnAllLanguagesOffOnlyWithEnglish) {
+  Establish("JPN FRA ENG", "ENG FRA");
+  EXPECT_EQ(Selection().szMultiIniLanguages, "FRA ENG");
+  EXPECT_EQ(Selection().kAllInMultilingual, 0);
+
+  Selection().force_limit_multiLanguages = "JPN FRA";
+  EstablishLanguages();
+  EXPECT_EQ(Selection().szMultiIniLanguages, "JPN FRA");
+  EXPECT_EQ(Selection().kAllInMultilingual, 1);
+}
+
+TEST_F(MultilingualSettingsTest, ProductSetupIniWinsOverTheSources) {
+  WriteTestFile(base::Run().szDefaultIniFile,
+                "[Nuvel]\r\nsupportlanguage=jpn\r\ncoursewarename=School Courses\r\n"
+                "multiQuestion=Which?\r\nall=n\r\n");
+  WriteTestFile(source_ + "/install/data/001MUL50/SETUP.INI",
+                "[Nuvel]\r\nsupportlanguage=kor\r\nmultiLanguages=jpn kor fra\r\n");
+  AddProduct("001MUL50");
+  ChooseFamily("001");
+  base::Run().szCoursewareName = "Other";
+  EstablishLanguages();
+  EXPECT_EQ(Selection().szSupportLanguage, "KOR");
+  EXPECT_EQ(Selection().szMultiIniLanguages, "JPN KOR FRA");
+  EXPECT_EQ(Selection().szMultiQuestion, "Which?");
+  EXPECT_EQ(base::Run().szCoursewareName, "School Courses");
+  EXPECT_EQ(Selection().kAllInMultilingual, 0);
+}
+
+// ---- The selection ----
+
+TEST_F(SelectionTest, MultilingualVersionSelectsTheMultilingualProducts) {
+  int row = Widen("001", "001 002 003");
+  AddProduct("002MUL50");
+  AddProduct("003MUL50");
+  AddProduct("001MUL50");
+  AddProduct("001ENG50");  // another version
+  Sources().prodList[1].multilingual = 0;
+  ChooseRow(row);
+  ASSERT_EQ(VersionKey(Selection().theVersion), "MUL50");
+  EstablishLanguages();
+  ASSERT_EQ(Selection().fMultiLingualProduct, 1);
+  EXPECT_EQ(CountProducts(), 2);
+  EXPECT_THAT(Selection().installOrder, ElementsAre(2, 0)) << "by folder name, not found order";
+  EXPECT_THAT(LogText(), HasSubstr("CountProducts: 2"));
+}
+
+TEST_F(SelectionTest, InstallOrderIgnoresCase) {
+  int row = Widen("001", "x01 X02");
+  AddProduct("X02MUL50");
+  AddProduct("x01MUL50");
+  ChooseRow(row);
+  EstablishLanguages();
+  EXPECT_EQ(CountProducts(), 2);
+  EXPECT_THAT(Selection().installOrder, ElementsAre(1, 0)) << "x01 sorts before X02";
+}
+
+TEST_F(SelectionTest, LanguageVersionSelectsByTheChosenCode) {
+  AddProduct("045FRA50");
+  AddProduct("045FRA42");
+  ChooseFamily("045");
+  Selection().theVersion = VersionKey(0) == "FRA50" ? 0 : 1;
+  EstablishLanguages();
+  EXPECT_EQ(CountProducts(), 1);
+  EXPECT_THAT(Selection().installOrder, ElementsAre(0));
+  EXPECT_EQ(Selection().selectedTotal, 1);
+}
+
+TEST_F(SelectionTest, NothingMatchingStillReportsOne) {
+  AddProduct("045FRA50");
+  ChooseFamily("045");
+  EstablishLanguages();
+  Selection().nLangType = 0;  // Japanese, which no product of the version has
+  EXPECT_EQ(CountProducts(), 1);
+  EXPECT_EQ(Selection().selectedTotal, 0);
+  EXPECT_TRUE(Selection().installOrder.empty());
+}
+
+TEST_F(SelectionTest, ProductsDialogKeepsTheRowsLeftSelected) {
+  int row = Widen("001", "001 002");
+  AddProduct("002MUL50");
+  AddProduct("001MUL50");
+  ChooseRow(row);
+  EstablishLanguages();
+  CountProducts();
+  backend_->answer = [](ui::Dialog& dialog) {
+    EXPECT_THAT(dialog.item(kSelectionListItem)->selected, ElementsAre(0, 1));
+    dialog.item(kSelectionListItem)->selected = {1};
+    return 1;
+  };
+  EXPECT_EQ(Prompt_AddDialog(), 1);
+  const ui::Dialog& shown = backend_->shown.at(0);
+  EXPECT_EQ(shown.name, "products");
+  EXPECT_EQ(shown.item(kSelectionOkItem)->text, "Install");
+  EXPECT_EQ(shown.item(kSelectionPromptItem)->text,
+            "Choose the course to install:\rEnglish Foundations, Level 1 Version 5.0  Standard");
+  EXPECT_THAT(shown.item(kSelectionListItem)->lines,
+              ElementsAre("Course 001MUL50\tV5.0\tN/A", "Course 002MUL50\tV5.0\tN/A"));
+  EXPECT_THAT(Selection().installOrder, ElementsAre(0));
+  EXPECT_EQ(Selection().selectedTotal, 1);
+}
+
+// ---- Multilingual courses ----
+
+TEST_F(SelectionTest, MultiLanguagesFromTheListedCodes) {
+  int product = AddProduct("001MUL50", "Standard", "FRA JPN ENG");
+  EXPECT_EQ(EstablishMultiLanguages(product), 1);
+  std::vector<std::string> lines;
+  for (const MultiLanguageLine& line : DisplayMultiLanguages()) lines.push_back(line.text);
+  EXPECT_THAT(
+      lines, ElementsAre("Japanese support", "French support", "English support", "All languages"));
+  EXPECT_THAT(LogText(), HasSubstr("EstablishMultiLanguages Done"));
+}
+
+TEST_F(SelectionTest, MultiLanguagesFromTheDataFolder) {
+  int product = AddProduct("001MUL50");
+  MakeFolder(source_ + "/install/data/001MUL50/DATA/FRA");
+  MakeFolder(source_ + "/install/data/001MUL50/DATA/COM");
+  EXPECT_EQ(EstablishMultiLanguages(product), 1);
+  const auto& table = Selection().MLangTable;
+  std::vector<std::string> available;
+  for (const LanguageEntry& entry : table) {
+    if (entry.available) available.push_back(entry.code);
+  }
+  EXPECT_THAT(available, ElementsAre("FRA"));
+}
+
+TEST_F(SelectionTest, MissingDataFolderIsReported) {
+  int product = AddProduct("001MUL50");
+  EXPECT_EQ(EstablishMultiLanguages(product), 0);
+  ASSERT_EQ(backend_->shown.size(), 1u);
+  EXPECT_EQ(backend_->shown[0].id, "Couldn't find the DATA directory");
+}
+
+TEST_F(SelectionTest, NoAvailableLanguageLeavesAll) {
+  int product = AddProduct("001MUL50");
+  MakeFolder(source_ + "/install/data/001MUL50/DATA");
+  EXPECT_EQ(EstablishMultiLanguages(product), 1);
+  std::vector<MultiLanguageLine> lines = DisplayMultiLanguages();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text, "All languages");
+  EXPECT_EQ(Selection().MLangTable[lines[0].entry].code, "ALL");
+}
+
+TEST_F(SelectionTest, SeveralFamiliesUseTheFixedListLimitedByTheForcedOne) {
+  // The product lists one code, which turns all languages off before the fixed list is taken.
+  int product = AddProduct("001MUL50", "Standard", "TUR");
+  Selection().install_selected_courses = 1;
+  EstablishMultiLanguages(product);
+  EXPECT_EQ(Selection().szMultiIniLanguages, "ENG FRA ITL JPN KOR MAN PRT SPN TAI TUR");
+  EXPECT_EQ(Selection().kAllInMultilingual, 1);
+
+  Selection().force_limit_multiLanguages = "TUR ENG JPN";
+  EstablishMultiLanguages(product);
+  EXPECT_EQ(Selection().szMultiIniLanguages, "ENG JPN TUR");
+  EXPECT_EQ(Selection().kAllInMultilingual, 1);
+
+  Selection().force_limit_multiLanguages = "TUR ENG";
+  EstablishMultiLanguages(product);
+  EXPECT_EQ(Selection().szMultiIniLanguages, "ENG TUR");
+  EXPECT_EQ(Selection().kAllInMultilingual, 0) << "two codes do not turn all languages back on";
+}
+
+TEST_F(SelectionTest, MultiLanguageDialogReportsUnknownCodesAndPreselectsTheForcedOne) {
+  int product = AddProduct("001MUL50", "Standard", "ENG XXX FRA");
+  EstablishMultiLanguages(product);
+  Selection().forced_install_selected_courses_lang = "ENG";
+  backend_->answer = [](ui::Dialog&) { return 1; };
+  EXPECT_EQ(Prompt_MultiLangDialog(product), 1);
+  ASSERT_EQ(backend_->shown.size(), 2u);
+  EXPECT_EQ(backend_->shown[0].id, "invalid language entry in setup.ini");
+  const ui::Dialog& shown = backend_->shown[1];
+  EXPECT_EQ(shown.name, "multi-language");
+  EXPECT_EQ(shown.item(kSelectionPromptItem)->text,
+            "Choose the support languages:\nCourse 001MUL50");
+  EXPECT_THAT(shown.item(kSelectionListItem)->lines,
+              ElementsAre("French support", "English support", "All languages"));
+  EXPECT_THAT(shown.item(kSelectionListItem)->selected, ElementsAre(1));
+  EXPECT_EQ(Selection().MLangTable[Selection().nLangType].code, "ENG");
+}
+
+// ---- Helpers ----
+
+TEST_F(SelectionTest, WhatLanguageNamesKnownCodesOnly) {
+  EXPECT_EQ(WhatLanguage("FRA"), "French");
+  EXPECT_EQ(WhatLanguage("ENG"), "English");
+  EXPECT_EQ(WhatLanguage("XYZ"), "XYZ");
+  EXPECT_EQ(WhatLanguage("---"), "---");
+  EXPECT_EQ(WhatLanguage("FRANCE"), "FRANCE");
+  EXPECT_THAT(LogText(), HasSubstr("WhatLanguage: XYZ"));
+}
+
+TEST(SelectionHelpers, AbbreviateNameDropsMiddleComponentsUntilItFits) {
+  EXPECT_EQ(AbbreviateName(30, "/home/teacher/courses/english/level1/lessons/unit01.dat"),
+            "/home/teacher/.../unit01.dat");
+  EXPECT_EQ(AbbreviateName(22, "/home/teacher/courses/x/y"), "/home/teacher/.../x/y")
+      << "only as much as needed is dropped";
+  EXPECT_EQ(AbbreviateName(10, "/home/teacher/courses/english/unit01.dat"), "/home/.../unit01.dat")
+      << "the first component and the tail always stay";
+  EXPECT_EQ(AbbreviateName(5, "/srv/a/b/c/d.txt"), "/srv/a/b/c/d.txt") << "under 20 characters";
+  std::string fits = "/srv/courses/english/unit.dat";
+  EXPECT_EQ(AbbreviateName(static_cast<int>(fits.size()), fits), fits);
+}
+
+TEST(SelectionHelpers, IsItLHReadsTheSpeechRecognitionKey) {
+  TestSysroot root;
+  std::string ini = root.path("nuvel.ini");
+  WriteTestFile(ini, "[nuvel.ini]\r\nsr=Yes\r\n");
+  EXPECT_EQ(IsItLH(ini), 1);
+  WriteTestFile(ini, "[nuvel.ini]\r\nsr=no\r\n");
+  base::FreePrivateProfile();
+  EXPECT_EQ(IsItLH(ini), 0);
+  EXPECT_EQ(IsItLH(root.path("missing.ini")), 0);
+  base::FreePrivateProfile();
+}
+
+}  // namespace
+}  // namespace nuvel::installer
