@@ -65,6 +65,12 @@ struct PathState {
   int initializeCalls = 0;    // Initialize_All_Paths calls in this run
   int dataIServerNumber = 0;  // Records server of the student data folder; 0: from records.ini
 
+  // Chosen in the Install Options and Advanced dialogs.
+  std::string rDataPathShort;    // the folder chosen for the installation (it holds "Nuvel")
+  std::string rRecordPathShort;  // the folder chosen for student records
+  std::string rAccessFlag;       // "FLOPPY": records on each student's removable media; "HD"
+  std::string rPassword;         // Records Manager password, printable block form
+
   void reset() { *this = PathState{}; }
 };
 
