@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/process.h"
+
 namespace nuvel::platform {
 namespace {
 std::function<void()>& Pump() {
@@ -15,6 +17,8 @@ void SetEventPump(std::function<void()> pump) { Pump() = std::move(pump); }
 
 void PumpEvents() {
   if (Pump()) Pump()();
+  // Every turn of the event loop delivers a pending quit (SIGTERM, SIGINT, SIGHUP).
+  ServiceQuitSignal();
 }
 
 void SleepMilliseconds(int milliseconds) {

@@ -1,14 +1,63 @@
 #include "platform/privileges.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/process.h"
 
 namespace nuvel::platform {
+namespace {
 
-std::error_code CreateSystemFolder(const std::string& path) { return MakeDirectories(path); }
+std::string& HelperOverride() {
+  static std::string path;
+  return path;
+}
+
+// Whether this process can create `path` itself: its nearest existing ancestor is writable.
+bool CanCreateDirectly(const std::string& path) {
+  std::string folder = path;
+  while (!folder.empty() && !Exists(folder)) {
+    auto slash = folder.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    folder = slash == 0 ? "/" : folder.substr(0, slash);
+    if (folder == "/") break;
+  }
+  return !folder.empty() && IsWritable(folder);
+}
+
+}  // namespace
+
+std::string PrivilegedHelperPath() {
+  if (!HelperOverride().empty()) return HelperOverride();
+  std::string exe = ExecutablePath();
+  auto slash = exe.find_last_of('/');
+  return slash == std::string::npos ? "" : exe.substr(0, slash + 1) + "NuvelTool";
+}
+
+void SetPrivilegedHelperForTesting(const std::string& path) { HelperOverride() = path; }
+
+std::error_code CreateSystemFolder(const std::string& path) {
+  if (IsDirectory(path)) return {};
+  if (::geteuid() == 0 || CanCreateDirectly(path)) return MakeDirectories(path);
+
+  std::string helper = PrivilegedHelperPath();
+  if (helper.empty() || !IsRegularFile(helper)) {
+    return std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  // The terminal stays with pkexec: without a graphical agent it asks for the password there.
+  SpawnOptions options;
+  options.search_path = true;
+  options.inherit_input = true;
+  int pid = 0;
+  if (auto ec = Spawn({"pkexec", helper, "create-system-folder", path}, pid, options)) return ec;
+  int status = 0;
+  if (auto ec = WaitForChild(pid, status)) return ec;
+  return IsDirectory(path) ? std::error_code{} : std::make_error_code(std::errc::permission_denied);
+}
 
 std::error_code OpenGroupAndOtherWrite(const std::string& path) {
   struct stat st;

@@ -7,8 +7,19 @@
 namespace nuvel::platform {
 
 /// Creates the machine-wide system folder (and its missing parents). Done directly when this
-/// process may create it (as root, or when the parent is writable).
+/// process may create it: as root, or when the nearest existing parent is writable. Otherwise
+/// the privileged helper beside the executable does it, through
+/// "pkexec <helper> create-system-folder <path>" (the desktop asks for an administrator's
+/// password); the folder is looked for afterwards, and its absence is EACCES whatever the
+/// helper said. ENOENT when the helper is not there.
 std::error_code CreateSystemFolder(const std::string& path);
+
+/// The privileged helper "NuvelTool" beside the running executable.
+std::string PrivilegedHelperPath();
+
+/// Makes `path` the helper that CreateSystemFolder runs; "" restores the one beside the
+/// executable. For tests.
+void SetPrivilegedHelperForTesting(const std::string& path);
 
 /// Adds write permission for the group and others to an existing folder (mode bits 022), so that
 /// every user of the machine can keep shared data in it. Errors are ignored by callers.

@@ -1,5 +1,7 @@
 #include "platform/terminal.h"
 
+#include "platform/process.h"
+
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -65,7 +67,11 @@ bool ReadTerminalLine(std::string& line, bool echo) {
   for (;;) {
     char c;
     long n = ::read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) break;
+    // A quit signal interrupts the wait: serve it (it ends the run); any other signal resumes.
+    if (n < 0 && errno == EINTR) {
+      if (ServiceQuitSignal() != 0) break;
+      continue;
+    }
     if (n <= 0) {
       got_line = any;  // a last line without a line end still counts
       break;

@@ -1,0 +1,118 @@
+#include "platform/trash.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/process.h"
+#include "platform/syscalls.h"
+
+namespace nuvel::platform {
+namespace {
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
+constexpr unsigned kTrashFolderMode = 0700;
+
+// Creates the folder and its missing parents with mode 0700: the trash (and a data folder
+// made for it) is private to the user.
+std::error_code MakePrivateFolders(const std::string& path) {
+  std::string partial;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    partial = path.substr(0, slash);
+    start = slash + 1;
+    if (partial.empty()) continue;
+    if (syscalls().mkdir(partial.c_str(), kTrashFolderMode) != 0 && errno != EEXIST) {
+      return LastError();
+    }
+  }
+  return IsDirectory(path) ? std::error_code{} : std::make_error_code(std::errc::not_a_directory);
+}
+
+bool PlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::error_code WriteNewFile(const std::string& path, const std::string& data) {
+  int fd = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return LastError();
+  std::size_t done = 0;
+  while (done < data.size()) {
+    long n = syscalls().write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      std::error_code ec = n < 0 ? LastError() : std::make_error_code(std::errc::io_error);
+      syscalls().close(fd);
+      syscalls().unlink(path.c_str());
+      return ec;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (syscalls().close(fd) != 0) {
+    std::error_code ec = LastError();
+    syscalls().unlink(path.c_str());
+    return ec;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string HomeTrashFolder() { return DataHomeFolder() + "/Trash"; }
+
+bool TrashHoldsName(const std::string& name) {
+  struct stat st;
+  std::string trash = HomeTrashFolder();
+  return ::lstat((trash + "/files/" + name).c_str(), &st) == 0 ||
+         ::lstat((trash + "/info/" + name + ".trashinfo").c_str(), &st) == 0;
+}
+
+std::string TrashInfoText(const std::string& original_path) {
+  LocalTime now = Now();
+  char date[32];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02dT%02d:%02d:%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  return "[Trash Info]\nPath=" + PercentEncodePath(original_path) + "\nDeletionDate=" + date + "\n";
+}
+
+std::error_code MoveToTrash(const std::string& path, const std::string& name) {
+  if (path.empty() || path[0] != '/' || !PlainName(name)) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  std::string source = WithoutTrailingSlash(path);
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) return LastError();
+
+  std::string trash = HomeTrashFolder();
+  // Moving the trash (or a folder holding it) into itself can never end well.
+  if (source == "/" || trash == source || trash.compare(0, source.size() + 1, source + "/") == 0) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  if (auto ec = MakePrivateFolders(trash + "/files")) return ec;
+  if (auto ec = MakePrivateFolders(trash + "/info")) return ec;
+
+  std::string target = trash + "/files/" + name;
+  if (::lstat(target.c_str(), &st) == 0) return std::make_error_code(std::errc::file_exists);
+  std::string info = trash + "/info/" + name + ".trashinfo";
+  if (auto ec = WriteNewFile(info, TrashInfoText(source))) return ec;
+  if (auto ec = MoveTree(source, target)) {
+    syscalls().unlink(info.c_str());
+    return ec;
+  }
+  return {};
+}
+
+}  // namespace nuvel::platform
