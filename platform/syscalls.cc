@@ -15,9 +15,12 @@ int RealOpen(const char* path, int flags, unsigned mode) {
 long RealRead(int fd, void* buf, std::size_t count) { return ::read(fd, buf, count); }
 long RealWrite(int fd, const void* buf, std::size_t count) { return ::write(fd, buf, count); }
 int RealMkdir(const char* path, unsigned mode) { return ::mkdir(path, static_cast<mode_t>(mode)); }
+long RealCopyFileRange(int fd_in, int fd_out, std::size_t count) {
+  return ::copy_file_range(fd_in, nullptr, fd_out, nullptr, count, 0);
+}
 
-constexpr Syscalls kReal = {RealOpen, ::close, RealRead, RealWrite,
-                            ::fsync,  ::rename, ::unlink, RealMkdir};
+constexpr Syscalls kReal = {RealOpen, ::close,  RealRead,  RealWrite,        ::fsync,
+                            ::rename, ::unlink, RealMkdir, RealCopyFileRange};
 
 Syscalls gTable = kReal;
 

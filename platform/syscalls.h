@@ -17,6 +17,10 @@ struct Syscalls {
   int (*rename)(const char* from, const char* to);
   int (*unlink)(const char* path);
   int (*mkdir)(const char* path, unsigned mode);
+  /// Copies up to `count` bytes between the two files' current positions inside the kernel and
+  /// advances both. Fails with EXDEV, EINVAL, ENOSYS or EOPNOTSUPP where the file systems
+  /// cannot do it; callers then copy through a buffer.
+  long (*copy_file_range)(int fd_in, int fd_out, std::size_t count);
 };
 
 /// The table in force. Tests may assign entries; ResetSyscalls() restores the real calls.

@@ -1,0 +1,493 @@
+#include "platform/copy.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/syscalls.h"
+
+namespace nuvel::platform {
+namespace {
+
+std::error_code LastError() { return {errno, std::generic_category()}; }
+std::error_code ErrorOf(int code) { return {code, std::generic_category()}; }
+
+// Bytes handed to copy_file_range at a time: large enough that the call costs nothing next to
+// the data, small enough that the progress bar moves during a big file.
+constexpr std::size_t kKernelChunk = 8u << 20;
+// The buffer of the read/write path, allocated once per thread and reused for every file.
+constexpr std::size_t kBufferSize = 1u << 20;
+
+// Longest file name the Linux file systems accept.
+constexpr std::size_t kMaxNameBytes = 255;
+
+char* CopyBuffer() {
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);
+  return buffer.get();
+}
+
+std::error_code WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    long n = syscalls().write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (n == 0) return ErrorOf(EIO);
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+// Errors of copy_file_range that only say "not between these two files": the data then goes
+// through the buffer instead.
+bool KernelCopyUnsupported(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == ENOTSUP || error == EBADF || error == ETXTBSY;
+}
+
+// Copies from the current position of `in` to the current position of `out` until the end of
+// `in`. The kernel path stops at its first refusal; the buffered path then carries on from
+// where it stopped.
+std::error_code CopyData(int in, int out, const CopyProgress& progress) {
+  std::uint64_t copied = 0;
+  for (;;) {
+    long n = syscalls().copy_file_range(in, out, kKernelChunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (KernelCopyUnsupported(errno)) break;
+      return LastError();
+    }
+    // The end of the file, unless nothing was copied at all: files whose size the kernel does
+    // not know (those of /proc, say) also end at once and must be read.
+    if (n == 0 && copied > 0) return {};
+    if (n == 0) break;
+    copied += static_cast<std::uint64_t>(n);
+    if (progress) progress(static_cast<std::uint64_t>(n));
+  }
+  char* buffer = CopyBuffer();
+  for (;;) {
+    long n = syscalls().read(in, buffer, kBufferSize);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (n == 0) return {};
+    if (auto ec = WriteAll(out, buffer, static_cast<std::size_t>(n))) return ec;
+    if (progress) progress(static_cast<std::uint64_t>(n));
+  }
+}
+
+// An attribute this process may skip: the destination cannot hold it, or it lies in a
+// namespace ("trusted.", "security.", "system.") that needs privileges we do not have.
+bool SkippableAttributeError(int error, std::string_view name) {
+  if (error == ENOTSUP || error == EOPNOTSUPP) return true;
+  bool user_namespace = name.substr(0, 5) == "user.";
+  return !user_namespace && (error == EPERM || error == EACCES);
+}
+
+std::error_code CopyAttributes(int from, int to) {
+  std::string names;
+  for (;;) {
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size < 0) {
+      return errno == ENOTSUP || errno == EOPNOTSUPP ? std::error_code{} : LastError();
+    }
+    if (size == 0) return {};
+    names.resize(static_cast<std::size_t>(size));
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size >= 0) {
+      names.resize(static_cast<std::size_t>(size));
+      break;
+    }
+    if (errno != ERANGE) return LastError();  // the list grew in between: ask again
+  }
+  std::string value;
+  for (std::size_t start = 0; start < names.size();) {
+    std::size_t end = names.find('\0', start);
+    if (end == std::string::npos) end = names.size();
+    std::string name = names.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    ssize_t size = ::fgetxattr(from, name.c_str(), nullptr, 0);
+    if (size >= 0) {
+      value.resize(static_cast<std::size_t>(size));
+      size = ::fgetxattr(from, name.c_str(), value.data(), value.size());
+    }
+    if (size < 0) {
+      if (errno == ENODATA || SkippableAttributeError(errno, name)) continue;
+      return LastError();
+    }
+    if (::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) != 0 &&
+        !SkippableAttributeError(errno, name)) {
+      return LastError();
+    }
+  }
+  return {};
+}
+
+std::error_code SetTimes(int fd, const struct stat& st) {
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (::futimens(fd, times) != 0) return LastError();
+  return {};
+}
+
+// Opens a new partial file exclusively; one left by an interrupted earlier run is removed first.
+int CreatePartial(const std::string& partial, unsigned mode) {
+  int fd = syscalls().open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  if (fd < 0 && errno == EEXIST && syscalls().unlink(partial.c_str()) == 0) {
+    fd = syscalls().open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  }
+  return fd;
+}
+
+// Removes the partial file after a failure without disturbing the errno being reported.
+void DiscardPartial(const std::string& partial) {
+  int saved = errno;
+  syscalls().unlink(partial.c_str());
+  errno = saved;
+}
+
+ObjectKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return ObjectKind::kFile;
+  if (S_ISDIR(mode)) return ObjectKind::kDirectory;
+  if (S_ISLNK(mode)) return ObjectKind::kSymlink;
+  return ObjectKind::kOther;
+}
+
+ObjectKind KindOfDirent(unsigned char type) {
+  switch (type) {
+    case DT_REG:
+      return ObjectKind::kFile;
+    case DT_DIR:
+      return ObjectKind::kDirectory;
+    case DT_LNK:
+      return ObjectKind::kSymlink;
+    case DT_UNKNOWN:
+      return ObjectKind::kMissing;  // ask the entry itself
+    default:
+      return ObjectKind::kOther;
+  }
+}
+
+// Lists the folder open on `fd` (taking the descriptor over).
+std::error_code ListOpenFolder(int fd, std::vector<TreeEntry>& entries, bool with_sizes) {
+  entries.clear();
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    std::error_code ec = LastError();
+    ::close(fd);
+    return ec;
+  }
+  errno = 0;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    TreeEntry item{std::string(name), KindOfDirent(entry->d_type)};
+    if (item.kind == ObjectKind::kMissing || (with_sizes && item.kind == ObjectKind::kFile)) {
+      struct stat st;
+      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        item.kind = KindOfMode(st.st_mode);
+        if (item.kind == ObjectKind::kFile) item.size = static_cast<std::uint64_t>(st.st_size);
+      } else {
+        item.kind = ObjectKind::kOther;
+      }
+    }
+    entries.push_back(std::move(item));
+  }
+  std::error_code ec = errno != 0 ? LastError() : std::error_code{};
+  ::closedir(dir);
+  return ec;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::uint64_t HashOf(std::string_view text) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+}  // namespace
+
+std::string PartialPathFor(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string partial = "." + name + std::string(kPartialSuffix);
+  if (partial.size() > kMaxNameBytes) {
+    char hash[20];
+    std::snprintf(hash, sizeof hash, "-%016llx", static_cast<unsigned long long>(HashOf(name)));
+    std::size_t keep = kMaxNameBytes - 1 - kPartialSuffix.size() - 17;
+    partial = "." + name.substr(0, keep) + hash + std::string(kPartialSuffix);
+  }
+  return folder + partial;
+}
+
+bool IsPartialName(std::string_view name) {
+  return name.size() > 1 + kPartialSuffix.size() && name.front() == '.' &&
+         name.substr(name.size() - kPartialSuffix.size()) == kPartialSuffix;
+}
+
+std::error_code Inspect(const std::string& path, ObjectInfo& info) {
+  info = ObjectInfo{};
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    return LastError();
+  }
+  info.kind = KindOfMode(st.st_mode);
+  if (info.kind == ObjectKind::kFile) info.size = static_cast<std::uint64_t>(st.st_size);
+  return {};
+}
+
+std::error_code ListTreeEntries(const std::string& folder, std::vector<TreeEntry>& entries,
+                                bool with_sizes) {
+  int fd = syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (fd < 0) return LastError();
+  return ListOpenFolder(fd, entries, with_sizes);
+}
+
+std::error_code CopyRegularFile(const std::string& from, const std::string& to,
+                                const CopyProgress& progress) {
+  int in = syscalls().open(from.c_str(), O_RDONLY, 0);
+  if (in < 0) return LastError();
+  struct stat st;
+  std::error_code refused;
+  if (::fstat(in, &st) != 0) {
+    refused = LastError();
+  } else if (!S_ISREG(st.st_mode)) {
+    refused = ErrorOf(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  }
+  if (refused) {
+    syscalls().close(in);
+    return refused;
+  }
+  std::string partial = PartialPathFor(to);
+  int out = CreatePartial(partial, 0600);
+  if (out < 0) {
+    std::error_code ec = LastError();
+    syscalls().close(in);
+    return ec;
+  }
+  std::error_code ec = CopyData(in, out, progress);
+  if (!ec) ec = CopyAttributes(in, out);
+  // The mode is set after the attributes: an access list copied as an attribute would otherwise
+  // leave its own mask in the group bits.
+  if (!ec && ::fchmod(out, st.st_mode & 07777) != 0) ec = LastError();
+  if (!ec) ec = SetTimes(out, st);
+  // close() is where network file systems report write errors.
+  if (syscalls().close(out) != 0 && !ec) ec = LastError();
+  syscalls().close(in);
+  if (!ec && syscalls().rename(partial.c_str(), to.c_str()) != 0) ec = LastError();
+  if (ec) DiscardPartial(partial);
+  return ec;
+}
+
+std::error_code CopySymlink(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return LastError();
+  if (!S_ISLNK(st.st_mode)) return ErrorOf(EINVAL);
+  std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+  for (;;) {
+    ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+    if (n < 0) return LastError();
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    target.resize(target.size() * 2);  // the link changed in between and grew
+  }
+  std::string partial = PartialPathFor(to);
+  if (::symlink(target.c_str(), partial.c_str()) != 0) {
+    if (errno != EEXIST || syscalls().unlink(partial.c_str()) != 0 ||
+        ::symlink(target.c_str(), partial.c_str()) != 0) {
+      return LastError();
+    }
+  }
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  std::error_code ec;
+  if (::utimensat(AT_FDCWD, partial.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) ec = LastError();
+  if (!ec && syscalls().rename(partial.c_str(), to.c_str()) != 0) ec = LastError();
+  if (ec) DiscardPartial(partial);
+  return ec;
+}
+
+std::error_code CreateFolderForCopy(const std::string& to, bool& created) {
+  created = false;
+  if (syscalls().mkdir(to.c_str(), 0700) == 0) {
+    created = true;
+    return {};
+  }
+  if (errno != EEXIST) return LastError();
+  return IsDirectory(to) ? std::error_code{} : ErrorOf(ENOTDIR);
+}
+
+std::error_code CopyFolderAttributes(const std::string& from, const std::string& to) {
+  int in = syscalls().open(from.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (in < 0) return LastError();
+  int out = syscalls().open(to.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (out < 0) {
+    std::error_code ec = LastError();
+    syscalls().close(in);
+    return ec;
+  }
+  struct stat st;
+  std::error_code ec;
+  if (::fstat(in, &st) != 0) ec = LastError();
+  if (!ec) ec = CopyAttributes(in, out);
+  if (!ec && ::fchmod(out, st.st_mode & 07777) != 0) ec = LastError();
+  if (!ec) ec = SetTimes(out, st);
+  syscalls().close(out);
+  syscalls().close(in);
+  return ec;
+}
+
+std::error_code CanonicalPath(const std::string& path, std::string& out) {
+  std::error_code ec;
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+  if (ec) return ec;
+  out = resolved.lexically_normal().string();
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return {};
+}
+
+bool SameObject(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+std::error_code SetLocked(const std::string& path, bool locked) {
+  if (!locked) return Unlock(path);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return LastError();
+  mode_t mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  if (::chmod(path.c_str(), mode) != 0) return LastError();
+  return {};
+}
+
+std::error_code RemoveEmptyFolder(const std::string& path) {
+  if (::rmdir(path.c_str()) != 0) return LastError();
+  return {};
+}
+
+std::error_code RemoveTree(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return LastError();
+  if (!S_ISDIR(st.st_mode)) {
+    if (syscalls().unlink(path.c_str()) != 0) return LastError();
+    return {};
+  }
+
+  struct Pending {
+    std::string path;
+    bool emptied = false;  // its files are gone and its subfolders are above it on the stack
+  };
+  std::vector<Pending> stack{{path}};
+  std::error_code first;
+  auto note = [&first](std::error_code ec) {
+    if (ec && !first) first = ec;
+  };
+  std::vector<TreeEntry> entries;
+  while (!stack.empty()) {
+    if (stack.back().emptied) {
+      if (::rmdir(stack.back().path.c_str()) != 0) note(LastError());
+      stack.pop_back();
+      continue;
+    }
+    stack.back().emptied = true;
+    std::string folder = stack.back().path;
+    // O_NOFOLLOW: a folder swapped for a link since it was listed is not entered.
+    int fd = syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+    if (fd < 0) {
+      note(LastError());
+      continue;
+    }
+    struct stat folder_st;
+    if (::fstat(fd, &folder_st) == 0 &&
+        (folder_st.st_mode & (S_IWUSR | S_IXUSR)) != (S_IWUSR | S_IXUSR)) {
+      ::fchmod(fd, (folder_st.st_mode & 07777) | S_IRWXU);
+    }
+    if (auto ec = ListOpenFolder(fd, entries, false)) {
+      note(ec);
+      continue;
+    }
+    for (const TreeEntry& entry : entries) {
+      std::string child = Join(folder, entry.name);
+      if (entry.kind == ObjectKind::kDirectory) {
+        stack.push_back({child});
+      } else if (syscalls().unlink(child.c_str()) != 0) {
+        note(LastError());
+      }
+    }
+  }
+  return first;
+}
+
+PartialFile::~PartialFile() { Abandon(); }
+
+std::error_code PartialFile::Open(const std::string& path) {
+  Abandon();
+  path_ = path;
+  partial_ = PartialPathFor(path);
+  fd_ = CreatePartial(partial_, 0666);
+  if (fd_ < 0) {
+    std::error_code ec = LastError();
+    partial_.clear();
+    return ec;
+  }
+  return {};
+}
+
+std::error_code PartialFile::Write(const void* data, std::size_t size) {
+  if (fd_ < 0) return ErrorOf(EBADF);
+  return WriteAll(fd_, static_cast<const char*>(data), size);
+}
+
+std::error_code PartialFile::Commit(int mode, std::int64_t mtime) {
+  if (fd_ < 0) return ErrorOf(EBADF);
+  std::error_code ec;
+  if (mode >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) != 0) ec = LastError();
+  if (!ec && mtime >= 0) {
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(mtime);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (::futimens(fd_, times) != 0) ec = LastError();
+  }
+  int fd = fd_;
+  fd_ = -1;
+  if (syscalls().close(fd) != 0 && !ec) ec = LastError();
+  if (!ec && syscalls().rename(partial_.c_str(), path_.c_str()) != 0) ec = LastError();
+  if (ec) {
+    DiscardPartial(partial_);
+  }
+  partial_.clear();
+  return ec;
+}
+
+void PartialFile::Abandon() {
+  if (fd_ >= 0) {
+    syscalls().close(fd_);
+    fd_ = -1;
+  }
+  if (!partial_.empty()) {
+    DiscardPartial(partial_);
+    partial_.clear();
+  }
+}
+
+}  // namespace nuvel::platform

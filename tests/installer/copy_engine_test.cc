@@ -1,0 +1,536 @@
+#include "installer/copy_engine.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/ascii.h"
+#include "base/log.h"
+#include "base/run_state.h"
+#include "platform/copy.h"
+#include "platform/files.h"
+#include "platform/syscalls.h"
+#include "tests/support/test_env.h"
+#include "tests/ui/fake_backend.h"
+#include "ui/status_box.h"
+
+namespace nuvel::installer {
+namespace {
+
+namespace fs = std::filesystem;
+using nuvel::testing::ReadTestFile;
+using nuvel::testing::TestSysroot;
+using nuvel::testing::WriteTestFile;
+
+class StoppableBackend : public ui::testing::FakeBackend {
+ public:
+  bool StopRequested() override { return stop; }
+  bool stop = false;
+};
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// Every partial file left anywhere below `root`.
+std::vector<std::string> PartialFiles(const std::string& root) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (platform::IsPartialName(it->path().filename().string())) {
+      found.push_back(it->path().string());
+    }
+  }
+  return found;
+}
+
+void SetTimes(const std::string& path, long seconds, long nanoseconds) {
+  const struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+class CopyEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetState();
+    auto backend = std::make_unique<StoppableBackend>();
+    backend_ = backend.get();
+    ui::SetBackend(std::move(backend));
+  }
+  void TearDown() override {
+    platform::ResetSyscalls();
+    ResetState();
+  }
+  static void ResetState() {
+    CopyEngine().reset();
+    base::Run().reset();
+    base::Log().reset();
+    ui::StatusBox().reset();
+  }
+
+  // True when a line held for the log contains `text`.
+  static bool Logged(const std::string& text) {
+    const auto& held = base::Log().held;
+    return std::any_of(held.begin(), held.end(), [&](const auto& line) {
+      return line.second.find(text) != std::string::npos;
+    });
+  }
+
+  // The lines held for the log, for failure messages.
+  static std::string HeldLog() {
+    std::string text;
+    for (const auto& line : base::Log().held) text += line.second + "\n";
+    return text;
+  }
+
+  std::string Path(const std::string& relative) const { return sysroot_.path(relative); }
+
+  TestSysroot sysroot_;
+  StoppableBackend* backend_ = nullptr;
+};
+
+// ---- Single files ------------------------------------------------------------------------
+
+TEST_F(CopyEngineTest, CopyOntoItselfChangesNothing) {
+  std::string file = Path("src/lesson.dat");
+  WriteTestFile(file, "lesson data");
+  SetTimes(file, 1000000000, 123456789);
+  struct stat before = StatOf(file);
+
+  EXPECT_EQ(DuplicateMyFile(file, file, 0), 1);
+  // Another spelling of the same path is still the same file.
+  EXPECT_EQ(DuplicateMyFile(Path("src/../src/lesson.dat"), file, 0), 1);
+  EXPECT_EQ(XcopyFilesWithScrollBar(file, file, 0, 0, ""), 0);
+
+  struct stat after = StatOf(file);
+  EXPECT_EQ(ReadTestFile(file), "lesson data");
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced instead of left alone";
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_TRUE(PartialFiles(Path("src")).empty());
+}
+
+TEST_F(CopyEngineTest, ExistingDestinationIsReplacedEvenWhenNewer) {
+  std::string from = Path("src/nuvel.ini");
+  std::string to = Path("dst/nuvel.ini");
+  WriteTestFile(from, "fix_level=7\r\n");
+  SetTimes(from, 1000000000, 0);
+  WriteTestFile(to, "a newer file that is longer than the source\r\n");
+  ASSERT_EQ(::chmod(to.c_str(), 0444), 0);  // a locked destination is replaced too
+
+  EXPECT_EQ(CopyMyFile("nuvel.ini", Path("src/"), Path("dst/"), 0), 1);
+  EXPECT_EQ(ReadTestFile(to), "fix_level=7\r\n");
+  EXPECT_EQ(StatOf(to).st_mtim.tv_sec, 1000000000);
+}
+
+TEST_F(CopyEngineTest, MissingSourceFailsWithoutTouchingTheDestination) {
+  std::string to = Path("dst/keep.txt");
+  WriteTestFile(to, "keep me");
+  EXPECT_EQ(DuplicateMyFile(Path("src/missing.txt"), to, 0), 0);
+  EXPECT_EQ(ReadTestFile(to), "keep me");
+  EXPECT_NE(XcopyFilesWithScrollBar(Path("src/missing"), Path("dst/copy"), 0, 0, ""), 0);
+  EXPECT_FALSE(platform::Exists(Path("dst/copy")));
+}
+
+// ---- Metadata --------------------------------------------------------------------------
+
+TEST_F(CopyEngineTest, PermissionsTimesAndLinksAreKept) {
+  WriteTestFile(Path("src/bin/run"), "#!/bin/sh\n");
+  WriteTestFile(Path("src/bin/notes.txt"), "notes");
+  ASSERT_EQ(::chmod(Path("src/bin/run").c_str(), 0750), 0);
+  ASSERT_EQ(::chmod(Path("src/bin/notes.txt").c_str(), 0604), 0);
+  ASSERT_EQ(::symlink("notes.txt", Path("src/bin/latest").c_str()), 0);
+  SetTimes(Path("src/bin/run"), 1234567890, 987654321);
+  SetTimes(Path("src/bin/latest"), 1100000000, 5);
+  ASSERT_EQ(::chmod(Path("src/bin").c_str(), 0751), 0);
+  SetTimes(Path("src/bin"), 1200000000, 42);
+
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ".EXE"), 0);
+
+  struct stat run = StatOf(Path("dst/bin/run"));
+  EXPECT_EQ(run.st_mode & 07777, 0750u);
+  EXPECT_EQ(run.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(run.st_mtim.tv_nsec, 987654321) << "modification time lost its nanoseconds";
+  EXPECT_EQ(StatOf(Path("dst/bin/notes.txt")).st_mode & 07777, 0604u);
+
+  struct stat link = StatOf(Path("dst/bin/latest"));
+  ASSERT_TRUE(S_ISLNK(link.st_mode)) << "a link was copied as what it points to";
+  EXPECT_EQ(fs::read_symlink(Path("dst/bin/latest")).string(), "notes.txt");
+  EXPECT_EQ(link.st_mtim.tv_sec, 1100000000);
+
+  // A folder gets its times after its contents are written, so they stick.
+  struct stat folder = StatOf(Path("dst/bin"));
+  EXPECT_EQ(folder.st_mode & 07777, 0751u);
+  EXPECT_EQ(folder.st_mtim.tv_sec, 1200000000);
+  EXPECT_EQ(folder.st_mtim.tv_nsec, 42);
+
+  // A link given as the source is resolved; only links inside the tree stay links.
+  ASSERT_EQ(::symlink(Path("src").c_str(), Path("source-link").c_str()), 0);
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("source-link"), Path("dst2"), 0, 0, ""), 0);
+  EXPECT_TRUE(S_ISDIR(StatOf(Path("dst2")).st_mode));
+  EXPECT_EQ(ReadTestFile(Path("dst2/bin/notes.txt")), "notes");
+}
+
+TEST_F(CopyEngineTest, ExtendedAttributesAreKept) {
+  std::string from = Path("src/audio.mp3");
+  WriteTestFile(from, "ID3");
+  const char value[] = "lesson 4";
+  if (::setxattr(from.c_str(), "user.nuvel.note", value, sizeof value - 1, 0) != 0) {
+    if (errno == ENOTSUP) GTEST_SKIP() << "the test folder's file system has no user attributes";
+    FAIL() << "setxattr: " << std::strerror(errno);
+  }
+  ASSERT_EQ(DuplicateMyFile(from, Path("dst/audio.mp3"), 0), 1) << HeldLog();
+  char read_back[64] = {};
+  ssize_t size =
+      ::getxattr(Path("dst/audio.mp3").c_str(), "user.nuvel.note", read_back, sizeof read_back);
+  ASSERT_EQ(size, static_cast<ssize_t>(sizeof value - 1)) << "attribute not copied";
+  EXPECT_EQ(std::string(read_back, static_cast<std::size_t>(size)), "lesson 4");
+}
+
+// ---- What is copied ----------------------------------------------------------------------
+
+TEST_F(CopyEngineTest, DesktopFilesAndSrFilesAreNeverCopied) {
+  // The rule looks at the path below the copy's source: a source folder whose own name holds
+  // ".sr" still has its files copied.
+  std::string src = Path("course.srv");
+  WriteTestFile(src + "/keep.txt", "k");
+  WriteTestFile(src + "/.DS_Store", "x");
+  WriteTestFile(src + "/COM/.ds_store", "x");
+  WriteTestFile(src + "/COM/voice.sr", "x");
+  WriteTestFile(src + "/COM/Lesson.SR", "x");
+  WriteTestFile(src + "/models.Sr/inner.txt", "x");
+  WriteTestFile(src + "/COM/lesson.txt", "l");
+
+  ASSERT_EQ(XcopyFilesWithScrollBar(src, Path("dst"), 0, 0, ""), 0);
+  EXPECT_EQ(ReadTestFile(Path("dst/keep.txt")), "k");
+  EXPECT_EQ(ReadTestFile(Path("dst/COM/lesson.txt")), "l");
+  for (const char* excluded : {"dst/.DS_Store", "dst/COM/.ds_store", "dst/COM/voice.sr",
+                               "dst/COM/Lesson.SR", "dst/models.Sr"}) {
+    EXPECT_FALSE(platform::Exists(Path(excluded))) << excluded << " was copied";
+  }
+}
+
+TEST_F(CopyEngineTest, DestinationInsideTheSourceIsRefusedBeforeWriting) {
+  WriteTestFile(Path("src/a.txt"), "a");
+  WriteTestFile(Path("src/sub/b.txt"), "b");
+  ASSERT_EQ(::symlink(Path("src").c_str(), Path("alias").c_str()), 0);
+
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("src/sub/copy"), 0, 0, ""), kCopyIntoItself);
+  EXPECT_FALSE(platform::Exists(Path("src/sub/copy")));
+  // The same folder reached through a link is found by comparing canonical paths.
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("alias/copy"), 0, 0, ""), kCopyIntoItself);
+  EXPECT_FALSE(platform::Exists(Path("src/copy")));
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("src"), 0, 0, ""), kCopyIntoItself);
+  EXPECT_TRUE(Logged("Error 22 copying files from '" + Path("src") + "' to '"));
+  // A sibling whose name merely starts like the source is not inside it.
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("src-copy"), 0, 0, ""), 0);
+  EXPECT_EQ(ReadTestFile(Path("src-copy/sub/b.txt")), "b");
+}
+
+TEST_F(CopyEngineTest, TreeLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
+  WriteTestFile(Path("src/small.txt"), "s");
+  WriteTestFile(Path("src/huge.bin"), "");
+  std::error_code ec;
+  // A sparse file whose size is far beyond any test machine's free space.
+  fs::resize_file(Path("src/huge.bin"), std::uintmax_t{8} << 40, ec);
+  if (ec) GTEST_SKIP() << "cannot make an 8 TB sparse file here: " << ec.message();
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), kCopyNoRoom);
+  EXPECT_FALSE(platform::Exists(Path("dst")));
+}
+
+// ---- Failures and interruptions ----------------------------------------------------------
+
+// A disk that fills up: the Nth call of the injected kind, and every later one, fails.
+int gCallsLeft = 0;
+long WriteUntilFull(int fd, const void* buf, std::size_t count) {
+  if (gCallsLeft-- <= 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return ::write(fd, buf, count);
+}
+long KernelCopyUntilFull(int in, int out, std::size_t count) {
+  if (gCallsLeft-- <= 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+}
+long KernelCopyUnsupported(int, int, std::size_t) {
+  errno = EXDEV;
+  return -1;
+}
+
+std::string Pattern(char seed, std::size_t size) {
+  std::string data(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(seed + i * 7 % 251);
+  return data;
+}
+
+class CopyDiskFullTest : public CopyEngineTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CopyDiskFullTest, LeavesNoPartialFileUnderAFinalName) {
+  bool kernel_copy = GetParam();
+  const std::size_t size = (5u << 20) / 2;  // several buffered writes per file
+  std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    WriteTestFile(Path("src/" + names[i]), Pattern(static_cast<char>('a' + i), size));
+  }
+  WriteTestFile(Path("dst/b.bin"), "the earlier, complete copy");
+
+  if (kernel_copy) {
+    gCallsLeft = 3;  // the first file takes two calls (its data, then the end)
+    platform::syscalls().copy_file_range = KernelCopyUntilFull;
+  } else {
+    gCallsLeft = 4;  // the second file fails after its first write
+    platform::syscalls().copy_file_range = KernelCopyUnsupported;
+    platform::syscalls().write = WriteUntilFull;
+  }
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), ENOSPC);
+  platform::ResetSyscalls();
+
+  int complete = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::string copy = Path("dst/" + names[i]);
+    if (!platform::Exists(copy)) continue;
+    std::string data = ReadTestFile(copy);
+    if (names[i] == "b.bin" && data == "the earlier, complete copy") continue;
+    EXPECT_EQ(data, Pattern(static_cast<char>('a' + i), size)) << names[i] << " is truncated";
+    ++complete;
+  }
+  EXPECT_EQ(complete, 1) << "exactly the file copied before the disk filled up is complete";
+  EXPECT_TRUE(PartialFiles(Path("dst")).empty());
+  EXPECT_TRUE(
+      Logged("Error 28 copying files from '" + Path("src") + "' to '" + Path("dst") + "'."));
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndBufferedCopy, CopyDiskFullTest, ::testing::Bool());
+
+TEST_F(CopyEngineTest, StalePartialFilesAreRemoved) {
+  WriteTestFile(Path("src/a.txt"), "fresh");
+  WriteTestFile(Path("src/sub/y.txt"), "y");
+  WriteTestFile(Path("src/.left.txt.nuvel-partial"), "an interrupted copy inside the source");
+  WriteTestFile(Path("dst/.a.txt.nuvel-partial"), "half of a");
+  WriteTestFile(Path("dst/.gone.bin.nuvel-partial"), "half of a file no longer in the source");
+  WriteTestFile(Path("dst/sub/.y.txt.nuvel-partial"), "half of y");
+
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
+  EXPECT_EQ(ReadTestFile(Path("dst/a.txt")), "fresh");
+  EXPECT_EQ(ReadTestFile(Path("dst/sub/y.txt")), "y");
+  EXPECT_TRUE(PartialFiles(Path("dst")).empty());
+}
+
+TEST_F(CopyEngineTest, StopRequestEndsTheCopyBetweenFiles) {
+  WriteTestFile(Path("src/a.txt"), "a");
+  WriteTestFile(Path("src/b.txt"), "b");
+  backend_->stop = true;
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), kCopyStopped);
+  EXPECT_EQ(CopyEngine().Cmd_Period, 1);
+  EXPECT_FALSE(platform::Exists(Path("dst/a.txt")));
+
+  backend_->stop = false;
+  base::Run().quitFlag = 1;
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst2"), 0, 0, ""), kCopyStopped);
+  EXPECT_FALSE(platform::Exists(Path("dst2/a.txt")));
+
+  base::Run().quitFlag = 0;
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst2"), 0, 0, ""), 0);
+  EXPECT_EQ(CopyEngine().Cmd_Period, 0) << "a new copy starts with the stop flag cleared";
+}
+
+TEST_F(CopyEngineTest, CopyKeySkipsFilesAlreadyCopied) {
+  std::string src = Path("NUVEL/CONTENT/001ENG50/COM");
+  std::string dst = Path("inst/content/001ENG50/COM");
+  WriteTestFile(src + "/a.txt", "first");
+  CopyEngine().gCompareFileFlag = 7;
+  ASSERT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), 0);
+  EXPECT_EQ(CopyEngine().gCompareFileFlag, 7) << "the flag is only kept for the call";
+  EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "first");
+
+  WriteTestFile(src + "/a.txt", "second");
+  ASSERT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), 0);
+  EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "first") << "a registered file was copied again";
+
+  ASSERT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 0, ".MUL"), 0);
+  EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "second") << "without the key every file is copied";
+}
+
+TEST_F(CopyEngineTest, FailedCopyIsNotRegisteredAsDone) {
+  std::string src = Path("src");
+  WriteTestFile(src + "/a.txt", "data");
+  platform::syscalls().copy_file_range = KernelCopyUnsupported;
+  gCallsLeft = 0;
+  platform::syscalls().write = WriteUntilFull;
+  EXPECT_EQ(XcopyFilesWithScrollBar(src, Path("dst"), 0, 1, ""), ENOSPC);
+  platform::ResetSyscalls();
+  EXPECT_EQ(XcopyFilesWithScrollBar(src, Path("dst"), 0, 1, ""), 0);
+  EXPECT_EQ(ReadTestFile(Path("dst/a.txt")), "data") << "the retry skipped the failed file";
+}
+
+// ---- Progress ----------------------------------------------------------------------------
+
+TEST_F(CopyEngineTest, ProgressShowsEachItemAndCountsBytes) {
+  WriteTestFile(Path("src/COM/lesson01/audio.mp3"), std::string(3000, 'a'));
+  WriteTestFile(Path("src/COM/lesson01/text.txt"), std::string(500, 't'));
+  ui::StatusBoxCreate();
+  CopyEngine().gBytesToTransfer = 3500;
+  setupProgressBar(1);
+
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 1, 0, ""), 0);
+  EXPECT_EQ(CopyEngine().gBytesTransferred, 3500u);
+  EXPECT_EQ(ui::StatusBox().box.progress, 3499.0 / 3500.0) << "the bar showed its maximum";
+  std::set<std::string> items_shown;
+  for (const std::string& event : backend_->events) {
+    if (event.find("MSG_Message_FilesBeingCopied") != std::string::npos) {
+      items_shown.insert(event.substr(event.find_last_of('/') + 1));
+    }
+  }
+  EXPECT_EQ(items_shown, (std::set<std::string>{"audio.mp3", "text.txt"}));
+}
+
+TEST_F(CopyEngineTest, PlaceholderTotalMakesACyclingBar) {
+  for (const char* name : {"a", "b", "c"}) WriteTestFile(Path("src/") + name, "12345");
+  ui::StatusBoxCreate();
+  CopyEngine().gBytesToTransfer = kCyclingBarTotal;
+  CopyEngine().gBytesTransferred = kCyclingBarTotal - 2;
+  setupProgressBar(1);
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
+  EXPECT_EQ(CopyEngine().gBytesTransferred, 1u) << "399, then 400 restarts at 0, then 1";
+}
+
+TEST_F(CopyEngineTest, BarNeverShowsItsMaximum) {
+  CopyEngineState& state = CopyEngine();
+  updateProgressBar();
+  EXPECT_EQ(ui::StatusBox().box.progress, -1) << "no bar exists yet";
+
+  ui::StatusBoxCreate();
+  state.gBytesToTransfer = 10;
+  setupProgressBar(1);
+  EXPECT_EQ(ui::StatusBox().box.progress, 0.0);
+  const std::pair<std::uint64_t, double> cases[] = {{0, 0.1}, {7, 0.8},  {8, 0.9},
+                                                    {9, 0.9}, {10, 0.9}, {500, 0.9}};
+  for (auto [done, shown] : cases) {
+    state.gBytesTransferred = done;
+    updateProgressBar();
+    EXPECT_DOUBLE_EQ(ui::StatusBox().box.progress, shown) << done << " of 10";
+  }
+
+  // An overall run counts against its own total and adds the done count of earlier steps.
+  ui::StatusBox().Status_Bar = 2;
+  state.Status_Bar_Tot = 100;
+  state.Status_Bar_Cnt = 30;
+  setupProgressBar(1);
+  EXPECT_EQ(state.Status_Bar_Cnt, 0) << "a new overall bar starts its count again";
+  state.Status_Bar_Cnt = 50;
+  state.gBytesTransferred = 10;
+  updateProgressBar();
+  EXPECT_DOUBLE_EQ(ui::StatusBox().box.progress, 0.61);
+
+  hideProgressBar();
+  EXPECT_EQ(ui::StatusBox().box.progress, -1);
+  state.gBytesTransferred = 1;
+  updateProgressBar();
+  EXPECT_EQ(ui::StatusBox().box.progress, -1) << "a hidden bar came back";
+}
+
+// ---- The copy registry -------------------------------------------------------------------
+
+class CopyRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CopyEngine().reset(); }
+  void TearDown() override { CopyEngine().reset(); }
+};
+
+TEST_F(CopyRegistryTest, AnswersZeroThenOneWithoutRegardToCase) {
+  std::string key = "/Vol/Nuvel/content/001ENG50/COM/a.txt<>/opt/Nuvel/content/001ENG50/COM/a.txt";
+  EXPECT_EQ(isFileCopied(key), 0);
+  EXPECT_EQ(isFileCopied(key), 1);
+  EXPECT_EQ(isFileCopied(base::UpperAscii(key)), 1);
+  EXPECT_EQ(isFileCopied("/vol/nuvel/content/001eng50/com/b.txt"), 0);
+  EXPECT_EQ(clearCopyPath(key), 1);
+  EXPECT_EQ(clearCopyPath(key), 0);
+  EXPECT_EQ(isFileCopied(key), 0) << "a cleared key is unknown again";
+}
+
+TEST_F(CopyRegistryTest, AnotherCourseFolderEmptiesIt) {
+  std::string first = "/src/NUVEL/CONTENT/001ENG50/COM/a.txt";
+  EXPECT_EQ(isFileCopied(first), 0);
+  EXPECT_EQ(isFileCopied("/no/course/in/this/path"), 0);
+  EXPECT_EQ(isFileCopied(first), 1) << "a key without a course folder keeps the registry";
+  EXPECT_EQ(isFileCopied("/src/NUVEL/CONTENT/002FRA50/COM/a.txt"), 0);
+  EXPECT_EQ(isFileCopied(first), 0) << "the registry still held the other course's files";
+}
+
+TEST_F(CopyRegistryTest, HoldsAtMost8000KeysInOrder) {
+  for (int i = 7999; i >= 0; --i) {
+    char key[64];
+    std::snprintf(key, sizeof key, "/NUVEL/CONTENT/001ENG50/f%05d", i);
+    ASSERT_EQ(isFileCopied(key), 0);
+  }
+  const auto& keys = CopyEngine().copyPath;
+  EXPECT_EQ(keys.size(), kMaxCopyRegistry);
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/extra"), 0);
+  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/extra"), 0) << "a full registry grew";
+  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f00000"), 1);
+  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f07999"), 1);
+  clearAllCopyPath();
+  EXPECT_TRUE(CopyEngine().copyPath.empty());
+}
+
+// ---- File operations ---------------------------------------------------------------------
+
+TEST_F(CopyEngineTest, DelTreeNeverFollowsLinksOutOfTheTree) {
+  WriteTestFile(Path("outside/keep.txt"), "outside");
+  WriteTestFile(Path("tree/a/b/c.txt"), "c");
+  WriteTestFile(Path("tree/top.txt"), "t");
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("tree/a/to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("outside/keep.txt").c_str(), Path("tree/to-file").c_str()), 0);
+  ASSERT_EQ(::chmod(Path("tree/a/b").c_str(), 0555), 0);
+
+  EXPECT_EQ(DelTree(Path("tree")), 0);
+  EXPECT_FALSE(platform::Exists(Path("tree")));
+  EXPECT_EQ(ReadTestFile(Path("outside/keep.txt")), "outside");
+
+  WriteTestFile(Path("other/x.txt"), "x");
+  EXPECT_EQ(DelTree(Path("other/missing")), kNotFound);
+  EXPECT_EQ(ReadTestFile(Path("other/x.txt")), "x");
+}
+
+TEST_F(CopyEngineTest, FileOperationsReportNotFoundApart) {
+  std::string file = Path("f.txt");
+  WriteTestFile(file, "f");
+  bool locked = false;
+  EXPECT_EQ(LockMyFile(file), 0);
+  ASSERT_FALSE(platform::IsLocked(file, locked));
+  EXPECT_TRUE(locked);
+  EXPECT_EQ(UnlockMyFile(file), 0);
+  ASSERT_FALSE(platform::IsLocked(file, locked));
+  EXPECT_FALSE(locked);
+  EXPECT_EQ(LockMyFile(Path("missing")), kNotFound);
+
+  EXPECT_EQ(CreateMyDirectory(Path("d")), 0);
+  EXPECT_EQ(CreateMyDirectory(Path("d")), 0) << "an existing folder is no failure";
+  EXPECT_EQ(CreateMyDirectory(Path("no/parent")), kNotFound);
+  EXPECT_EQ(RenameMyFile(file, Path("d/g.txt")), 0);
+  EXPECT_EQ(RenameMyFile(file, Path("d/h.txt")), kNotFound);
+  EXPECT_EQ(DeleteMyDirectory(Path("d")), -1) << "a folder with files in it was removed";
+  EXPECT_EQ(ReadTestFile(Path("d/g.txt")), "f");
+}
+
+}  // namespace
+}  // namespace nuvel::installer
