@@ -1,0 +1,792 @@
+// Installing products from sources written by make-sample-source: startup files, content in
+// folder and archive mode, the files that complete an installed course, the checks against an
+// installed copy, failures, the install dialog and the update of installed courses.
+#include "installer/install.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/file_utils.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/profile_file.h"
+#include "base/run_state.h"
+#include "base/strings.h"
+#include "installer/copy_engine.h"
+#include "installer/expand.h"
+#include "installer/install_dialog.h"
+#include "installer/product_table.h"
+#include "installer/selection.h"
+#include "installer/sources.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/syscalls.h"
+#include "tests/support/test_env.h"
+#include "tests/ui/fake_backend.h"
+#include "ui/status_box.h"
+
+namespace nuvel::installer {
+namespace {
+
+namespace fs = std::filesystem;
+using nuvel::testing::ReadTestFile;
+using nuvel::testing::TestSysroot;
+using nuvel::testing::WriteTestFile;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+using ui::testing::FakeBackend;
+
+// ---- Fault injection ----------------------------------------------------------------------------
+
+// Opens below this prefix fail as on a folder the user may not write.
+std::string gRefusedPrefix;
+platform::Syscalls gRealCalls;
+
+int RefusingOpen(const char* path, int flags, unsigned mode) {
+  if (std::string_view(path).starts_with(gRefusedPrefix)) {
+    errno = EACCES;
+    return -1;
+  }
+  return gRealCalls.open(path, flags, mode);
+}
+
+void RefuseWritesBelow(const std::string& prefix) {
+  gRealCalls = platform::syscalls();
+  gRefusedPrefix = prefix;
+  platform::syscalls().open = RefusingOpen;
+}
+
+// ---- Helpers ----------------------------------------------------------------------------------
+
+std::string Ini(const std::string& file, std::string_view section, std::string_view key) {
+  std::string value;
+  base::FreePrivateProfile();
+  base::GetNuvelPrivateProfileString(section, key, "", value, base::kProfileValueSize, file);
+  return value;
+}
+
+void SetIni(const std::string& file, std::string_view section, std::string_view key,
+            std::string value) {
+  base::FreePrivateProfile();
+  ASSERT_NE(base::WriteNuvelPrivateProfileString(section, key, value, file), -2) << file;
+}
+
+std::set<std::string> Entries(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+std::uint64_t SizeOf(const std::string& path) {
+  std::error_code ec;
+  auto size = fs::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+// A zip archive holding the given members.
+void WriteArchive(const std::string& path,
+                  const std::vector<std::pair<std::string, std::string>>& members) {
+  fs::create_directories(fs::path(path).parent_path());
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_NE(archive, nullptr);
+  for (const auto& [name, data] : members) {
+    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+    ASSERT_NE(source, nullptr);
+    ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0);
+  }
+  ASSERT_EQ(zip_close(archive), 0);
+}
+
+int FamilyRowOf(const std::string& number) {
+  for (int row = 0; row < kFamilyRowCount; ++row) {
+    if (Selection().fam[row].number == number) return row;
+  }
+  ADD_FAILURE() << "no family row for " << number;
+  return 0;
+}
+
+int ProductIndex(const std::string& folder) {
+  for (int i = 0; i < prodTotal(); ++i) {
+    if (Sources().prodList[i].folder == folder) return i;
+  }
+  ADD_FAILURE() << folder << " is not on the source";
+  return -1;
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAll();
+    // The volume list is the test's own: no disc of the machine is taken for the source's.
+    ::setenv("NUVEL_VOLUMES", (root_.root() + ":rw").c_str(), 1);
+    auto fake = std::make_unique<FakeBackend>();
+    ui_ = fake.get();
+    ui::SetBackend(std::move(fake));
+    apps_ = root_.path("opt/Nuvel");
+    ASSERT_FALSE(platform::MakeDirectories(apps_));
+    base::Initialize_All_Paths(apps_);
+    base::Paths().DataPath = base::Path("launch");
+    ASSERT_EQ(base::OpenStrRez(0, NUVEL_ENGINE_LUC_FILE), 1);
+    base::forceLanguage(0, base::kRegionEnglish, "ENG");
+  }
+  void TearDown() override {
+    platform::ResetSyscalls();
+    ui::SetBackend(nullptr);
+    ResetAll();
+  }
+  static void ResetAll() {
+    Install().reset();
+    Selection().reset();
+    Sources().reset();
+    CopyEngine().reset();
+    Expand().reset();
+    ui::StatusBox().reset();
+    base::Strings().reset();
+    base::Log().reset();
+    base::Paths().reset();
+    base::Run().reset();
+    base::FileUtils().reset();
+    base::FreePrivateProfile();
+  }
+
+  // Writes a sample source and makes it the source of the run, as the driver does: its root,
+  // its setup.ini, its products, its disc registered, its families formed.
+  void UseSource(const std::string& layout) {
+    int status = -1;
+    std::string output;
+    ASSERT_FALSE(platform::RunAndWait(
+        {NUVEL_SAMPLE_SOURCE_TOOL, "--content-mb", "1", "--content-as", layout, source_}, status,
+        &output));
+    ASSERT_EQ(status, 0) << output;
+    base::RunState& run = base::Run();
+    run.current_dir = source_;
+    run.The_CD_ROM = source_;
+    run.The_Course_CD_ROM = source_;
+    run.szDefaultIniFile = source_ + "/install/data/setup.ini";
+    ASSERT_EQ(CheckProdExistance(), 1);
+    ASSERT_EQ(Installer_Disk_Inserted(1), 1);
+    EstablishFamilies();
+  }
+
+  // Selects one product of the source, with `language` chosen for a multilingual one, through
+  // the selection module's steps. Returns its found-product index.
+  int Select(const std::string& folder, const std::string& language = "") {
+    SelectionState& sel = Selection();
+    sel.nFamType = FamilyRowOf(folder.substr(0, 3));
+    // The real courses need gigabytes; the sample's content is tiny.
+    sel.fam[sel.nFamType].sizeMB = 1;
+    EstablishVersions();
+    for (int i = 0; i < sel.VersionCount(); ++i) {
+      if (VersionKey(i) == folder.substr(3, 5)) sel.theVersion = i;
+    }
+    EstablishLanguages();
+    CountProducts();
+    const int index = ProductIndex(folder);
+    EXPECT_EQ(sel.installOrder, std::vector<int>{index});
+    if (sel.fMultiLingualProduct) {
+      EXPECT_EQ(EstablishMultiLanguages(index), 1);
+      for (int entry = 0; entry < kMLangTableSize; ++entry) {
+        if (sel.MLangTable[entry].code == language) sel.nLangType = entry;
+      }
+      EXPECT_EQ(sel.MLangTable[sel.nLangType].code, language);
+    }
+    return index;
+  }
+
+  // Installs the selection: startup files, then the content.
+  void InstallWithContent() {
+    ASSERT_EQ(InstallProducts(), 1) << Log();
+    ASSERT_EQ(Copy_The_Content(), 0) << Log();
+  }
+
+  std::string Launch(const std::string& rel) const { return apps_ + "/launch/" + rel; }
+  std::string Content(const std::string& rel) const { return apps_ + "/content/" + rel; }
+  std::string Source(const std::string& rel) const { return source_ + "/" + rel; }
+  std::string Records() const { return base::Path("records.ini"); }
+  std::string Log() const {
+    return ReadTestFile(base::Paths().localNuvelDirectory + "Nuvel_log.txt");
+  }
+
+  std::vector<const ui::Dialog*> Shown(const std::string& name) const {
+    std::vector<const ui::Dialog*> found;
+    for (const ui::Dialog& dialog : ui_->shown) {
+      if (dialog.name == name) found.push_back(&dialog);
+    }
+    return found;
+  }
+  std::vector<std::string> PromptIds() const {
+    std::vector<std::string> ids;
+    for (const ui::Dialog* dialog : Shown("prompt")) ids.push_back(dialog->id);
+    return ids;
+  }
+  // How many times an archive was expanded, from the status box lines of the expansions.
+  int Expansions(const std::string& archive) const {
+    return static_cast<int>(
+        std::count_if(ui_->events.begin(), ui_->events.end(), [&](const std::string& event) {
+          // The line first shows without a member; each member written then shows under it.
+          return event.ends_with("|Expanding file: " + archive + "|");
+        }));
+  }
+
+  TestSysroot root_;
+  std::string apps_;
+  std::string source_ = root_.path("source");
+  FakeBackend* ui_ = nullptr;
+};
+
+// ---- Full installations -------------------------------------------------------------------------
+
+using FullInstallationTest = InstallTest;
+
+TEST_F(FullInstallationTest, MultilingualCourseGetsOnlyTheChosenLanguageAndSharedFolders) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  InstallWithContent();
+
+  EXPECT_THAT(Entries(Content("001MUL50")),
+              UnorderedElementsAre("COM", "ENG", "FRA", "GEN", "KID", "VERSION", "NUVEL.INI",
+                                   "complete.txt", "disc.01"));
+  EXPECT_EQ(ReadTestFile(Content("001MUL50/FRA/LESSONS.C")),
+            ReadTestFile(Source("Nuvel/content/001MUL50/FRA/LESSONS.C")));
+  EXPECT_EQ(Entries(Content("001MUL50/COM")), Entries(Source("Nuvel/content/001MUL50/COM")));
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "language"), "FRA");
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "english_only"), "N");
+  EXPECT_EQ(base::Run().num_of_products, 1);
+  EXPECT_EQ(Install().installLH, 1) << "the course uses speech recognition (sr=y)";
+  EXPECT_THAT(Log(), HasSubstr("Installing: English Foundations, Level 1 (001MUL50) (FRA - "));
+}
+
+TEST_F(FullInstallationTest, EnglishOnlyCourseGetsItsSharedAndEnglishFolders) {
+  UseSource("folders");
+  Select("010ENG50");
+  InstallWithContent();
+
+  EXPECT_THAT(
+      Entries(Content("010ENG50")),
+      UnorderedElementsAre("COM", "ENG", "VERSION", "NUVEL.INI", "complete.txt", "disc.01"));
+  EXPECT_EQ(Ini(Launch("010ENG50/nuvel.ini"), "nuvel.ini", "language"), "ENG");
+  EXPECT_EQ(Install().installLH, 0);
+  ASSERT_EQ(Shown("install").size(), 1u);
+  EXPECT_FALSE(Shown("install")[0]->item(kInstallItemBothLanguages)->visible);
+}
+
+TEST_F(FullInstallationTest, InstalledCourseIsCompletedWithItsVersionSettingsAndMarker) {
+  UseSource("folders");
+  Select("001MUL50", "JPN");
+  InstallWithContent();
+
+  const std::string version = ReadTestFile(Content("001MUL50/VERSION"));
+  const std::string line = version.substr(0, version.find("\r\n"));
+  EXPECT_EQ(line, "001 MUL 01 V5-0     --------- 201.SC 040.00 008");
+  EXPECT_EQ(line.size(), 47u);
+  EXPECT_EQ(version.substr(line.size(), 16), "\r\nPATH: DATA\r\n\r\n");
+  EXPECT_TRUE(version.ends_with("\r\n")) << "the notice line ends the file";
+  EXPECT_EQ(ReadTestFile(Content("001MUL50/NUVEL.INI")),
+            ReadTestFile(Source("Nuvel/content/001MUL50/NUVEL.INI")));
+  EXPECT_EQ(ReadTestFile(Content("001MUL50/complete.txt")), "X");
+  EXPECT_EQ(ReadTestFile(Content("001MUL50/disc.01")), "X");
+}
+
+TEST_F(FullInstallationTest, RecordsIniGetsTheCourseVersionFromVersionsIni) {
+  UseSource("folders");
+  Select("003MUL50", "SPN");
+  InstallWithContent();
+  const std::string expected = Ini(Source("install/data/versions.ini"), "Records", "003mul50");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(Ini(Records(), "Records", "003mul50"), expected);
+}
+
+TEST_F(FullInstallationTest, AllLanguagesAreRecordedAsMultilingualAndCopiedAsListed) {
+  UseSource("folders");
+  Select("001MUL50", "ALL");
+  InstallWithContent();
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "language"), "MUL");
+  EXPECT_THAT(Entries(Content("001MUL50")),
+              ::testing::IsSupersetOf({"COM", "ENG", "FRA", "SPN", "GER", "JPN", "GEN", "KID"}));
+}
+
+TEST_F(FullInstallationTest, LanguageWithoutLessonsIsRecordedAsEnglish) {
+  UseSource("folders");
+  fs::remove(Source("install/data/001MUL50/GER/LESSONS.C"));
+  Select("001MUL50", "GER");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "language"), "ENG");
+}
+
+TEST_F(FullInstallationTest, EnglishOnlyChoiceIsWrittenIntoTheInstalledSettings) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ui_->answer = [](ui::Dialog& dialog) {
+    if (dialog.name == "install") ui::ChooseRadio(dialog, kInstallItemEnglishOnly);
+    return 1;
+  };
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "english_only"), "y");
+}
+
+TEST_F(FullInstallationTest, MainCourseEditionIsAlsoInstalledAsItsTwin) {
+  UseSource("folders");
+  // The main-course edition, shaped like the sample's multilingual course.
+  fs::copy(Source("install/data/001MUL50"), Source("install/data/005MUL50"),
+           fs::copy_options::recursive);
+  WriteTestFile(Source("install/data/versions.ini"),
+                "[Records]\r\n005mul50=21~21\r\n005gra50=4~4\r\n");
+  ASSERT_EQ(CheckProdExistance(), 1);
+  EstablishFamilies();
+  Select("005MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1) << Log();
+  EXPECT_EQ(ReadTestFile(Launch("005GRA50/course.png")),
+            ReadTestFile(Source("install/data/005MUL50/course.png")));
+  EXPECT_EQ(Ini(Records(), "Records", "005mul50"), "21~21");
+  EXPECT_EQ(Ini(Records(), "Records", "005gra50"), "4~4");
+}
+
+TEST_F(FullInstallationTest, CourseWithoutPartNamesGetsNoContent) {
+  UseSource("folders");
+  WriteTestFile(Source("install/data/010ENG50/nuvel.ini"),
+                "[nuvel.ini]\r\ncourse_name=English Grammar in Practice\r\nfix_level=362\r\n"
+                "fix_version=5\r\nlanguage=ENG\r\n");
+  Select("010ENG50");
+  InstallWithContent();
+  EXPECT_TRUE(fs::exists(Launch("010ENG50/nuvel.ini")));
+  EXPECT_FALSE(fs::exists(Content("010ENG50")));
+  EXPECT_EQ(base::Run().copyFailed, 0);
+}
+
+// ---- Archives ----------------------------------------------------------------------------------
+
+using ArchiveContentTest = InstallTest;
+
+TEST_F(ArchiveContentTest, PlaceholdersAreReplacedAndRealClipsKept) {
+  UseSource("archives");
+  // The Setup did not come from this source: its archives are still not its to delete.
+  base::Run().The_CD_ROM = root_.path("elsewhere");
+  Select("006MUL50", "FRA");
+  InstallWithContent();
+
+  const std::string real = Source("Nuvel/audio_d_50/M006COM0001.MP3");
+  ASSERT_GT(SizeOf(real), kMediaPlaceholderLimit);
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/COM/M006COM0001.MP3")), ReadTestFile(real));
+  EXPECT_EQ(SizeOf(Content("006MUL50/COM/M006COM_TICK.MP3")), kMediaPlaceholderLimit)
+      << "a clip of exactly 20 bytes is real and stays";
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/ENG/V006ENG_INTRO.MOV")), "STREAMED\r\n")
+      << "a video the engine ignores keeps its placeholder";
+  EXPECT_THAT(Entries(Content("006MUL50")),
+              UnorderedElementsAre("COM", "ENG", "FRA", "GEN", "VERSION", "NUVEL.INI",
+                                   "complete.txt", "disc.01", "disc.02"));
+  EXPECT_TRUE(fs::exists(Source("Nuvel/courses_d/006MUL50_COM.EXE")))
+      << "an archive of the source is never deleted";
+}
+
+TEST_F(ArchiveContentTest, NineteenByteMediaFileIsReplacedTwentyByteFileKept) {
+  UseSource("archives");
+  const std::string big(4096, 'R');
+  WriteArchive(Source("Nuvel/courses_d/006MUL50_KID.EXE"),
+               {{"M006KID0001.MP3", std::string(19, 'p')},
+                {"M006KID0002.MP3", std::string(20, 'q')},
+                {"M006KID0003.MP4", "placeholder"}});
+  WriteTestFile(Source("Nuvel/audio_d_50/M006KID0001.MP3"), big);
+  WriteTestFile(Source("Nuvel/audio_d_50/M006KID0002.MP3"), big);
+  // The third is found only under the number of the course that shares its media.
+  WriteTestFile(Source("Nuvel/audio_d_50/M062KID0003.MP4"), "shared " + big);
+  Select("006MUL50", "FRA");
+  InstallWithContent();
+
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/KID/M006KID0001.MP3")), big);
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/KID/M006KID0002.MP3")), std::string(20, 'q'));
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/KID/M006KID0003.MP4")), "shared " + big);
+}
+
+TEST_F(ArchiveContentTest, MissingRealMediaFileFailsTheCopy) {
+  UseSource("archives");
+  WriteArchive(Source("Nuvel/courses_d/006MUL50_KID.EXE"), {{"M006KID0009.MP3", "tiny"}});
+  Select("006MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Copy_The_Content(), -1);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_THAT(Log(), HasSubstr("ERROR: Copy_It3 "));
+}
+
+TEST_F(ArchiveContentTest, ArchiveIsExpandedOnceEvenForAnotherPart) {
+  UseSource("archives");
+  Select("006MUL50", "FRA");
+  InstallWithContent();
+  EXPECT_EQ(Expansions("006MUL50_COM.EXE"), 1);
+  EXPECT_THAT(Install().handledArchives, HasSubstr("006MUL50_COM.EXE"));
+
+  // A further copy of a part in the same run finds every archive handled.
+  WriteTestFile(Content("006MUL50/COM/L0001.DAT"), "changed after the expansion");
+  fs::remove(Content("006MUL50/disc.02"));
+  ASSERT_EQ(Copy_It(0, Content("006MUL50"), 2), 0);
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/COM/L0001.DAT")), "changed after the expansion");
+  EXPECT_EQ(ReadTestFile(Content("006MUL50/disc.02")), "X");
+  EXPECT_EQ(Expansions("006MUL50_COM.EXE"), 1);
+}
+
+TEST_F(ArchiveContentTest, HandledArchiveListStaysWithinItsLimit) {
+  UseSource("archives");
+  Install().handledArchives = std::string(kHandledArchivesMax - 20, 'x');
+  Select("006MUL50", "FRA");
+  InstallWithContent();
+  EXPECT_LE(Install().handledArchives.size(), kHandledArchivesMax);
+  EXPECT_THAT(Install().handledArchives, HasSubstr("006MUL50_COM.EXE"));
+  EXPECT_TRUE(fs::exists(Content("006MUL50/FRA/LESSONS.C")));
+}
+
+TEST_F(ArchiveContentTest, CorruptArchiveFailsTheCopy) {
+  UseSource("archives");
+  const std::string archive = Source("Nuvel/courses_d/006MUL50_ENG.EXE");
+  std::string bytes = ReadTestFile(archive);
+  WriteTestFile(archive, bytes.substr(0, bytes.size() / 2));
+  Select("006MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Copy_The_Content(), -1);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_THAT(Log(), HasSubstr("ERROR: Copy_It2 "));
+  EXPECT_FALSE(fs::exists(Content("006MUL50/disc.01")))
+      << "a course whose content failed is not marked as copied";
+}
+
+// ---- Installed copies and failures
+// ---------------------------------------------------------------
+
+using InstalledCopyTest = InstallTest;
+
+TEST_F(InstalledCopyTest, ReinstallOfTheSameProductCopiesAgainWithoutAsking) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  WriteTestFile(Launch("001MUL50/course.png"), "damaged");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_TRUE(PromptIds().empty());
+  EXPECT_EQ(ReadTestFile(Launch("001MUL50/course.png")),
+            ReadTestFile(Source("install/data/001MUL50/course.png")));
+  EXPECT_EQ(base::Run().num_of_products, 2);
+}
+
+TEST_F(InstalledCopyTest, HigherInstalledFixLevelAsksAndCancelStops) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  SetIni(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "fix_level", "400");
+  WriteTestFile(Launch("001MUL50/course.png"), "installed");
+  ui_->answer = [](ui::Dialog& dialog) { return dialog.name == "prompt" ? 2 : 1; };
+
+  EXPECT_EQ(InstallProducts(), 0);
+  EXPECT_EQ(base::Run().fCancel, 1);
+  EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_FixLevelLower"});
+  EXPECT_EQ(ReadTestFile(Launch("001MUL50/course.png")), "installed");
+}
+
+TEST_F(InstalledCopyTest, HigherInstalledFixLevelInstallsWhenConfirmed) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  SetIni(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "fix_level", "400");
+  EXPECT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_FixLevelLower"});
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "fix_level"), "362");
+}
+
+TEST_F(InstalledCopyTest, ChangingTheLanguageOfAnInstalledCourseAsks) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  Select("001MUL50", "JPN");
+  ui_->answer = [](ui::Dialog& dialog) { return dialog.name == "prompt" ? 2 : 1; };
+  EXPECT_EQ(InstallProducts(), 0);
+  EXPECT_EQ(base::Run().fCancel, 1);
+  EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_Message_AlreadyInstalled3"});
+  EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "language"), "FRA");
+}
+
+TEST_F(InstalledCopyTest, UnwritableLaunchFolderFailsTheCopy) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  RefuseWritesBelow(Launch(""));
+  EXPECT_EQ(InstallProducts(), 0);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_EQ(base::Run().num_of_products, 0);
+  EXPECT_THAT(Log(), HasSubstr("ERROR: could not copy the startup files"));
+}
+
+TEST_F(InstalledCopyTest, UnwritableContentFolderFailsTheContentCopy) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  RefuseWritesBelow(Content(""));
+  EXPECT_EQ(Copy_The_Content(), -1);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_THAT(Log(), HasSubstr("ERROR: Copy_The_Content EF1"));
+}
+
+TEST_F(InstalledCopyTest, ShortDiskSpaceEndsTheContentCopy) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  Selection().fam[FamilyRowOf("001")].sizeMB = 1 << 30;  // a petabyte
+  EXPECT_EQ(Copy_The_Content(), -1);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_THAT(Log(), HasSubstr("ERROR: Copy_The_Content EF1 (1073741824 1125899906842624)"));
+  EXPECT_FALSE(fs::exists(Content("001MUL50")));
+}
+
+TEST_F(InstalledCopyTest, ForcedDownloadsAreNotAvailableAndFailTheCopy) {
+  UseSource("folders");
+  fs::rename(Source("Nuvel/content"), Source("Nuvel/content_d"));
+  Selection().force_download_courses = 1;
+  Select("010ENG50");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Copy_The_Content(), -1);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_THAT(Log(), HasSubstr("course downloads are not available in this build"));
+}
+
+TEST_F(InstalledCopyTest, ExitInTheInstallDialogStopsBeforeCopying) {
+  UseSource("folders");
+  Select("001MUL50", "FRA");
+  ui_->answer = [](ui::Dialog&) { return kInstallItemExit; };
+  EXPECT_EQ(InstallProducts(), 0);
+  EXPECT_EQ(base::Run().fExit, 1);
+  EXPECT_FALSE(fs::exists(Launch("001MUL50")));
+}
+
+// ---- The install dialog -------------------------------------------------------------------------
+
+using InstallDialogTest = InstallTest;
+
+TEST_F(InstallDialogTest, OfLineNamesThePositionAmongSeveralProducts) {
+  UseSource("folders");
+  const int product = Select("001MUL50", "FRA");
+  Install().nInstalling = 3;
+  Install().nTotalToInstall = 5;
+  EXPECT_EQ(CallInstallDialog(product), kInstallItemInstall);
+  Install().nInstalling = 1;
+  Install().nTotalToInstall = 1;
+  EXPECT_EQ(CallInstallDialog(product), kInstallItemInstall);
+
+  auto shown = Shown("install");
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0]->item(kInstallItemOf)->text, "Course 3 of 5");
+  EXPECT_EQ(shown[1]->item(kInstallItemOf)->text, "");
+  EXPECT_EQ(shown[0]->item(kInstallItemCourse)->text, "English Foundations, Level 1");
+  EXPECT_EQ(shown[0]->item(kInstallItemVersion)->text, "V5.0");
+}
+
+TEST_F(InstallDialogTest, EnglishOnlyProductShowsNoChoiceAndLeavesTheFlag) {
+  UseSource("folders");
+  const int product = Select("010ENG50");
+  ui_->answer = [](ui::Dialog& dialog) {
+    dialog.item(kInstallItemEnglishOnly)->value = 1;  // a back end reporting a hidden item
+    return kInstallItemInstall;
+  };
+  EXPECT_EQ(CallInstallDialog(product), kInstallItemInstall);
+  EXPECT_EQ(Install().fTurnEngOnlyFlagOn, 0);
+  const ui::Dialog& dialog = *Shown("install").at(0);
+  EXPECT_FALSE(dialog.item(kInstallItemBothLanguages)->visible);
+  EXPECT_FALSE(dialog.item(kInstallItemEnglishOnly)->visible);
+}
+
+TEST_F(InstallDialogTest, LanguageChoiceNamesTheSupportedLanguage) {
+  UseSource("folders");
+  const int product = Select("001MUL50", "FRA");
+  Selection().szSupportLanguage = "FRA JPN";
+  CallInstallDialog(product);
+  Selection().szSupportLanguage = "JPN";
+  CallInstallDialog(product);
+  auto shown = Shown("install");
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0]->item(kInstallItemBothLanguages)->text, "English / French");
+  EXPECT_EQ(shown[0]->item(kInstallItemBothLanguages)->value, 1);
+  EXPECT_EQ(shown[1]->item(kInstallItemBothLanguages)->text, "English / Support language");
+}
+
+TEST_F(InstallDialogTest, EnglishOnlyChoiceSetsTheFlagAndCloseBoxExits) {
+  UseSource("folders");
+  const int product = Select("001MUL50", "FRA");
+  ui_->answer = [](ui::Dialog& dialog) {
+    ui::ChooseRadio(dialog, kInstallItemEnglishOnly);
+    return kInstallItemInstall;
+  };
+  EXPECT_EQ(CallInstallDialog(product), kInstallItemInstall);
+  EXPECT_EQ(Install().fTurnEngOnlyFlagOn, 1);
+  EXPECT_EQ(base::Run().fExit, 0);
+
+  ui_->answer = [](ui::Dialog&) { return ui::kCloseBox; };
+  EXPECT_EQ(CallInstallDialog(product), ui::kCloseBox);
+  EXPECT_EQ(base::Run().fExit, 1);
+}
+
+TEST_F(InstallDialogTest, ForcedEnglishMarksTheProductEnglishOnly) {
+  UseSource("folders");
+  const int product = Select("001MUL50", "FRA");
+  WriteTestFile(Source("install/data/001MUL50/setup.ini"),
+                "[nuvel]\r\nmultiLanguages=ENG FRA SPN GER JPN\r\nforceeng=Y\r\n");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Sources().prodList[product].englishOnly, 1);
+  EXPECT_FALSE(Shown("install").at(0)->item(kInstallItemBothLanguages)->visible);
+}
+
+// ---- Content choice ----------------------------------------------------------------------------
+
+TEST(ContentChoiceTest, MultilingualChoiceTakesVariantsAndTheChosenLanguage) {
+  ContentChoice choice{"001MUL50", true, "FRA", "ENG FRA SPN"};
+  for (const char* code : {"COM", "ENG", "GEN", "KID", "FRA", "fra"}) {
+    EXPECT_TRUE(IsContentSubfolderChosen(choice, code)) << code;
+  }
+  EXPECT_FALSE(IsContentSubfolderChosen(choice, "SPN"));
+  choice.language = "KID";
+  EXPECT_FALSE(IsContentSubfolderChosen(choice, "GEN"));
+  EXPECT_TRUE(IsContentSubfolderChosen(choice, "KID"));
+  choice.language = "GEN";
+  EXPECT_FALSE(IsContentSubfolderChosen(choice, "KID"));
+  choice.language = "all";
+  EXPECT_TRUE(IsContentSubfolderChosen(choice, "SPN"));
+  EXPECT_FALSE(IsContentSubfolderChosen(choice, "JPN")) << "not in the course's language list";
+}
+
+TEST(ContentChoiceTest, OtherProductTakesItsOwnCodeAndTheVariants) {
+  ContentChoice choice{"040SPN50", false, "SPN", ""};
+  for (const char* code : {"COM", "ENG", "GEN", "KID", "SPN"}) {
+    EXPECT_TRUE(IsContentSubfolderChosen(choice, code)) << code;
+  }
+  EXPECT_FALSE(IsContentSubfolderChosen(choice, "FRA"));
+}
+
+// ---- Around the courses
+// --------------------------------------------------------------------------
+
+using CompanionFilesTest = InstallTest;
+
+TEST_F(CompanionFilesTest, TechnologiesAreCopiedOncePerRunAndOnlyForSpeechCourses) {
+  UseSource("folders");
+  EXPECT_EQ(Copy_Technologies(), 0);
+  EXPECT_FALSE(fs::exists(apps_ + "/techm")) << "no course needs speech recognition yet";
+
+  Select("001MUL50", "FRA");
+  ASSERT_EQ(InstallProducts(), 1);
+  ASSERT_EQ(Copy_Technologies(), 0);
+  const std::string library = apps_ + "/techm/sr/libbabear.dylib";
+  EXPECT_EQ(ReadTestFile(library), ReadTestFile(Source("install/MacOS/babel/libbabear.dylib")));
+  fs::remove(library);
+  EXPECT_EQ(Copy_Technologies(), 0);
+  EXPECT_FALSE(fs::exists(library)) << "the technologies are copied once per run";
+}
+
+TEST_F(CompanionFilesTest, CompanionFilesAndDocumentsArriveInTheInstallationFolder) {
+  UseSource("folders");
+  EXPECT_EQ(CopyOtherFiles(), 0);
+  EXPECT_TRUE(fs::exists(apps_ + "/Launcher.app/Contents/MacOS/Launcher"));
+  fs::remove_all(apps_ + "/Launcher.app");
+  EXPECT_EQ(CopyNonCoursesfiles(), 0);
+  EXPECT_FALSE(fs::exists(apps_ + "/Launcher.app")) << "the companion files are copied once";
+
+  EXPECT_EQ(Copy_Documents(), 0);
+  EXPECT_EQ(ReadTestFile(apps_ + "/doc/Read Me.txt"), ReadTestFile(Source("doc/Read Me.txt")));
+  EXPECT_EQ(Install().documentsAvailable, 1);
+}
+
+TEST_F(CompanionFilesTest, ChangedVersionFilePointsAtTheSource) {
+  UseSource("folders");
+  Select("010ENG50");
+  ASSERT_EQ(InstallProducts(), 1);
+  ASSERT_EQ(ChangeVersionFile(), 0);
+  const std::string original = ReadTestFile(Source("VERSION"));
+  const std::string changed = ReadTestFile(Launch("010ENG50/VERSION"));
+  EXPECT_EQ(changed.substr(0, changed.find("\r\n")), original.substr(0, original.find("\r\n")));
+  EXPECT_THAT(changed, HasSubstr("\r\nPATH: " + source_ + "\r\n"));
+  EXPECT_THAT(changed, ::testing::Not(HasSubstr("PATH: DATA")));
+}
+
+TEST_F(CompanionFilesTest, RedirectorFolderHoldsTheProgramAndTheCourseSettings) {
+  UseSource("folders");
+  WriteTestFile(Source("install/MacOS/Nuvel"), "redirector program");
+  WriteTestFile(Source("install/data/setup.ini"),
+                ReadTestFile(Source("install/data/setup.ini")) + "install_redirector_mac=Y\r\n");
+  Select("010ENG50");
+  ASSERT_EQ(InstallProducts(), 1) << Log();
+  const std::string redirector = base::Paths().localNuvelDirectory + "010ENG50/";
+  EXPECT_EQ(ReadTestFile(redirector + "Nuvel"), "redirector program");
+  EXPECT_EQ(ReadTestFile(redirector + "Nuvel.Ini"),
+            ReadTestFile(Source("install/data/010ENG50/nuvel.ini")));
+}
+
+// ---- Updating
+// ------------------------------------------------------------------------------------
+
+class UpdateAllProductsTest : public InstallTest {
+ protected:
+  // Installs the multilingual course with its content, then gives the source a newer build.
+  void InstallThenPublishNewerBuild() {
+    UseSource("folders");
+    Select("001MUL50", "FRA");
+    InstallWithContent();
+    Select("010ENG50");
+    InstallWithContent();
+    for (const std::string& ini :
+         {Source("install/data/001MUL50/nuvel.ini"), Source("Nuvel/content/001MUL50/NUVEL.INI")}) {
+      SetIni(ini, "nuvel.ini", "fix_version", "13");
+    }
+    WriteTestFile(Source("install/data/001MUL50/whatsnew.txt"), "build 13");
+    WriteTestFile(Source("Nuvel/content/001MUL50/FRA/L0001.DAT"), "new lesson data");
+    base::Run().copyFailed = 0;
+    ui_->shown.clear();
+  }
+};
+
+TEST_F(UpdateAllProductsTest, NewerSourceBuildIsCopiedKeepingTheInstalledChoices) {
+  InstallThenPublishNewerBuild();
+  const std::string installed = Launch("001MUL50/nuvel.ini");
+  SetIni(installed, "nuvel.ini", "english_only", "y");
+  SetIni(installed, "nuvel.ini", "sr", "n");
+  WriteTestFile(Launch("010ENG50/course.png"), "not touched: no newer build");
+
+  ASSERT_EQ(UpdateAllProducts(false), 0) << Log();
+  EXPECT_EQ(ReadTestFile(Launch("001MUL50/whatsnew.txt")), "build 13");
+  EXPECT_EQ(Ini(installed, "nuvel.ini", "fix_version"), "13");
+  EXPECT_EQ(Ini(installed, "nuvel.ini", "english_only"), "y");
+  EXPECT_EQ(Ini(installed, "nuvel.ini", "sr"), "n");
+  EXPECT_EQ(Ini(installed, "nuvel.ini", "language"), "FRA");
+  EXPECT_EQ(ReadTestFile(Content("001MUL50/FRA/L0001.DAT")), "new lesson data");
+  EXPECT_EQ(ReadTestFile(Launch("010ENG50/course.png")), "not touched: no newer build");
+  EXPECT_EQ(Ini(Records(), "Records", "001mul50"),
+            Ini(Source("install/data/versions.ini"), "Records", "001mul50"));
+  EXPECT_EQ(Ini(Records(), "Records", "rm_ver"), "4.9.2");
+  EXPECT_EQ(Ini(Records(), "Records", "launcher_picture"), "Nuvel.jpg");
+  EXPECT_TRUE(fs::exists(apps_ + "/Freshen.app/Contents/MacOS/Freshen"));
+  EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_Message_AllProductsFreshen"});
+}
+
+TEST_F(UpdateAllProductsTest, ForceCopiesACourseWithoutANewerBuild) {
+  InstallThenPublishNewerBuild();
+  WriteTestFile(Launch("010ENG50/course.png"), "damaged");
+  ASSERT_EQ(UpdateAllProducts(true), 0) << Log();
+  EXPECT_EQ(ReadTestFile(Launch("010ENG50/course.png")),
+            ReadTestFile(Source("install/data/010ENG50/course.png")));
+}
+
+TEST_F(UpdateAllProductsTest, FailedCopyEndsTheUpdateWithoutTheClosingMessage) {
+  InstallThenPublishNewerBuild();
+  RefuseWritesBelow(Launch(""));
+  EXPECT_EQ(UpdateAllProducts(false), -1);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_TRUE(PromptIds().empty());
+}
+
+}  // namespace
+}  // namespace nuvel::installer
