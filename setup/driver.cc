@@ -14,6 +14,11 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "installer/selection.h"
+#include "installer/shortcuts.h"
+#include "installer/sources.h"
+#include "platform/process.h"
+#include "setup/install_flow.h"
 #include "setup/options.h"
 #include "setup/version.h"
 #include "ui/dialog.h"
@@ -35,7 +40,14 @@ constexpr const char* kMinimumSystemText = "4.5";
 constexpr const char* kEngineLocalizationFileBase = "install/data/support/engine.luc";
 
 // How the run goes on after a phase.
-enum class Next { kContinue, kFinish, kAbort, kEndSilently };
+enum class Next {
+  kContinue,
+  kFinish,       // the finishing tail
+  kAbort,        // the incomplete-setup message, then the end
+  kEndSilently,  // the end without a message (unless a courseware application still runs)
+  kEndQuietly,   // another Setup runs: nothing at all
+  kUninstalled,  // the whole installation was removed: only the last log line
+};
 
 std::string CurrentDirFile(const char* relative) {
   const std::string& dir = Run().current_dir;
@@ -77,6 +89,17 @@ bool SystemIsSupported() {
          (major == kMinimumKernelMajor && minor >= kMinimumKernelMinor);
 }
 
+// Ends the process at once (no clean-up), after showing `message` unless it is the quiet
+// "Exiting Nuvel..." of a quit event.
+[[noreturn]] void Quit(const std::string& message, int status) {
+  if (!message.empty() && message != "Exiting Nuvel...") {
+    ui::Prompt_User(message, "MSG_TEMP_OK", "", "", message);
+  }
+  WriteLogf(0, "%s", message.c_str());
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
 // Steps 1 to 8: fresh state, the source root, the system folder, the log and records.ini.
 Next StartUp(const DriverOptions& options) {
   base::Run().reset();
@@ -87,6 +110,15 @@ Next StartUp(const DriverOptions& options) {
   Options().reset();
   ui::Prompts().reset();
   ui::StatusBox().reset();
+  installer::Sources().reset();
+  installer::Selection().reset();
+  installer::Fill_langTab();
+
+  // The quit event (SIGTERM, SIGINT, SIGHUP) ends the run wherever it is.
+  platform::InstallQuitSignalHandlers([](int signal) {
+    WriteLogf(0, "Quit event received (signal %d)", signal);
+    Quit("Exiting Nuvel...", kExitNormal);
+  });
 
   Run().current_dir = options.source;
 
@@ -95,6 +127,12 @@ Next StartUp(const DriverOptions& options) {
     ui::Prompt_User(base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}),
                     "MSG_Button_Quit", "", "", "MSG_SupportMacOSXOnly");
     return Next::kEndSilently;
+  }
+
+  // Another Setup, or the Records Manager, already running: this one ends silently.
+  if (installer::IsNuvelAlreadyRunning(installer::kSetupCreator) == -1 ||
+      installer::IsNuvelAlreadyRunning(installer::kRecordsManagerCreator) == -1) {
+    return Next::kEndQuietly;
   }
 
   // Find the system folder and seed the random generator (names of test files, ...).
@@ -114,13 +152,19 @@ Next StartUp(const DriverOptions& options) {
   return Next::kContinue;
 }
 
-// Steps 11 to 22: the source, its options and the download server.
+// Steps 9 to 22: the disc, the source, its options and the download server.
 Next FirstPass() {
   base::RunState& run = Run();
+  std::string disc;
+  if (installer::FindAMIDCD(disc)) run.The_CD_ROM = disc;
+  WriteLogf(0, "CD_ROM: %s", run.The_CD_ROM.c_str());
+
   ui::StatusBoxCreate();
   run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
   if (run.The_CD_ROM.empty()) run.The_CD_ROM = run.current_dir;
   run.The_Course_CD_ROM = run.The_CD_ROM;
+
+  run.num_of_products = installer::NumOfProducts();
 
   // A newer Setup has been used here before.
   if (run.max_fix_level_installed > kSetupFixLevel) {
@@ -131,6 +175,18 @@ Next FirstPass() {
         "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue");
     if (ui::Prompt_User(message, "MSG_Dialog_Button_Continue", "MSG_Button_Quit", "",
                         "MSG_Message_PreviouslyInstalledUsing") != 1) {
+      return Next::kAbort;
+    }
+  }
+
+  // The source must hold products; otherwise try the disc's own folder.
+  if (!installer::CheckProdExistance()) {
+    run.current_dir = run.The_CD_ROM;
+    run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
+    installer::SetupOpenLocalLoc();
+    ApplyForceEnglish(run.szDefaultIniFile);
+    if (!installer::CheckProdExistance()) {
+      WriteLogf(0, "No products found on the installation source %s", run.current_dir.c_str());
       return Next::kAbort;
     }
   }
@@ -159,6 +215,13 @@ Next FirstPass() {
 
   ui::StatusBoxDestroy();
   ReadSetupOptions(run.szDefaultIniFile);
+  installer::SelectionState& selection = installer::Selection();
+  selection.force_limit_multiLanguages = Options().force_limit_multiLanguages;
+  selection.forced_install_selected_courses_lang = Options().forced_install_selected_courses_lang;
+  selection.force_download_courses = Options().force_download_courses;
+
+  // A second Setup started while the options were read.
+  if (installer::IsNuvelAppRunning(installer::kSetupCreator) == -1) return Next::kAbort;
 
   if (platform::IsDirectory(CurrentDirFile("Nuvel/content"))) run.Content_On_MID = 1;
 
@@ -169,6 +232,8 @@ Next FirstPass() {
     base::RequireSpecificOS();
     return Next::kAbort;
   }
+
+  installer::Installer_Disk_Inserted(1);
 
   // The download server.
   std::string address;
@@ -195,6 +260,7 @@ void ShowSetupIncomplete() {
 
 // Step 58: clean-up at the end of the run.
 void CleanUp() {
+  installer::FreeVersions();
   base::CloseStrRez(0);
   ui::StatusBox().Status_Box_Leave_Open = 0;
   ui::StatusBox().Status_Bar = 0;
@@ -202,11 +268,74 @@ void CleanUp() {
   ui::TCPStatusBoxDestroy();
 }
 
+// Step 52: where the records live and how to start a course.
+void ClosingMessages() {
+  const base::PathState& paths = base::Paths();
+  const bool networked = base::GetIsPathNetworked() != 0;
+  const std::string& records = paths.RecordsPath;
+  if (Options().force_show_rights_needed && networked) {
+    std::string message = base::StrRez(0, "MSG_VeryImportant") + "\r\r" + records + "\r\r" +
+                          base::StrRez(0, "MSG_GiveAllRights") + "  " +
+                          base::StrRez(0, "MSG_AllPrivileges");
+    ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_GiveAllRights", "MSG_VeryImportant");
+  }
+  if (networked) {
+    std::string message = paths.rRecordsIniPath + "Shortcuts/Nuvel Courseware\r\r" +
+                          base::StrRez(0, "MSG_CopyShortcutToDesktop") + "  " +
+                          base::StrRez(0, "MSG_HowToStartCourse1");
+    ui::Prompt_User(message, "MSG_Button_OK", "", "Copy Shortcuts", "MSG_CopyShortcutToDesktop");
+  } else {
+    ui::Prompt_User("MSG_HowToStartCourse2", "MSG_Button_OK", "", "Click on Shortcuts",
+                    "MSG_HowToStartCourse2");
+  }
+}
+
+// Step 54: the backup reminder of a network installation.
+void BackupReminder() {
+  if (Options().force_download_courses) return;
+  if (!base::GetIsPathNetworked() || Run().Internet) return;
+  const std::string& records = base::Paths().RecordsPath;
+  std::string message = records + "\r\r" + base::StrRez(0, "MSG_Message_RememberToBackup");
+  bool single = installer::prodTotal() == 1 || Run().ContentCD_MID;
+  if (!(single && Run().Content_On_MID)) {
+    message += "\r\r\r" + base::StrRez(0, "MSG_Message_RemoveCD");
+  }
+  ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_RememberToBackup",
+                  "MSG_Message_RememberToBackup");
+}
+
+// Step 59: the closing item named by the installed product's own setup.ini.
+void ChooseClosingItem() {
+  base::RunState& run = Run();
+  if (installer::prodTotal() != 1 || run.szOverrideIniFile.empty()) return;
+  std::string allow = ReadSetupText(run.szOverrideIniFile, "allow_run");
+  if (allow.empty() || allow.find('n') != std::string::npos) return;
+  run.ItemToRun = ReadSetupText(run.szOverrideIniFile, "run_item_mac");
+  run.RunSomethingWhenDone = 1;
+}
+
 // Steps 51 to 61.
 void FinishingTail() {
+  base::RunState& run = Run();
+  base::FileUtils().gFixFileName = 1;
+  if (run.actuallyInstalledSomething) ClosingMessages();
+  if (!run.ContentCD_MID) installer::CD_Eject();
+  if (run.actuallyInstalledSomething) BackupReminder();
+
   WriteLogf(0, "End of Nuvel Setup Application");
-  if (Run().fInstallOnProgress) return;
+  if (run.fInstallOnProgress) return;
   CleanUp();
+  ChooseClosingItem();
+  if (run.RunSomethingWhenDone && !run.fExit) {
+    std::string product;
+    const auto& order = installer::Selection().installOrder;
+    if (!order.empty()) {
+      product = base::GetNuvelIniPath(
+          base::Path("launch"),
+          installer::Sources().prodList[static_cast<std::size_t>(order.front())].folder);
+    }
+    installer::RunProgram(run.ItemToRun, product);
+  }
 }
 
 }  // namespace
@@ -214,12 +343,30 @@ void FinishingTail() {
 int RunSetup(const DriverOptions& options) {
   Next next = StartUp(options);
   if (next == Next::kContinue) next = FirstPass();
+  if (next == Next::kContinue) {
+    switch (RunWelcomeLoop()) {
+      case FlowEnd::kFinish:
+        next = Next::kFinish;
+        break;
+      case FlowEnd::kIncomplete:
+        next = Next::kAbort;
+        break;
+      case FlowEnd::kUninstalled:
+        next = Next::kUninstalled;
+        break;
+    }
+  }
 
   int status = kExitNormal;
   switch (next) {
     case Next::kContinue:
     case Next::kFinish:
       FinishingTail();
+      break;
+    case Next::kUninstalled:
+      WriteLogf(0, "End of Nuvel Setup Application");
+      break;
+    case Next::kEndQuietly:
       break;
     case Next::kAbort:
       ShowSetupIncomplete();

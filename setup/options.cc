@@ -107,21 +107,6 @@ void ReadSetupOptions(const std::string& f) {
   base::WriteLogf(2, "Setup options read from %s", f.c_str());
 }
 
-void CheckIniValues(const std::string& setup_ini, const std::string& override_ini) {
-  SetupOptions& o = Options();
-  for (const std::string& file : {setup_ini, override_ini}) {
-    if (file.empty()) continue;
-    ReadYN(file, "all", o.all);
-    ReadYN(file, "minimal", o.minimal);
-    ReadYN(file, "askeng", o.askeng);
-    ReadYN(file, "forceeng", o.forceeng);
-    ReadYN(file, "runfromcd", o.runfromcd);
-    if (std::string v = ReadSetupText(file, "engine_ver"); !v.empty()) o.engine_ver = v;
-  }
-  // English only without asking: no English-only question either.
-  if (o.forceeng == 1) o.askeng = 0;
-}
-
 bool ShowAdvancedButton() {
   return !Options().force_TCPIP_present || Options().force_show_advanced_button;
 }

@@ -1,8 +1,8 @@
 // The installation source's options: section "Nuvel" of "install/data/setup.ini" tailors the
 // Setup for a school, a distributor or a product line (which buttons are shown, records-login
 // mode, full or disc-based installation, interface language, what is written to records.ini,
-// what runs at the end). A second file, the "override" setup.ini in the folder of the product
-// being installed, may override the per-product keys (CheckIniValues).
+// what runs at the end). The per-product keys (all, minimal, askeng, forceeng, runfromcd,
+// engine_ver) are read by the installer, where the product's own setup.ini overrides them.
 //
 // A missing file or key keeps the built-in default. Y/N keys follow Set_YN_ini_Value (first
 // letter, any case); text keys are trimmed and at most 254 characters.
@@ -49,13 +49,6 @@ struct SetupOptions {
   std::string vendor_setup_icon_mac = "IDI_ICON2";
   std::string vendor_setup_graphic_mac = "128";
 
-  // Per product: setup.ini first, then the override file (CheckIniValues).
-  int all = 1;             // kAllInMultilingual: install all languages of a multilingual product
-  int minimal = 0;
-  int askeng = -1;         // -1: not given
-  int forceeng = -1;
-  int runfromcd = -1;      // RunFromCD
-  std::string engine_ver;
 
   void reset() { *this = SetupOptions{}; }
 };
@@ -68,9 +61,6 @@ void ReadSetupOptions(const std::string& setup_ini);
 
 /// force_english: "Y..." switches the interface to English. 1 when it did.
 int ApplyForceEnglish(const std::string& setup_ini);
-
-/// Reads the per-product keys from `setup_ini`, then from `override_ini` (which wins).
-void CheckIniValues(const std::string& setup_ini, const std::string& override_ini);
 
 /// Whether the Welcome dialog's route shows the Advanced button: always when force_TCPIP was
 /// absent from the file, else force_show_advanced_button.

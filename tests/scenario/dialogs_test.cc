@@ -13,7 +13,10 @@ namespace {
 
 class DialogScenarioTest : public ::testing::Test {
  protected:
-  void SetUp() override { WriteTestFile(Source("install/data/.keep"), ""); }
+  void SetUp() override {
+    RunResult made = RunBinary(NUVEL_SAMPLE_SOURCE_TOOL, {sysroot_.path("source")});
+    ASSERT_EQ(made.status, 0) << made.output;
+  }
 
   std::string Source(const std::string& relative) {
     return sysroot_.path("source/" + relative);
@@ -71,10 +74,12 @@ TEST_F(DialogScenarioTest, ForcedUkrainianInRecordsIniMeansEnglish) {
   WriteTestFile(sysroot_.path("opt/Nuvel/records.ini"),
                 "[Records]\r\nlog_level=3\r\nforce_OS_lang=ukr\r\n");
   WriteSetupIni("force_limit_OS_lang=ENG\r\n");
-  // English is the required language and the interface is English: no prompt at all.
-  RunResult run = Setup("", {{"LANGUAGE", "de"}});
+  // English is the required language and the interface is English: straight to Welcome.
+  RunResult run = Setup("welcome -> 2\n", {{"LANGUAGE", "de"}});
   EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(TranscriptLines().empty());
+  auto lines = TranscriptLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(R"("buttons":["Install","Quit")"), std::string::npos) << lines[0];
 }
 
 TEST_F(DialogScenarioTest, UnansweredDialogEndsTheRunWithStatusThreeAndNamesIt) {
@@ -107,7 +112,7 @@ TEST_F(DialogScenarioTest, OnANetworkInstallationRecordsIniLivesInTheInstallatio
                 "[Records]\r\nlog_level=3\r\nlaunch_path_local=" + install + "\r\n");
   WriteSetupIni("force_OS_lang=FRA\r\n");
 
-  RunResult run = Setup("", {{"NUVEL_NETWORK_PATHS", install}});
+  RunResult run = Setup("welcome -> 2\n", {{"NUVEL_NETWORK_PATHS", install}});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(ReadTestFile(install + "/records.ini").find("force_OS_lang=FRA\r\n"),
             std::string::npos);
@@ -116,7 +121,7 @@ TEST_F(DialogScenarioTest, OnANetworkInstallationRecordsIniLivesInTheInstallatio
 
   // Without the network, the same settings go to the system folder's records.ini.
   WriteTestFile(install + "/records.ini", "");
-  run = Setup("");
+  run = Setup("welcome -> 2\n");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(ReadTestFile(sysroot_.path("opt/Nuvel/records.ini")).find("force_OS_lang=FRA"),
             std::string::npos);

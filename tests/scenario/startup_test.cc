@@ -15,8 +15,12 @@ class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteTestFile(sysroot_.path("source/.keep"), ""); }
 
+  // Runs the Setup on the empty source: it finds no product and ends with the
+  // incomplete-setup message.
   RunResult Setup(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--ui", "script"});
+    std::string answers = sysroot_.path("answers.txt");
+    WriteTestFile(answers, "prompt:MSG_Message_SetupIncomplete -> 1\n");
+    args.insert(args.begin(), {"--answers", answers});
     return RunBinary(NUVEL_SETUP_BINARY, args);
   }
 
@@ -42,9 +46,9 @@ class StartupTest : public ::testing::Test {
   TestSysroot sysroot_;
 };
 
-TEST_F(StartupTest, EmptySourceRunCreatesTheSystemFolderLogAndRecordsIni) {
+TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAndRecordsIni) {
   RunResult run = Setup({"--source", sysroot_.path("source")});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.status, 1) << run.output;
 
   auto lines = FileLines(SystemFolder() + "Nuvel_log.txt");
   std::size_t first = ExpectBanner(lines, 0);
@@ -52,17 +56,20 @@ TEST_F(StartupTest, EmptySourceRunCreatesTheSystemFolderLogAndRecordsIni) {
   std::regex starting(R"(       1 \d\d:\d\d:\d\d   --0>Starting Nuvel Setup Application )"
                       R"(version 362\.023\.008\.023 \(36B1\))");
   EXPECT_TRUE(std::regex_match(lines[first], starting)) << lines[first];
-  EXPECT_NE(lines.back().find("--0>End of Nuvel Setup Application"), std::string::npos);
+  // No product on the source: the run ends incomplete, and the log says why.
+  std::string raw = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
+  EXPECT_NE(raw.find("--0>No products found on the installation source"), std::string::npos);
 
   // Every line of the log ends in CR LF.
-  std::string raw = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
-  EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), std::count(raw.begin(), raw.end(), '\r'));
+  for (std::size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
+    ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "a line ends in a bare LF at byte " << at;
+  }
 
   EXPECT_EQ(ReadTestFile(SystemFolder() + "records.ini"), "[Records]\r\nlog_level=3\r\n");
 
   // A second run appends its own banner and numbers its lines from 1 again.
   std::size_t first_run_lines = lines.size();
-  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 0);
+  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 1);
   lines = FileLines(SystemFolder() + "Nuvel_log.txt");
   std::size_t second = ExpectBanner(lines, first_run_lines);
   ASSERT_LT(second, lines.size());
@@ -71,7 +78,7 @@ TEST_F(StartupTest, EmptySourceRunCreatesTheSystemFolderLogAndRecordsIni) {
 
 TEST_F(StartupTest, ConfiguredLevelOneLeavesOutDetailAndDropsTheDigit) {
   WriteTestFile(SystemFolder() + "records.ini", "[Records]\r\nlog_level=1\r\n");
-  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 0);
+  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 1);
   std::string log = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
   EXPECT_NE(log.find("   -->Starting Nuvel Setup Application"), std::string::npos);
   EXPECT_NE(log.find("   ---->Records Path     (read)  ="), std::string::npos);

@@ -90,19 +90,6 @@ TEST_F(SetupOptionsTest, YesNoValuesKeepTheDefaultWhenUnreadable) {
   EXPECT_EQ(o.force_limit_multiLanguages, "ENG FRA");
 }
 
-TEST_F(SetupOptionsTest, ProductOverrideFileWinsAndForcedEnglishSkipsTheQuestion) {
-  WriteTestFile(ini_, "[Nuvel]\r\nall=N\r\naskeng=Y\r\nminimal=Y\r\n");
-  std::string product = sysroot_.path("source/install/data/001MUL50/setup.ini");
-  WriteTestFile(product, "[Nuvel]\r\nall=Y\r\nforceeng=Y\r\nengine_ver=5.0\r\n");
-  CheckIniValues(ini_, product);
-  const SetupOptions& o = Options();
-  EXPECT_EQ(o.all, 1);
-  EXPECT_EQ(o.minimal, 1);
-  EXPECT_EQ(o.forceeng, 1);
-  EXPECT_EQ(o.askeng, 0);
-  EXPECT_EQ(o.engine_ver, "5.0");
-}
-
 TEST_F(SetupOptionsTest, ForcedInterfaceLanguageIsStoredOnlyWhenRecordsIniHasNone) {
   std::string folder = sysroot_.path("opt/Nuvel");
   WriteTestFile(folder + "/records.ini", "[Records]\r\nlog_level=3\r\n");

@@ -1,0 +1,27 @@
+// The Welcome loop and everything it leads to: the installation chain (Install Options, the
+// update of installed courses, the installation type, the selection of families, versions and
+// languages, the copy, the companion and support files, "Install another", "Setup complete"),
+// the uninstaller and Uninstall All.
+//
+// The selection chain runs families, versions, languages and products, and then, for a
+// multilingual course, the choice of its support languages: the language list belongs to the
+// chosen course, so it is asked for once the course is known. Each dialog's Cancel steps back to
+// the previous dialog that was shown; Cancel in the first returns to Install Options.
+//
+// The Records-server login of a records-login installation (force_TCPIP) is not part of this
+// build: such an installation goes on without it and logs that it did.
+#pragma once
+
+namespace nuvel::setup {
+
+/// How the Welcome loop ended.
+enum class FlowEnd {
+  kFinish,        // go to the finishing tail
+  kIncomplete,    // show the incomplete-setup message
+  kUninstalled,   // the whole installation was removed: straight to the end of the run
+};
+
+/// Runs the Welcome loop until the run is to end.
+FlowEnd RunWelcomeLoop();
+
+}  // namespace nuvel::setup
