@@ -498,7 +498,9 @@ int FindAMIDCD(std::string& path) {
     WriteLogf(0, "ERROR: FindAMIDCD cannot list the mounted volumes: %s", ec.message().c_str());
   }
   for (const platform::Volume& volume : volumes) {
-    WriteLogf(3, "HGetVolParms returned %d with name of '%s'", 0, volume.mountPoint.c_str());
+    // One line per mounted volume: at the default level this would bury the log in pseudo file
+    // systems, so it is file-level tracing.
+    WriteLogf(4, "HGetVolParms returned %d with name of '%s'", 0, volume.mountPoint.c_str());
     if (!volume.readOnly || !platform::IsRegularFile(Join(volume.mountPoint, "VERSION"))) continue;
     if (!platform::IsDirectory(Join(volume.mountPoint, "install")) &&
         !platform::IsDirectory(Join(volume.mountPoint, "INSTALL"))) {

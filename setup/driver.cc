@@ -14,10 +14,12 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "installer/copy_engine.h"
 #include "installer/selection.h"
 #include "installer/shortcuts.h"
 #include "installer/sources.h"
 #include "platform/process.h"
+#include "platform/volumes.h"
 #include "setup/install_flow.h"
 #include "setup/options.h"
 #include "setup/version.h"
@@ -152,8 +154,67 @@ Next StartUp(const DriverOptions& options) {
   return Next::kContinue;
 }
 
+// Step 12: a Setup started from the installation disc copies itself (the Setup.app bundle, or
+// the program), NuvelTool and the message file into the temporary folder and runs that copy,
+// so that the disc can be ejected and changed during the installation. 1 when the copy took
+// over and this process must end.
+int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
+  const installer::SourceState& sources = installer::Sources();
+  std::string exe = platform::ExecutablePath();
+  platform::Volume here;
+  int here_number = platform::VolumeOf(exe, here) ? here.number : 0;
+  if (sources.gCDVolRefNum == 0 || here_number != sources.gCDVolRefNum ||
+      base::AreWeRunningFromTheTempFolder()) {
+    WriteLogf(1, "Not running Setup from CD.  %d != %d.", here_number, sources.gCDVolRefNum);
+    return 0;
+  }
+  std::string temp = base::FindLocalTempDirectory();
+  std::string exe_folder = exe.substr(0, exe.find_last_of('/'));
+  std::string bundle = platform::ApplicationFolder() + "/Setup.app";
+  std::string copy;
+  if (exe.rfind(bundle + "/", 0) == 0) {
+    copy = temp + "Setup.app/Contents/MacOS/" + exe.substr(exe.find_last_of('/') + 1);
+    if (installer::DuplicateMyFile(bundle, temp + "Setup.app", 0) != 1) {
+      WriteLogf(1, "Error copying 'Setup' from %s to temp folder %s", bundle.c_str(), temp.c_str());
+      return 0;
+    }
+  } else {
+    copy = temp + exe.substr(exe.find_last_of('/') + 1);
+    if (installer::DuplicateMyFile(exe, copy, 0) != 1) {
+      WriteLogf(1, "Error copying 'Setup' from %s to temp folder %s", exe.c_str(), temp.c_str());
+      return 0;
+    }
+  }
+  std::string copy_folder = copy.substr(0, copy.find_last_of('/') + 1);
+  for (const char* companion : {"NuvelTool", "engine.luc"}) {
+    std::string from = exe_folder + "/" + companion;
+    if (platform::Exists(from) && installer::DuplicateMyFile(from, copy_folder + companion, 0) != 1) {
+      WriteLogf(1, "Error copying 'NuvelTool' from %s to temp folder %s", from.c_str(),
+                temp.c_str());
+      return 0;
+    }
+  }
+  // The copy installs from the disc; it must be able to take the single-instance lock.
+  std::vector<std::string> argv = options.argv;
+  if (argv.empty()) argv.push_back(copy);
+  argv[0] = copy;
+  argv.push_back("--source=" + Run().current_dir);
+  platform::ReleaseInstanceLock(installer::kSetupCreator);
+  int pid = 0;
+  platform::SpawnOptions spawn;
+  spawn.inherit_input = true;
+  if (std::error_code ec = platform::Spawn(argv, pid, spawn)) {
+    WriteLogf(1, "Error %d Launching '%s', now running Setup from CD.", ec.value(), copy.c_str());
+    bool held = false;
+    platform::TakeInstanceLock(installer::kSetupCreator, held);
+    return 0;
+  }
+  WriteLogf(0, "Running Setup from the local copy %s", copy.c_str());
+  return 1;
+}
+
 // Steps 9 to 22: the disc, the source, its options and the download server.
-Next FirstPass() {
+Next FirstPass(const DriverOptions& options) {
   base::RunState& run = Run();
   std::string disc;
   if (installer::FindAMIDCD(disc)) run.The_CD_ROM = disc;
@@ -163,6 +224,7 @@ Next FirstPass() {
   run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
   if (run.The_CD_ROM.empty()) run.The_CD_ROM = run.current_dir;
   run.The_Course_CD_ROM = run.The_CD_ROM;
+  if (IfRunningFromCDCopyToLocalHD(options)) return Next::kEndQuietly;
 
   run.num_of_products = installer::NumOfProducts();
 
@@ -342,7 +404,7 @@ void FinishingTail() {
 
 int RunSetup(const DriverOptions& options) {
   Next next = StartUp(options);
-  if (next == Next::kContinue) next = FirstPass();
+  if (next == Next::kContinue) next = FirstPass(options);
   if (next == Next::kContinue) {
     switch (RunWelcomeLoop()) {
       case FlowEnd::kFinish:
@@ -367,7 +429,8 @@ int RunSetup(const DriverOptions& options) {
       WriteLogf(0, "End of Nuvel Setup Application");
       break;
     case Next::kEndQuietly:
-      break;
+      // Another Setup (or the local copy of this one) does the work: nothing to report.
+      return kExitNormal;
     case Next::kAbort:
       ShowSetupIncomplete();
       status = kExitIncomplete;

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace nuvel::setup {
 
 struct DriverOptions {
-  std::string source;  // the installation source root (absolute)
+  std::string source;              // the installation source root (absolute)
+  std::vector<std::string> argv;   // the command line, for a relaunch from a local copy
 };
 
 /// Exit statuses of the run.

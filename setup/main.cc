@@ -71,6 +71,7 @@ bool OptionValue(const std::string& arg, const char* name, int& i, int argc, cha
 int main(int argc, char** argv) {
   using namespace nuvel;
   CommandLine cmd;
+  cmd.driver.argv.assign(argv, argv + argc);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i], error;
     if (arg == "--version") {
