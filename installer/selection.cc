@@ -359,7 +359,9 @@ void SetMultiTable() {
   for (int i = 0; i < kMLangTableSize; ++i) {
     std::string code(kMultiCodes[i]);
     std::string key = i == kAllEntry ? std::string("MSG_Multi1_All") : "MSG_Multi1_" + code;
-    sel.MLangTable[i] = LanguageEntry{Cut(base::StrRez(0, key), kLanguageNameMax), code, 0};
+    // The unused "zzz" entries have no text to look up (a lookup would only log an error).
+    std::string name = code == "zzz" ? std::string() : base::StrRez(0, key);
+    sel.MLangTable[i] = LanguageEntry{Cut(name, kLanguageNameMax), code, 0};
   }
 }
 

@@ -22,7 +22,10 @@ std::string WithoutTrailingSlash(std::string path) {
 }  // namespace
 
 std::string SysRoot() {
-  std::string root = WithoutTrailingSlash(Env("NUVEL_SYSROOT"));
+  std::string root = Env("NUVEL_SYSROOT");
+  // A relative sysroot would make every folder relative to wherever the program was started.
+  if (!root.empty() && root[0] != '/') root = AbsolutePath(root);
+  root = WithoutTrailingSlash(root);
   return root == "/" ? "" : root;
 }
 

@@ -320,10 +320,10 @@ void ShowSetupIncomplete() {
                   "MSG_Message_SetupIncomplete");
 }
 
-// Step 58: clean-up at the end of the run.
+// Step 58: clean-up at the end of the run. The message file stays open until the process ends:
+// the closing item may still have to say that it could not be started.
 void CleanUp() {
   installer::FreeVersions();
-  base::CloseStrRez(0);
   ui::StatusBox().Status_Box_Leave_Open = 0;
   ui::StatusBox().Status_Bar = 0;
   ui::StatusBoxDestroy();

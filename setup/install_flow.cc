@@ -89,6 +89,10 @@ struct FlowState {
   std::string launcherPicture;      // the Welcome dialog's picture
   std::vector<int> familyQueue;     // families still to install (several chosen, or all)
   bool queuedFamilies = false;
+  bool multiLanguageChosen = false; // the support language of several families, asked once
+  int multiLanguageEntry = 0;       // its MLangTable entry
+  bool installingPlacementTest = false;  // "INSTALLING_PT": the offered placement test
+  bool placementTestOffered = false;     // offered once per run: "no" is not asked again
 };
 
 FlowState& Flow() {
@@ -325,12 +329,23 @@ ChainResult ChooseWithinFamily(bool ask) {
           ++available;
           if (!forced.empty() && base::EqualsIgnoreCase(entry.code, forced)) forcedEntry = i;
         }
+        // Several families installed together share one support language, asked once.
+        FlowState& flow = Flow();
+        const bool shared = flow.queuedFamilies;
         if (forcedEntry >= 0) {
           sel.nLangType = forcedEntry;
-        } else if (ask && available > 1) {
+        } else if (shared && flow.multiLanguageChosen) {
+          sel.nLangType = flow.multiLanguageEntry;
+        } else if ((ask || shared) && available > 1) {
           if (installer::Prompt_MultiLangDialog(product) != 1) {
+            if (shared) return ChainResult::kCancel;
             stage = productsShown ? kProducts : (languageShown ? kLanguage : kVersion);
             if (!productsShown && !languageShown && !versionShown) return ChainResult::kBack;
+            break;
+          }
+          if (shared) {
+            flow.multiLanguageChosen = true;
+            flow.multiLanguageEntry = sel.nLangType;
           }
         } else {
           for (int i = 0; i < installer::kMLangTableSize; ++i) {
@@ -357,8 +372,17 @@ Step SelectionChain() {
     if (flow.familyQueue.empty()) return Step::kFinish;
     sel.nFamType = flow.familyQueue.front();
     flow.familyQueue.erase(flow.familyQueue.begin());
-    if (ChooseWithinFamily(false) != ChainResult::kChosen) return Step::kSelection;
-    return Step::kInstall;
+    switch (ChooseWithinFamily(false)) {
+      case ChainResult::kChosen:
+        return Step::kInstall;
+      case ChainResult::kCancel:
+        flow.queuedFamilies = false;
+        flow.familyQueue.clear();
+        return Step::kInstallOptions;
+      case ChainResult::kBack:
+        return Step::kSelection;  // nothing of this family to install: the next one
+    }
+    return Step::kSelection;
   }
 
   for (;;) {
@@ -443,6 +467,45 @@ void RecordCompanionVersions() {
 
 bool RunsFromDisc() { return installer::InstallOpts().runfromcd == 1; }
 
+// The placement test the source offers after a course: a placement test (not the proficiency
+// test) that the source holds and that is not installed yet. Its found-product index, or -1.
+int OfferedPlacementTest() {
+  const auto& products = installer::Sources().prodList;
+  for (std::size_t i = 0; i < products.size(); ++i) {
+    const std::string& folder = products[i].folder;
+    int number = installer::ProductNumberOfFolder(folder);
+    if (!installer::ProductIsAPlacementTestButNotProficiencyTest(number)) continue;
+    if (platform::IsDirectory(WithSlash(base::Paths().DataPath) + folder)) continue;
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Step 48: after a course, offer the source's placement test (once per run: a technician who
+// said no is not asked again after every course). True when it is to be installed next (the
+// selection then holds it alone).
+bool OfferPlacementTest() {
+  FlowState& flow = Flow();
+  if (flow.recordsLogin || installer::prodTotal() <= 1 || flow.installingPlacementTest) {
+    flow.installingPlacementTest = false;
+    return false;
+  }
+  int test = OfferedPlacementTest();
+  if (test < 0 || flow.placementTestOffered) return false;
+  flow.placementTestOffered = true;
+  if (ui::Prompt_User("MSG_Message_AboutToInstallPT", "MSG_Button_OK", "MSG_Button_Cancel", "",
+                      "MSG_Message_AboutToInstallPT") != 1) {
+    return false;
+  }
+  installer::SelectionState& sel = Selection();
+  sel.installOrder = {test};
+  sel.selectedTotal = 1;
+  sel.fMultiLingualProduct = installer::Sources().prodList[static_cast<std::size_t>(test)].multilingual;
+  flow.installingPlacementTest = true;
+  installer::Installer_Disk_Inserted(0);
+  return true;
+}
+
 Step Install() {
   installer::SelectionState& sel = Selection();
   Run().fInstallOnProgress = 1;
@@ -497,6 +560,7 @@ Step Install() {
   if (Run().fExit) return Step::kFinish;
 
   RecordCompanionVersions();
+  if (OfferPlacementTest()) return Step::kInstall;
 
   // Another product.
   if (Flow().queuedFamilies) {
@@ -508,6 +572,7 @@ Step Install() {
 
   Run().fInstallOnProgress = 0;
   Flow().queuedFamilies = false;
+  Flow().multiLanguageChosen = false;
   if (!(Run().Internet && installer::prodTotal() > 1)) {
     ui::Prompt_User(base::StrRezf(0, "MSG_Message_SetupComplete", {Run().szCoursewareName}),
                     "MSG_Button_OK", "",
