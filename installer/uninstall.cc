@@ -11,6 +11,7 @@
 #include "installer/copy_engine.h"
 #include "installer/shortcuts.h"
 #include "installer/sources.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "ui/dialog.h"
@@ -144,6 +145,25 @@ bool HoldsInstallation(const std::string& folder) {
   return false;
 }
 
+namespace {
+
+// The desktop launchers made for this installation point into it: once it is gone they would
+// only start nothing, so they go with it. Launchers of other installations are left alone.
+void RemoveDesktopLaunchers(const std::string& installation) {
+  if (installation.empty()) return;
+  std::string desktop = platform::DesktopFolder();
+  for (const char* name : {"Student", "Student Nuvel", "Teacher", "Teacher Nuvel"}) {
+    std::string path = desktop + "/" + name + ".desktop";
+    std::string text;
+    if (platform::ReadFile(path, text)) continue;
+    if (text.find(installation + "/") == std::string::npos) continue;
+    platform::DeleteDesktopLauncher(path);
+    base::WriteLogf(1, "Removed the desktop launcher %s", path.c_str());
+  }
+}
+
+}  // namespace
+
 int RemoveWholeInstallation() {
   base::WriteLogf(0, "Deleting Entire Nuvel Installation");
   ui::CurrentBackend().SetCursor(ui::Cursor::kBusy);
@@ -151,6 +171,7 @@ int RemoveWholeInstallation() {
   std::string installation = ParentOf(DataFolder());
   std::string records_parent = ParentOf(base::Paths().RecordsPath);
   std::string local = WithoutSlash(base::Paths().localNuvelDirectory);
+  RemoveDesktopLaunchers(installation);
   for (const std::string& folder : {installation, records_parent}) {
     if (folder.empty() || !platform::Exists(folder)) continue;
     if (!HoldsInstallation(folder)) {

@@ -669,13 +669,17 @@ TEST_F(UninstallScenarioTest, UninstallingOneCourseRemovesItsTwoFoldersOnly) {
 }
 
 TEST_F(UninstallScenarioTest, UninstallingTheLastCourseRemovesTheWholeInstallation) {
+  fs::create_directories(sysroot_.path("home/Desktop"));
   InstallIntoSrv();
+  ASSERT_TRUE(fs::exists(sysroot_.path("home/Desktop/Student.desktop")));
   RunResult run = Setup("welcome -> 4\nuninstall select 0 -> 2\nprompt:Complete! -> 1\n");
   ASSERT_EQ(run.status, 0) << run.output;
 
   // No confirmation: removing the last course goes straight to the removal.
   EXPECT_EQ(Path(), (std::vector<std::string>{"welcome 4", "uninstall 2", "prompt:Complete! 1"}));
   ExpectEverythingRemoved();
+  // Its launcher would start nothing any more.
+  EXPECT_FALSE(fs::exists(sysroot_.path("home/Desktop/Student.desktop")));
 }
 
 TEST_F(UninstallScenarioTest, UninstallAllAsksAndCancelReturnsToTheUninstallDialog) {
