@@ -12,6 +12,7 @@
 #include "base/strings.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/privileges.h"
 #include "platform/volumes.h"
 #include "ui/prompts.h"
@@ -19,16 +20,6 @@
 
 namespace nuvel::base {
 namespace {
-
-std::string WithSlash(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder;
-}
-
-std::string WithoutSlash(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
 
 std::string Trimmed(std::string text) {
   StripProfileValue(text);
@@ -69,7 +60,7 @@ std::string InstallSub(const char* name) { return Paths().installDirectoryPath +
 // user folder (the local system folder) otherwise.
 std::string RecordsFolder() {
   if (GetIsPathNetworked()) return Paths().installDirectoryPath;
-  return WithoutSlash(Paths().localNuvelDirectory);
+  return platform::WithoutTrailingSlash(Paths().localNuvelDirectory);
 }
 
 // Whether the records.ini in use lies on a network volume (the records settings are shared).
@@ -84,7 +75,7 @@ bool RecordsSettingsNetworked() {
 std::string LocalSupportFolder() {
   std::string base = GetIsPathNetworked() || RecordsSettingsNetworked()
                          ? Paths().installDirectoryPath
-                         : WithoutSlash(Paths().localNuvelDirectory);
+                         : platform::WithoutTrailingSlash(Paths().localNuvelDirectory);
   return base + "/support_local";
 }
 
@@ -196,7 +187,7 @@ int SetInstallDirectoryPath(const char* folder) {
     return -1;
   }
   Paths().cached.clear();
-  Paths().installDirectoryPath = WithoutSlash(folder);
+  Paths().installDirectoryPath = platform::WithoutTrailingSlash(folder);
   WriteLogf(1, "SetInstallDirectoryPath SETTING LOCATION %s\n",
             Paths().installDirectoryPath.c_str());
   return platform::IsDirectory(Paths().installDirectoryPath) ? 1 : 0;
@@ -220,7 +211,7 @@ void Initialize_All_Paths(const std::string& folder) {
   ComputeAllPaths();
 }
 
-std::string FindLocalTempDirectory() { return WithSlash(platform::TempFolder()); }
+std::string FindLocalTempDirectory() { return platform::WithTrailingSlash(platform::TempFolder()); }
 
 std::string FindCommonAppDataPath() {
   if (!Paths().commonAppDataPath.empty()) return Paths().commonAppDataPath;
@@ -234,7 +225,7 @@ std::string FindCommonAppDataPath() {
 // The shared user-data folder of Linux (/var/lib) is writable by root only, unlike the shared
 // folder of the original systems, so its "Nuvel" is always opened up to the group and others.
 void SetupCommonAppDataPath(const std::string& path) {
-  std::string folder = WithoutSlash(path) + "/Nuvel";
+  std::string folder = platform::WithoutTrailingSlash(path) + "/Nuvel";
   Paths().commonAppDataPath = folder;
   platform::MakeDirectory(folder);
   platform::OpenGroupAndOtherWrite(folder);
@@ -253,8 +244,8 @@ std::string FindLocalNuvelDirectoryServerLog() {
   if (records.empty() || !platform::IsDirectory(records)) return "";
   std::string value;
   GetNuvelPrivateProfileString("Records", "server_logs", "", value, kProfileValueSize,
-                               WithSlash(records) + "records.ini");
-  return StartsWithYes(value) ? WithSlash(records) : "";
+                               platform::WithTrailingSlash(records) + "records.ini");
+  return StartsWithYes(value) ? platform::WithTrailingSlash(records) : "";
 }
 
 std::string FindLocalNuvelDirectory() {
@@ -293,9 +284,9 @@ std::string FindLocalNuvelDirectory() {
       return "";
     }
   }
-  paths.localNuvelDirectory = WithSlash(folder);
+  paths.localNuvelDirectory = platform::WithTrailingSlash(folder);
   if (paths.USB_Drive && paths.USB_Drive_no_share) {
-    paths.localNuvelDirectory = WithSlash(paths.installDirectoryPath);
+    paths.localNuvelDirectory = platform::WithTrailingSlash(paths.installDirectoryPath);
   }
   return paths.localNuvelDirectory;
 }
@@ -431,7 +422,8 @@ std::string Path(const std::string& name) {
       {"sr_user.dat", [] { return UserFile("sr_user.dat"); }},
       {"window.ini", [] { return UserFile("window.ini"); }},
   };
-  if (auto it = kFolders.find(name); it != kFolders.end()) return WithSlash(it->second());
+  if (auto it = kFolders.find(name); it != kFolders.end())
+    return platform::WithTrailingSlash(it->second());
   if (auto it = kFiles.find(name); it != kFiles.end()) return it->second();
   return "";
 }
@@ -535,7 +527,7 @@ int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, in
 }
 
 std::string ConstructFilePath(const std::string& folder, const std::string& file) {
-  return WithSlash(folder) + file;
+  return platform::WithTrailingSlash(folder) + file;
 }
 
 void SeparatePathAndFile(const std::string& path, std::string& folder, std::string& file) {
@@ -563,8 +555,9 @@ std::string fopen_any_case(const std::string& path) {
 }
 
 int AreWeRunningFromTheTempFolder() {
-  std::string application = UpperAscii(WithoutSlash(platform::ApplicationFolder()));
-  std::string temp = UpperAscii(WithoutSlash(FindLocalTempDirectory()));
+  std::string application =
+      UpperAscii(platform::WithoutTrailingSlash(platform::ApplicationFolder()));
+  std::string temp = UpperAscii(platform::WithoutTrailingSlash(FindLocalTempDirectory()));
   return !application.empty() && application == temp ? 1 : 0;
 }
 

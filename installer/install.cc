@@ -21,6 +21,7 @@
 #include "installer/sources.h"
 #include "platform/copy.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 
@@ -36,13 +37,8 @@ constexpr std::string_view kVersionNotice =
 
 // ---- Paths ------------------------------------------------------------------------------------
 
-std::string WithoutSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 std::string Join(const std::string& folder, std::string_view name) {
-  std::string path = WithoutSlash(folder);
+  std::string path = platform::WithoutTrailingSlash(folder);
   if (path != "/") path += '/';
   path += name;
   return path;
@@ -50,18 +46,18 @@ std::string Join(const std::string& folder, std::string_view name) {
 
 // The parent of a folder ("/a/b" -> "/a").
 std::string Parent(const std::string& folder) {
-  std::string path = WithoutSlash(folder);
+  std::string path = platform::WithoutTrailingSlash(folder);
   base::StripOffFilename(path);
   return path.empty() ? "/" : path;
 }
 
-std::string SourceRoot() { return WithoutSlash(base::Run().current_dir); }
+std::string SourceRoot() { return platform::WithoutTrailingSlash(base::Run().current_dir); }
 
 // The course content comes from the course source, which is the source itself unless the driver
 // found the content on a disc of its own.
 std::string CourseSourceRoot() {
   const std::string& course = base::Run().The_Course_CD_ROM;
-  return course.empty() ? SourceRoot() : WithoutSlash(course);
+  return course.empty() ? SourceRoot() : platform::WithoutTrailingSlash(course);
 }
 
 // The folder holding the product folders: the folder of the source's setup.ini.
@@ -70,7 +66,7 @@ std::string SourceProductsFolder() {
   if (!setupIni.empty()) {
     std::string folder, file;
     base::SeparatePathAndFile(setupIni, folder, file);
-    if (!folder.empty()) return WithoutSlash(folder);
+    if (!folder.empty()) return platform::WithoutTrailingSlash(folder);
   }
   return Join(SourceRoot(), "install/data");
 }
@@ -79,8 +75,8 @@ std::string VersionsIni() { return Join(SourceRoot(), "install/data/versions.ini
 
 // The launch folder (the course data folder) and the installation folder above it.
 std::string LaunchFolder() {
-  std::string data = WithoutSlash(base::Paths().DataPath);
-  return data.empty() ? WithoutSlash(base::Path("launch")) : data;
+  std::string data = platform::WithoutTrailingSlash(base::Paths().DataPath);
+  return data.empty() ? platform::WithoutTrailingSlash(base::Path("launch")) : data;
 }
 std::string InstallationFolder() { return Parent(LaunchFolder()); }
 
@@ -656,8 +652,8 @@ std::string InstalledVersionFileText(const std::string& folder) {
 bool FinishContent(const std::string& folder, const std::string& sourceCourse,
                    const std::string& destination, int part) {
   bool ok = true;
-  const std::string from = WithoutSlash(sourceCourse);
-  const std::string to = WithoutSlash(destination);
+  const std::string from = platform::WithoutTrailingSlash(sourceCourse);
+  const std::string to = platform::WithoutTrailingSlash(destination);
   if (platform::WriteFileAtomic(Join(to, "VERSION"), InstalledVersionFileText(folder))) {
     ok = Fail("ERROR: ***Copy_It: Failed to copy %s/version %s/version", from, to);
   }
@@ -731,7 +727,7 @@ void RefreshCompanions() {
   for (const char* where : {"install/data/support/engine.luc", "install/data/engine.luc"}) {
     const std::string messages = Join(root, where);
     if (!platform::IsRegularFile(messages)) continue;
-    const std::string support = WithoutSlash(base::GetSupportDirectoryPath());
+    const std::string support = platform::WithoutTrailingSlash(base::GetSupportDirectoryPath());
     if (platform::MakeDirectories(support) ||
         DuplicateMyFile(messages, Join(support, "engine.luc"), 0) == 0) {
       Fail("ERROR: UpdateAllProducts could not copy %s", messages);
@@ -914,7 +910,7 @@ int CopyContentPart(const ContentChoice& choice, const std::string& destination,
     Fail("ERROR: Copy_It: no course '%s' or part %s", choice.folder, std::to_string(part));
     return -1;
   }
-  std::string target = WithoutSlash(destination);
+  std::string target = platform::WithoutTrailingSlash(destination);
   if (Selection().force_download_courses) target += "_d";
   if (std::error_code ec = platform::MakeDirectories(target)) {
     Fail("ERROR: Copy_It could not create %s: %s", target, ec.message());

@@ -13,6 +13,7 @@
 #include "base/strings.h"
 #include "installer/sources.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
 
@@ -131,11 +132,6 @@ bool InFamily(const FoundProduct& product, const FamilyRow& family) {
   return !number.empty() && family.number.find(number) != std::string::npos;
 }
 
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // The folder of the source that holds the product folders: the folder of its setup.ini.
 std::string ProductsFolder() {
   const base::RunState& run = base::Run();
@@ -143,15 +139,16 @@ std::string ProductsFolder() {
     std::string folder;
     std::string file;
     base::SeparatePathAndFile(run.szDefaultIniFile, folder, file);
-    if (!folder.empty()) return WithoutTrailingSlash(folder);
+    if (!folder.empty()) return platform::WithoutTrailingSlash(folder);
   }
-  return WithoutTrailingSlash(run.current_dir) + "/install/data";
+  return platform::WithoutTrailingSlash(run.current_dir) + "/install/data";
 }
 
 // The product's content folder on the source ("content_d" when courses are downloaded).
 std::string ContentOnSource(const std::string& folder) {
   const char* content = Selection().force_download_courses ? "content_d" : "content";
-  return WithoutTrailingSlash(base::Run().current_dir) + "/Nuvel/" + content + "/" + folder;
+  return platform::WithoutTrailingSlash(base::Run().current_dir) + "/Nuvel/" + content + "/" +
+         folder;
 }
 
 // 1 when the installation's launch folder holds the product, 2 when its content folder does too.

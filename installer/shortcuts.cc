@@ -12,6 +12,7 @@
 #include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/trash.h"
 #include "ui/prompts.h"
@@ -26,11 +27,6 @@ int StatusOf(const std::error_code& ec) {
   if (!ec) return 0;
   if (ec == std::errc::device_or_resource_busy) return kFileBusyError;
   return -ec.value();
-}
-
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
@@ -64,7 +60,7 @@ struct Bundle {
 };
 
 Bundle BundleOf(const std::string& target, const std::string& target_folder) {
-  std::string path = WithoutTrailingSlash(target_folder) + "/" + target;
+  std::string path = platform::WithoutTrailingSlash(target_folder) + "/" + target;
   Bundle bundle;
   bundle.name = EndsWithNoCase(target, ".app") ? target.substr(0, target.size() - 4) : target;
   bundle.executable = path + "/Contents/MacOS/" + bundle.name;
@@ -73,7 +69,8 @@ Bundle BundleOf(const std::string& target, const std::string& target_folder) {
 }
 
 std::string LauncherPath(const std::string& folder, const std::string& name) {
-  return WithoutTrailingSlash(folder) + "/" + FirstCharacters(name, kAliasNameLimit) + ".desktop";
+  return platform::WithoutTrailingSlash(folder) + "/" + FirstCharacters(name, kAliasNameLimit) +
+         ".desktop";
 }
 
 // Creates the desktop launcher `name`, or `alternate` when that name is busy.
@@ -122,7 +119,7 @@ int DoDeleteAlias(const std::string& target, const std::string& target_folder,
 }
 
 void Create_The_Icons(int withTeacher) {
-  std::string apps = WithoutTrailingSlash(base::Path("nuvel_apps"));
+  std::string apps = platform::WithoutTrailingSlash(base::Path("nuvel_apps"));
   if (apps.empty()) {
     base::WriteLogf(1, "Create_The_Icons: no installation folder");
     return;
@@ -156,7 +153,7 @@ void Create_The_Icons(int withTeacher) {
 }
 
 std::string ApplicationExecutable(const std::string& path) {
-  std::string bundle = WithoutTrailingSlash(path);
+  std::string bundle = platform::WithoutTrailingSlash(path);
   if (!EndsWithNoCase(bundle, ".app") && !platform::Exists(bundle) &&
       platform::IsDirectory(bundle + ".app")) {
     bundle += ".app";
@@ -241,7 +238,7 @@ int AnyNuvelAppsRunning() {
 }
 
 int MoveFileToTrash(const std::string& path) {
-  std::string name = FileNameOf(WithoutTrailingSlash(path));
+  std::string name = FileNameOf(platform::WithoutTrailingSlash(path));
   std::error_code ec;
   std::string trashed = name;
   if (!platform::TrashHoldsName(name)) {
@@ -289,7 +286,7 @@ int RunProgram(const std::string& item, const std::string& product_path) {
   } else {
     std::string relative = base::HFSToPOSIX(item);
     while (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
-    std::string full = WithoutTrailingSlash(base::Run().current_dir) + "/" + relative;
+    std::string full = platform::WithoutTrailingSlash(base::Run().current_dir) + "/" + relative;
     bool page = EndsWithNoCase(full, ".htm") || EndsWithNoCase(full, ".html");
     if (page && platform::IsRegularFile(full)) {
       status = LaunchWebPage(platform::FileUrl(full));

@@ -14,6 +14,7 @@
 #include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
 
@@ -28,20 +29,8 @@ enum UninstallItem {
   kItemUninstallAll = 5,
 };
 
-std::string WithoutSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-std::string ParentOf(const std::string& path) {
-  std::string trimmed = WithoutSlash(path);
-  auto slash = trimmed.find_last_of('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : trimmed.substr(0, slash);
-}
-
 // The data folder (launch) without its trailing separator.
-std::string DataFolder() { return WithoutSlash(base::Paths().DataPath); }
+std::string DataFolder() { return platform::WithoutTrailingSlash(base::Paths().DataPath); }
 
 ui::Dialog BuildDialog(const std::vector<std::string>& lines) {
   ui::Dialog dialog;
@@ -73,7 +62,7 @@ void RemoveCourse(const std::string& folder) {
   ui::CurrentBackend().SetCursor(ui::Cursor::kBusy);
   std::string data = DataFolder();
   DelTree(data + "/" + folder);
-  DelTree(ParentOf(data) + "/content/" + folder);
+  DelTree(platform::ParentFolder(data) + "/content/" + folder);
   ui::CurrentBackend().SetCursor(ui::Cursor::kArrow);
   base::WriteLogf(0, "Uninstalled %s", folder.c_str());
 }
@@ -133,10 +122,10 @@ int DeleteDirectory(const std::string& path) {
 }
 
 bool HoldsInstallation(const std::string& folder) {
-  std::string path = WithoutSlash(platform::AbsolutePath(folder));
+  std::string path = platform::WithoutTrailingSlash(platform::AbsolutePath(folder));
   if (path.empty() || path == "/" || path == platform::SysRoot() || path == "/opt") return false;
   // Never the home folder or a folder that contains it.
-  std::string home = WithoutSlash(platform::HomeFolder());
+  std::string home = platform::WithoutTrailingSlash(platform::HomeFolder());
   if (!home.empty() && (home == path || home.rfind(path + "/", 0) == 0)) return false;
   if (!platform::IsDirectory(path)) return false;
   for (const char* marker : {"launch", "content", "records.ini", "support", "Nuvel_log.txt"}) {
@@ -168,9 +157,9 @@ int RemoveWholeInstallation() {
   base::WriteLogf(0, "Deleting Entire Nuvel Installation");
   ui::CurrentBackend().SetCursor(ui::Cursor::kBusy);
   int refused = 0;
-  std::string installation = ParentOf(DataFolder());
-  std::string records_parent = ParentOf(base::Paths().RecordsPath);
-  std::string local = WithoutSlash(base::Paths().localNuvelDirectory);
+  std::string installation = platform::ParentFolder(DataFolder());
+  std::string records_parent = platform::ParentFolder(base::Paths().RecordsPath);
+  std::string local = platform::WithoutTrailingSlash(base::Paths().localNuvelDirectory);
   RemoveDesktopLaunchers(installation);
   for (const std::string& folder : {installation, records_parent}) {
     if (folder.empty() || !platform::Exists(folder)) continue;

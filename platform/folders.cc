@@ -1,4 +1,5 @@
 #include "platform/folders.h"
+#include "platform/path_text.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -12,11 +13,6 @@ namespace {
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/syscalls.h"
 
@@ -39,11 +40,6 @@ std::error_code MakePrivateFolders(const std::string& path) {
 
 bool PlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 std::error_code WriteNewFile(const std::string& path, const std::string& data) {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "platform/path_text.h"
 #include "platform/process.h"
 
 namespace nuvel::platform {
@@ -127,11 +128,6 @@ bool IsSshfs(const std::string& path) {
     }
   }
   return best_type == "fuse.sshfs";
-}
-
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 // The NUVEL_VOLUMES seam: "path:ro,path:rw,...".

@@ -10,6 +10,7 @@
 #include "installer/selection.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/volumes.h"
 #include "records/password.h"
 #include "ui/prompts.h"
@@ -26,18 +27,8 @@ constexpr const char* kSection = "Records";
 constexpr const char* kRecordsFrameCaption = " Student Records ";
 constexpr const char* kManagerFrameCaption = " Records Manager ";
 
-std::string WithSlash(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder;
-}
-
-std::string WithoutSlash(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
 std::string LastComponent(const std::string& path) {
-  std::string folder = WithoutSlash(path);
+  std::string folder = platform::WithoutTrailingSlash(path);
   auto slash = folder.find_last_of('/');
   return slash == std::string::npos ? folder : folder.substr(slash + 1);
 }
@@ -52,7 +43,7 @@ std::string ReadSetting(const std::string& file, const char* key) {
 
 std::string RecordsIniInUse() {
   const std::string& folder = Paths().rRecordsIniPath;
-  return folder.empty() ? "" : WithSlash(folder) + kRecordsIni;
+  return folder.empty() ? "" : platform::WithTrailingSlash(folder) + kRecordsIni;
 }
 
 bool IsNetworked(const std::string& path) {
@@ -91,7 +82,7 @@ void StoreChoices(const std::string& file) {
 // The folder shown when none was chosen yet: the one that holds the installation in use, else
 // the Applications folder (so that Install gives its "Nuvel").
 std::string DefaultInstallFolder() {
-  std::string data = WithoutSlash(Paths().DataPath);
+  std::string data = platform::WithoutTrailingSlash(Paths().DataPath);
   if (data.empty() || data.front() != '/') return platform::ApplicationsFolder();
   std::string cut = CutBeforeNuvel(data);
   if (cut != data) return cut;
@@ -108,7 +99,7 @@ void PrepareValues() {
   }
   if (p.rRecordPathShort.empty()) {
     p.rRecordPathShort = p.RecordsPath.empty() ? InstallationFolderOf(p.rDataPathShort)
-                                               : WithoutSlash(p.RecordsPath);
+                                               : platform::WithoutTrailingSlash(p.RecordsPath);
   }
   if (p.rPassword.empty() || p.rAccessFlag.empty()) {
     std::string password = p.rPassword;
@@ -152,7 +143,7 @@ bool IsNamedNuvel(const std::string& folder) {
 bool AdoptExistingInstallation(const std::string& chosen) {
   std::string found;
   for (const std::string& folder : {chosen, InstallationFolderOf(chosen)}) {
-    std::string file = WithSlash(folder) + kRecordsIni;
+    std::string file = platform::WithTrailingSlash(folder) + kRecordsIni;
     if (platform::IsRegularFile(file)) {
       found = file;
       break;
@@ -165,9 +156,9 @@ bool AdoptExistingInstallation(const std::string& chosen) {
     location = found.substr(0, found.size() - std::string_view(kRecordsIni).size());
   }
   base::WriteLogf(1, "Install Options: adopting the records.ini of %s", location.c_str());
-  p.rRecordsIniPath = WithSlash(location);
+  p.rRecordsIniPath = platform::WithTrailingSlash(location);
   base::Read_RecordsIni();
-  p.rRecordPathShort = WithoutSlash(p.RecordsPath);
+  p.rRecordPathShort = platform::WithoutTrailingSlash(p.RecordsPath);
   p.rPassword.clear();
   LoadStoredChoices(RecordsIniInUse());
   if (p.rPassword.empty()) EncodeThePassword(p.rPassword, "", 0);
@@ -181,7 +172,7 @@ void BrowseInstallFolder(ui::Dialog& dialog) {
       ui::ChooseFolder("MSG_InstallationDirectory", base::Localize("MSG_InstallationDirectory"),
                        CutBeforeNuvel(p.rDataPathShort));
   if (chosen.empty()) return;
-  chosen = WithoutSlash(chosen);
+  chosen = platform::WithoutTrailingSlash(chosen);
   if (IsNamedNuvel(chosen)) {
     ui::Prompt_User("MSG_ZiviVeruzNotCalledNuvel", "MSG_Button_OK", "", "");
     return;
@@ -200,8 +191,8 @@ void BrowseInstallFolder(ui::Dialog& dialog) {
 std::string LookUpRecordsIniLocation(const std::string& install) {
   std::string local = Paths().localNuvelDirectory.empty()
                           ? ""
-                          : WithSlash(Paths().localNuvelDirectory) + kRecordsIni;
-  for (const std::string& file : {WithSlash(install) + kRecordsIni, local}) {
+                          : platform::WithTrailingSlash(Paths().localNuvelDirectory) + kRecordsIni;
+  for (const std::string& file : {platform::WithTrailingSlash(install) + kRecordsIni, local}) {
     std::string location = ReadSetting(file, "records_ini_path_mac");
     if (!location.empty()) return location;
   }
@@ -214,17 +205,17 @@ void ApplyInstall() {
   std::string location = LookUpRecordsIniLocation(install);
   std::string data = install + "/launch";
 
-  if (WithoutSlash(p.DataPath) != data) {
+  if (platform::WithoutTrailingSlash(p.DataPath) != data) {
     std::string local = base::FindLocalNuvelDirectory();
     if (!local.empty() && !IsNetworked(install)) {
-      p.rRecordsIniPath = WithSlash(local);
+      p.rRecordsIniPath = platform::WithTrailingSlash(local);
       p.RecordsPath = p.rRecordsIniPath + "data";
     } else {
       p.RecordsPath = install + "/data";
       p.rRecordsIniPath = install + "/";
     }
   } else if (!location.empty() && location.front() == '/') {
-    p.rRecordsIniPath = WithSlash(location);
+    p.rRecordsIniPath = platform::WithTrailingSlash(location);
   }
   p.DataPath = data;
   base::WriteLogf(1, "Install Options: installation folder %s, records.ini in %s", install.c_str(),
@@ -303,7 +294,7 @@ void BrowseRecordsFolder(ui::Dialog& dialog) {
   std::string chosen = ui::ChooseFolder("MSG_RecordsDirectory",
                                         base::Localize("MSG_RecordsDirectory"), p.rRecordPathShort);
   if (chosen.empty()) return;
-  chosen = WithoutSlash(chosen);
+  chosen = platform::WithoutTrailingSlash(chosen);
   if (ConfirmStudentAccess(chosen)) return;
   p.rRecordPathShort = chosen;
   dialog.item(kAdvancedFolder)->text = Abbreviated(chosen);
@@ -339,13 +330,13 @@ bool ApplyAdvanced(const ui::Dialog& dialog, unsigned char flag) {
 }  // namespace
 
 std::string InstallationFolderOf(const std::string& folder) {
-  std::string path = WithoutSlash(folder);
+  std::string path = platform::WithoutTrailingSlash(folder);
   if ((path + "/").find("/Nuvel/") != std::string::npos) return path;
   return (path == "/" ? "" : path) + "/Nuvel";
 }
 
 std::string CutBeforeNuvel(const std::string& path) {
-  std::string folder = WithoutSlash(path);
+  std::string folder = platform::WithoutTrailingSlash(path);
   auto at = (folder + "/").find("/Nuvel/");
   if (at == std::string::npos) return folder;
   return at == 0 ? "/" : folder.substr(0, at);

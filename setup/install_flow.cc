@@ -19,6 +19,7 @@
 #include "installer/sources.h"
 #include "installer/uninstall.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "records/install_options.h"
 #include "setup/options.h"
 #include "setup/version.h"
@@ -51,23 +52,6 @@ enum class Step {
   kUninstalled,
 };
 
-std::string WithSlash(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder;
-}
-
-std::string WithoutSlash(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
-std::string ParentOf(const std::string& path) {
-  std::string trimmed = WithoutSlash(path);
-  auto slash = trimmed.find_last_of('/');
-  if (slash == std::string::npos) return "";
-  return slash == 0 ? "/" : trimmed.substr(0, slash);
-}
-
 std::string RecordsIni() { return base::GetRecordsIniFilePath(); }
 
 std::string ReadRecords(const char* key) {
@@ -89,8 +73,8 @@ struct FlowState {
   std::string launcherPicture;      // the Welcome dialog's picture
   std::vector<int> familyQueue;     // families still to install (several chosen, or all)
   bool queuedFamilies = false;
-  bool multiLanguageChosen = false; // the support language of several families, asked once
-  int multiLanguageEntry = 0;       // its MLangTable entry
+  bool multiLanguageChosen = false;      // the support language of several families, asked once
+  int multiLanguageEntry = 0;            // its MLangTable entry
   bool installingPlacementTest = false;  // "INSTALLING_PT": the offered placement test
   bool placementTestOffered = false;     // offered once per run: "no" is not asked again
 };
@@ -110,9 +94,11 @@ std::string FindLauncherPicture() {
   if (name.empty()) name = "Nuvel.jpg";
   std::vector<std::string> candidates;
   const std::string& disc = installer::Sources().cdMountPath;
-  if (!disc.empty()) candidates.push_back(WithSlash(disc) + "install/data/support/" + name);
-  candidates.push_back(WithSlash(Run().current_dir) + "install/data/support/" + name);
-  candidates.push_back(WithSlash(Run().current_dir) + name);
+  if (!disc.empty())
+    candidates.push_back(platform::WithTrailingSlash(disc) + "install/data/support/" + name);
+  candidates.push_back(platform::WithTrailingSlash(Run().current_dir) + "install/data/support/" +
+                       name);
+  candidates.push_back(platform::WithTrailingSlash(Run().current_dir) + name);
   candidates.push_back(base::Path("logos") + name);
   for (const auto& path : candidates) {
     if (platform::IsRegularFile(path)) return path;
@@ -146,7 +132,7 @@ Step InstallOptionsPass() {
   std::string askrecords = base::UpperAscii(ReadSetupText(Run().szDefaultIniFile, "askrecords"));
   if (askrecords.find('N') != std::string::npos) {
     if (paths.just_created_records_ini) {
-      paths.rRecordsIniPath = WithSlash(ParentOf(paths.DataPath));
+      paths.rRecordsIniPath = platform::WithTrailingSlash(platform::ParentFolder(paths.DataPath));
       platform::MakeDirectories(paths.localNuvelDirectory);
       platform::MakeDirectories(paths.RecordsPath);
       base::Write_RecordsIni();
@@ -159,7 +145,7 @@ Step InstallOptionsPass() {
   }
 
   // The shared application-data root: the part of the data path before "/Nuvel/".
-  std::string data = WithSlash(paths.DataPath);
+  std::string data = platform::WithTrailingSlash(paths.DataPath);
   if (auto at = data.find("/Nuvel/"); at != std::string::npos) {
     base::SetupCommonAppDataPath(data.substr(0, at));
     if (base::Check_Write_Privileges(base::Paths().commonAppDataPath, 1) != 1) {
@@ -421,7 +407,7 @@ Step SelectionChain() {
 
 // --- Installing (steps 42 to 50) ---------------------------------------------------------------
 
-std::string DataFolderParent() { return ParentOf(base::Paths().DataPath); }
+std::string DataFolderParent() { return platform::ParentFolder(base::Paths().DataPath); }
 
 // Step 44, once per run: the support folder of the installation.
 void CopySupportFiles() {
@@ -430,18 +416,20 @@ void CopySupportFiles() {
   flow.supportFilesCopied = true;
   std::string support = DataFolderParent() + "/support/";
   platform::MakeDirectories(support);
-  std::string source_data = WithSlash(Run().current_dir) + "install/data/";
+  std::string source_data = platform::WithTrailingSlash(Run().current_dir) + "install/data/";
   installer::CopyMyFile("Nuvel.jpg", source_data, support, 1);
   if (!flow.launcherPicture.empty()) {
     std::string name = flow.launcherPicture.substr(flow.launcherPicture.find_last_of('/') + 1);
     installer::DuplicateMyFile(flow.launcherPicture, support + name, 0);
   }
   if (platform::IsDirectory(source_data + "support")) {
-    installer::XcopyFilesWithScrollBar(source_data + "support", WithoutSlash(support), 1, 0, "");
+    installer::XcopyFilesWithScrollBar(source_data + "support",
+                                       platform::WithoutTrailingSlash(support), 1, 0, "");
   }
-  std::string picture = flow.launcherPicture.empty()
-                            ? ""
-                            : flow.launcherPicture.substr(flow.launcherPicture.find_last_of('/') + 1);
+  std::string picture =
+      flow.launcherPicture.empty()
+          ? ""
+          : flow.launcherPicture.substr(flow.launcherPicture.find_last_of('/') + 1);
   if (!picture.empty()) {
     WriteRecords("launcher_picture", picture);
   } else if (ReadRecords("launcher_picture").empty()) {
@@ -455,8 +443,10 @@ void RecordCompanionVersions() {
   FlowState& flow = Flow();
   if (flow.versionsCopied) return;
   flow.versionsCopied = true;
-  std::string versions = WithSlash(Run().current_dir) + "install/data/versions.ini";
-  for (const char* key : {"rm2_ver", "launcher2_ver", "analyze2_ver", "freshen2_ver", "docIni_ver"}) {
+  std::string versions =
+      platform::WithTrailingSlash(Run().current_dir) + "install/data/versions.ini";
+  for (const char* key :
+       {"rm2_ver", "launcher2_ver", "analyze2_ver", "freshen2_ver", "docIni_ver"}) {
     std::string value;
     base::GetNuvelPrivateProfileString("Records", key, "0", value, base::kProfileValueSize,
                                        versions);
@@ -475,7 +465,8 @@ int OfferedPlacementTest() {
     const std::string& folder = products[i].folder;
     int number = installer::ProductNumberOfFolder(folder);
     if (!installer::ProductIsAPlacementTestButNotProficiencyTest(number)) continue;
-    if (platform::IsDirectory(WithSlash(base::Paths().DataPath) + folder)) continue;
+    if (platform::IsDirectory(platform::WithTrailingSlash(base::Paths().DataPath) + folder))
+      continue;
     return static_cast<int>(i);
   }
   return -1;
@@ -500,7 +491,8 @@ bool OfferPlacementTest() {
   installer::SelectionState& sel = Selection();
   sel.installOrder = {test};
   sel.selectedTotal = 1;
-  sel.fMultiLingualProduct = installer::Sources().prodList[static_cast<std::size_t>(test)].multilingual;
+  sel.fMultiLingualProduct =
+      installer::Sources().prodList[static_cast<std::size_t>(test)].multilingual;
   flow.installingPlacementTest = true;
   installer::Installer_Disk_Inserted(0);
   return true;
@@ -512,11 +504,11 @@ Step Install() {
   installer::InstallOpts().force_show_confirm_install_screen =
       Options().force_show_confirm_install_screen;
 
-  std::uint64_t total = sel.install_selected_courses
-                            ? static_cast<std::uint64_t>(sel.install_courses_total_size)
-                            : static_cast<std::uint64_t>(
-                                  sel.fam[static_cast<std::size_t>(sel.nFamType)].sizeMB) *
-                                  1000000ULL;
+  std::uint64_t total =
+      sel.install_selected_courses
+          ? static_cast<std::uint64_t>(sel.install_courses_total_size)
+          : static_cast<std::uint64_t>(sel.fam[static_cast<std::size_t>(sel.nFamType)].sizeMB) *
+                1000000ULL;
   installer::CopyEngine().gBytesToTransfer = total;
   ui::CurrentBackend().SetCursor(ui::Cursor::kBusy);
   const int installed_before = Run().num_of_products;
@@ -537,7 +529,8 @@ Step Install() {
     ui::StatusBoxCreate();
     installer::CopyOtherFiles();
     if (base::GetIsPathNetworked()) {
-      platform::MakeDirectories(WithSlash(base::Paths().DataPath) + "extension_activities");
+      platform::MakeDirectories(platform::WithTrailingSlash(base::Paths().DataPath) +
+                                "extension_activities");
     }
   }
 
@@ -595,7 +588,7 @@ Step UninstallLoop() {
 
     std::string name = Run().szCoursewareName;
     if (!base::EqualsIgnoreCase(name, "Nuvel")) name += " / Nuvel";
-    std::string message = ParentOf(base::Paths().DataPath) + "\r\r" +
+    std::string message = platform::ParentFolder(base::Paths().DataPath) + "\r\r" +
                           base::StrRezf(0, "MSG_Message_UninstallAllServer", {name});
     WriteLogf(0, "Showing 'Uninstall All' Dialog");
     int answer = ui::Prompt_User(message, "MSG_Button_UninstallAll", "MSG_Button_Cancel",
