@@ -95,7 +95,7 @@ bool SystemIsSupported() {
 // "Exiting Nuvel..." of a quit event.
 [[noreturn]] void Quit(const std::string& message, int status) {
   if (!message.empty() && message != "Exiting Nuvel...") {
-    ui::Prompt_User(message, "MSG_TEMP_OK", "", "", message);
+    ui::Prompt_User(message, "OK", "", "", message);
   }
   WriteLogf(0, "%s", message.c_str());
   std::fflush(nullptr);

@@ -599,7 +599,7 @@ Step UninstallLoop() {
   }
   installer::RemoveWholeInstallation();
   base::StopLogging();
-  ui::Prompt_User("MSG_TEMP_Complete!", "MSG_TEMP_OK", "", "", "Complete!");
+  ui::Prompt_User("Complete!", "OK", "", "", "Complete!");
   return Step::kUninstalled;
 }
 
