@@ -13,6 +13,7 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/volumes.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
@@ -32,9 +33,7 @@ int ResultOf(const std::error_code& ec) {
 
 // The working form of a path handed to a copy: POSIX separators, no trailing "/".
 std::string CopyPath(const std::string& path) {
-  std::string out = base::Convert_FileName(path, 2);
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
-  return out;
+  return platform::WithoutTrailingSlash(base::Convert_FileName(path, 2));
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -91,9 +90,9 @@ class TreeCopy {
 
   // The folders that lead to the destination are made as needed.
   int MakeParentFolders() const {
-    auto slash = dst_.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return 0;
-    return platform::MakeDirectories(dst_.substr(0, slash)).value();
+    std::string parent = platform::ParentFolder(dst_);
+    if (parent.empty() || parent == "/") return 0;
+    return platform::MakeDirectories(parent).value();
   }
 
   // Refusals that must come before anything is written.

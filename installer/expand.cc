@@ -19,6 +19,7 @@
 #include "platform/copy.h"
 #include "platform/events.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 
@@ -156,19 +157,11 @@ std::string CutAtBundle(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(0, cut);
 }
 
-std::string FolderOf(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // One extraction: the archive, its destination and what happened so far.
 class Extraction {
  public:
   Extraction(std::string folder, const ExtractHook& hook, ExtractReport& report)
-      : folder_(std::move(folder)), hook_(hook), report_(report) {
-    while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
-  }
+      : folder_(platform::WithoutTrailingSlash(std::move(folder))), hook_(hook), report_(report) {}
 
   int Run(const std::string& archive_path) {
     int code = 0;
@@ -254,7 +247,7 @@ class Extraction {
       Skip("unsupported compression method", name);
       return;
     }
-    if (!MakeFolder(FolderOf(path))) return;
+    if (!MakeFolder(platform::ParentFolder(path))) return;
     if (hook_) hook_(name);
 
     platform::PartialFile out;
@@ -370,8 +363,7 @@ int ExpandFile(const std::string& destDir, const std::string& archivePath, int a
   ui::StatusBoxUpdate(title.c_str(), expanding.c_str(), "");
 
   std::string saved_dir = run.current_dir;
-  std::string dest = base::Convert_FileName(destDir, 2);
-  while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
+  std::string dest = platform::WithoutTrailingSlash(base::Convert_FileName(destDir, 2));
   if (addSeparator == 1) dest += !dest.empty() && dest.front() == '/' ? "/" : ":";
   run.current_dir = dest;
   Expand().gUnzipError = 0;

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# Times the copy engine and the archive expansion against their references on the same data,
+# and the copy registry against a std::set, then prints one table with median times, ratios and
+# the peak memory of our runs.
+#
+#   bench/run.sh                 build (Release, -DNUVEL_BUILD_BENCHMARKS=ON) and run
+#   RUNS=9 bench/run.sh          timed runs per side (default 7)
+#   BUILD_DIR=... bench/run.sh   build folder (default build-bench; configured when it has no
+#                                build.ninja yet)
+#
+# Sizes (defaults in brackets): BIG_FILES [2000] BIG_MB [500] SMALL_FILES [20000]
+# SMALL_KB [4, the mean file size] ZIP_FILES [1500] ZIP_TREE_MB [450: a quarter text-like, it
+# zips to about 300 MB].
+#
+# The page cache cannot be dropped without privileges, so both sides run warm: one untimed run
+# of each first, then timed runs that alternate which side goes first. The disk is synced before
+# every run, so no run pays for another's write-back. Every run writes a fresh destination.
+# The copies of large files are deleted after each run, so that the next run's page cache comes
+# from memory already in use (on a virtual machine, memory touched for the first time is slow
+# and makes the timings drift). The copies of the many small files are made first and kept
+# until the script ends: on ext4, creating files right after many were deleted is several times
+# slower (the inode allocator passes over recently deleted inodes). The temporary folder holds
+# about 3 GB with the defaults.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
+RUNS=${RUNS:-7}
+BIG_FILES=${BIG_FILES:-2000}
+BIG_MB=${BIG_MB:-500}
+SMALL_FILES=${SMALL_FILES:-20000}
+SMALL_KB=${SMALL_KB:-4}
+ZIP_FILES=${ZIP_FILES:-1500}
+ZIP_TREE_MB=${ZIP_TREE_MB:-450}
+MEMORY_TARGET_MB=64
+
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DNUVEL_BUILD_BENCHMARKS=ON -DNUVEL_BUILD_TESTS=OFF >/dev/null
+fi
+ninja -C "$BUILD_DIR" bench_copy bench_registry >/dev/null
+BENCH="$BUILD_DIR/bench/bench_copy"
+REGISTRY="$BUILD_DIR/bench/bench_registry"
+
+WORK=$(mktemp -d /tmp/nuvel-bench-XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+
+TIME_BIN=""
+if [ -x /usr/bin/time ]; then TIME_BIN=/usr/bin/time; fi
+
+# run_timed OUT_PREFIX COMMAND...: runs once; appends the wall time (s) to OUT_PREFIX.times and
+# the peak resident memory (KB) to OUT_PREFIX.rss.
+run_timed() {
+  local prefix=$1
+  shift
+  local start end
+  start=$(date +%s%N)
+  if [ -n "$TIME_BIN" ]; then
+    "$TIME_BIN" -f %M -o "$WORK/rss.tmp" "$@" >"$WORK/out.tmp"
+  else
+    "$@" >"$WORK/out.tmp"
+  fi
+  end=$(date +%s%N)
+  calc "($end - $start) / 1000000000" >>"$prefix.times"
+  echo >>"$prefix.times"
+  if [ -n "$TIME_BIN" ]; then
+    tail -n 1 "$WORK/rss.tmp" >>"$prefix.rss"
+  else
+    sed -n 's/.*maxrss_kb=\([0-9]*\).*/\1/p' "$WORK/out.tmp" >>"$prefix.rss"
+  fi
+}
+
+# calc EXPRESSION: floating-point arithmetic without bc.
+calc() { awk "BEGIN { printf \"%.4f\", $1 }"; }
+# is_true EXPRESSION: exit status 0 when the comparison holds.
+is_true() { awk "BEGIN { exit !($1) }"; }
+
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+maximum() { sort -n "$1" | tail -n 1; }
+
+# compare TAG NAME REFERENCE_LABEL TARGET DEST_PREFIX KEEP REF_COMMAND -- OUR_COMMAND: alternates
+# the two. @DEST@ in the commands becomes a fresh destination DEST_PREFIX.N for every run, which
+# is deleted right after the run unless KEEP is "keep" (then it stays until the script ends).
+compare() {
+  local tag="$WORK/$1" name=$2 label=$3 target=$4 dest=$5 keep=$6
+  shift 6
+  local ref=() ours=()
+  while [ "$1" != "--" ]; do ref+=("$1"); shift; done
+  shift
+  ours=("$@")
+  rm -f "$tag".*
+  local run=0
+  # with_dest COMMAND...: the command with @DEST@ replaced by the next destination.
+  with_dest() {
+    run=$((run + 1))
+    local args=() arg
+    for arg in "$@"; do args+=("${arg//@DEST@/$dest.$run}"); done
+    WITH_DEST=("${args[@]}")
+  }
+  sync
+  with_dest "${ref[@]}"; "${WITH_DEST[@]}" >/dev/null
+  if [ "$keep" != keep ]; then rm -rf "$dest.$run"; fi
+  with_dest "${ours[@]}"; "${WITH_DEST[@]}" >/dev/null
+  if [ "$keep" != keep ]; then rm -rf "$dest.$run"; fi
+  for ((i = 1; i <= RUNS; i++)); do
+    local order=(ref ours)
+    if ((i % 2 == 0)); then order=(ours ref); fi
+    for side in "${order[@]}"; do
+      sync
+      if [ "$side" = ref ]; then
+        with_dest "${ref[@]}"; run_timed "$tag.ref" "${WITH_DEST[@]}"
+      else
+        with_dest "${ours[@]}"; run_timed "$tag.ours" "${WITH_DEST[@]}"
+      fi
+      if [ "$keep" != keep ]; then rm -rf "$dest.$run"; fi
+    done
+  done
+  local ref_s ours_s ratio rss_kb
+  ref_s=$(median "$tag.ref.times")
+  ours_s=$(median "$tag.ours.times")
+  ratio=$(calc "$ours_s / $ref_s")
+  rss_kb=$(maximum "$tag.ours.rss")
+  printf '%s|%s|%.3f|%.3f|%.2f|%s|%.1f\n' "$name" "$label" "$ref_s" "$ours_s" "$ratio" "$target" \
+    "$(calc "$rss_kb / 1024")" >>"$WORK/results"
+}
+
+echo "generating trees in $WORK ..." >&2
+"$BENCH" make-tree "$WORK/big" "$BIG_FILES" $((BIG_MB * 1024 * 1024)) 1
+"$BENCH" make-tree "$WORK/small" "$SMALL_FILES" $((SMALL_FILES * SMALL_KB * 1024)) 2
+"$BENCH" make-tree "$WORK/ziptree" "$ZIP_FILES" $((ZIP_TREE_MB * 1024 * 1024)) 3 25
+(cd "$WORK/ziptree" && zip -q -r "$WORK/archive.zip" .)
+ZIP_MB=$(du -m "$WORK/archive.zip" | cut -f1)
+: >"$WORK/results"
+
+echo "copy: $SMALL_FILES small files ..." >&2
+compare small "copy ${SMALL_FILES} files / $((SMALL_FILES * SMALL_KB / 1024)) MB" "cp -a" 1.10 \
+  "$WORK/copy-small" keep cp -a "$WORK/small" @DEST@ -- "$BENCH" copy "$WORK/small" @DEST@
+echo "copy: $BIG_FILES files, $BIG_MB MB ..." >&2
+compare big "copy ${BIG_FILES} files / ${BIG_MB} MB" "cp -a" 1.10 "$WORK/copy-big" delete \
+  cp -a "$WORK/big" @DEST@ -- "$BENCH" copy "$WORK/big" @DEST@
+echo "expand: $ZIP_MB MB archive ..." >&2
+compare expand "expand ${ZIP_MB} MB zip (${ZIP_FILES} files)" "unzip -q" 1.20 "$WORK/out" delete \
+  unzip -q "$WORK/archive.zip" -d @DEST@ -- "$BENCH" expand "$WORK/archive.zip" @DEST@
+
+echo "copy registry ..." >&2
+"$REGISTRY" --benchmark_format=csv --benchmark_repetitions="$RUNS" \
+  --benchmark_report_aggregates_only=true 2>/dev/null >"$WORK/registry.csv"
+registry_ms() { grep "^\"$1_median\"" "$WORK/registry.csv" | cut -d, -f3; }
+reg_ours=$(registry_ms BM_CopyRegistry)
+reg_ref=$(registry_ms BM_ReferenceSet)
+
+echo
+printf '%-38s %-9s %10s %10s %7s %7s %14s\n' "benchmark" "reference" "ref (s)" "ours (s)" \
+  "ratio" "target" "ours peak MB"
+while IFS='|' read -r name label ref_s ours_s ratio target rss_mb; do
+  verdict="ok"
+  if is_true "$ratio > $target"; then verdict="SLOW"; fi
+  if is_true "$rss_mb >= $MEMORY_TARGET_MB"; then verdict="$verdict, MEMORY"; fi
+  printf '%-38s %-9s %10s %10s %7s %7s %14s  %s\n' "$name" "$label" "$ref_s" "$ours_s" "$ratio" \
+    "<= $target" "$rss_mb (< $MEMORY_TARGET_MB)" "$verdict"
+done <"$WORK/results"
+printf '%-38s %-9s %10.4f %10.4f %7.2f %7s %14s\n' "copy registry, 2 x 20,000 checks" "std::set" \
+  "$(calc "$reg_ref / 1000")" "$(calc "$reg_ours / 1000")" "$(calc "$reg_ours / $reg_ref")" \
+  "info" "-"
+echo
+echo "medians of $RUNS alternating warm runs; peak memory is the largest of our runs" \
+  "($([ -n "$TIME_BIN" ] && echo "/usr/bin/time -v" || echo "getrusage"))"
