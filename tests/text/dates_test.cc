@@ -4,12 +4,17 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "base/log.h"
+#include "base/paths.h"
 #include "platform/clock.h"
 #include "platform/events.h"
+#include "tests/support/test_env.h"
+#include "ui/dialog.h"
 
 namespace nuvel::text {
 namespace {
@@ -342,6 +347,59 @@ TEST(DiffTmTest, CountsSecondsAcrossMonthAndYearEnds) {
   EXPECT_EQ(diff_tm(b, a), -(86400 + 20));
   EXPECT_EQ(diff_tm(Tm(2024, 1, 1), Tm(2023, 12, 31, 23)), 3600);
   EXPECT_EQ(diff_tm(Tm(2024, 1, 1), Tm(2023, 13, 1)), 0) << "month 13 carries into the year";
+}
+
+}  // namespace
+}  // namespace nuvel::text
+
+namespace nuvel::text {
+namespace {
+
+// Answers every dialog with its first button and counts them.
+class CountingBackend : public ui::Backend {
+ public:
+  explicit CountingBackend(int& shown) : shown_(shown) {}
+  int ModalDialog(ui::Dialog&) override { return ++shown_, 1; }
+  std::string ChooseFolder(const std::string&, const std::string&, const std::string&) override {
+    return "";
+  }
+  void ShowStatus(const ui::StatusView&) override {}
+  void HideStatus() override {}
+  void ShowStrip(const ui::StatusView&) override {}
+  void HideStrip() override {}
+  bool ControlKeyLatched() override { return false; }
+
+ private:
+  int& shown_;
+};
+
+TEST(FileSystemDateTest, TodayComesFromAFileInTheRecordsFolderWhichIsRemovedAgain) {
+  nuvel::testing::TestSysroot sysroot;
+  int shown = 0;
+  ui::SetBackend(std::make_unique<CountingBackend>(shown));
+  base::Paths().reset();
+  std::string folder = sysroot.path("opt/Nuvel");
+  std::filesystem::create_directories(folder);
+  base::Paths().localNuvelDirectory = folder + "/";
+
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  int today =
+      GetDateValueFromYearMonthDay(local.tm_year + 1900 - 1980, local.tm_mon + 1, local.tm_mday);
+  long long date = FindCurrentDateTime(2);
+  // Midnight may pass between the two readings.
+  EXPECT_TRUE(date == today || date == today + 1) << date << " vs " << today;
+  EXPECT_LE(std::llabs(FindCurrentDateTime(1) - static_cast<long long>(now)), 5);
+  EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the probe file must be deleted";
+  EXPECT_EQ(shown, 0);
+
+  // No records folder: the user is told and nothing is returned.
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(FindCurrentDateTime(2), 0);
+  EXPECT_EQ(shown, 1);
+  base::Paths().reset();
+  ui::SetBackend(nullptr);
 }
 
 }  // namespace
