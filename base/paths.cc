@@ -200,6 +200,9 @@ void Initialize_All_Paths(const std::string& folder) {
                                Paths().installDirectoryPath + "/records.ini");
   if (StartsWithYes(value)) Paths().use_user_folder = 1;
 
+  // An installation on a removable drive (a USB stick carried from machine to machine) keeps its
+  // records with it and is treated like a network installation.
+  Paths().USB_Drive = platform::IsOnRemovableDrive(Paths().installDirectoryPath) ? 1 : 0;
   FindLocalNuvelDirectory();
   IsPathNetworked_Set(Paths().installDirectoryPath);
 

@@ -91,7 +91,21 @@ struct MountEntry {
   std::string mount;
   bool readOnly = false;
   std::string type;
+  std::string device;  // "major:minor"
 };
+
+// A block device is removable when the kernel says so for it or, for a partition, for the disk
+// that holds it (/sys/dev/block/M:m/../removable).
+bool IsRemovableDevice(const std::string& device) {
+  if (device.empty() || device.rfind("0:", 0) == 0) return false;  // no block device behind it
+  const std::string base = "/sys/dev/block/" + device;
+  for (const char* file : {"/removable", "/../removable"}) {
+    std::ifstream in(base + file);
+    char flag = 0;
+    if (in >> flag) return flag == '1';
+  }
+  return false;
+}
 
 std::error_code ReadMountTable(std::vector<MountEntry>& entries) {
   entries.clear();
@@ -103,6 +117,7 @@ std::error_code ReadMountTable(std::vector<MountEntry>& entries) {
     MountEntry entry;
     std::string parent, dev, root, mount, options;
     if (!(fields >> entry.id >> parent >> dev >> root >> mount >> options)) continue;
+    entry.device = dev;
     auto dash = line.find(" - ");
     if (dash == std::string::npos) continue;
     std::istringstream tail(line.substr(dash + 3));
@@ -138,6 +153,11 @@ std::vector<Volume> SeamVolumes(std::string_view seam) {
     std::string_view entry = seam.substr(0, comma);
     Volume volume;
     auto colon = entry.rfind(':');
+    if (colon != std::string_view::npos && entry.substr(colon + 1) == "usb") {
+      volume.removable = true;
+      entry = entry.substr(0, colon);
+      colon = entry.rfind(':');
+    }
     std::string_view flag = colon == std::string_view::npos ? "" : entry.substr(colon + 1);
     if (flag == "ro" || flag == "rw") {
       volume.readOnly = flag == "ro";
@@ -201,9 +221,15 @@ std::error_code MountedVolumes(std::vector<Volume>& volumes) {
   std::vector<MountEntry> entries;
   if (std::error_code ec = ReadMountTable(entries)) return ec;
   for (MountEntry& entry : entries) {
-    volumes.push_back({entry.id, WithoutTrailingSlash(std::move(entry.mount)), entry.readOnly});
+    volumes.push_back({entry.id, WithoutTrailingSlash(std::move(entry.mount)), entry.readOnly,
+                       IsRemovableDevice(entry.device)});
   }
   return {};
+}
+
+bool IsOnRemovableDrive(const std::string& path) {
+  Volume volume;
+  return VolumeOf(path, volume) && volume.removable;
 }
 
 bool VolumeOf(const std::string& path, Volume& volume) {

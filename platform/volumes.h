@@ -20,13 +20,19 @@ struct Volume {
   int number = 0;          // above 0; stable while the volume stays mounted
   std::string mountPoint;  // absolute, without a trailing "/" (except the root "/")
   bool readOnly = false;   // mounted read-only: the "locked" volume of a disc
+  bool removable = false;  // on a removable drive (a USB stick): its block device says so
 };
 
 /// The mounted volumes in mount order, from /proc/self/mountinfo (the number is the mount's
-/// id). When NUVEL_VOLUMES is set (a test seam: "path:ro,path:rw,..."; an entry without ":ro"
-/// or ":rw" is read-write) its entries replace the list, numbered from 1 in the order given.
+/// id; a volume is removable when /sys/dev/block/<major:minor>/removable, or its whole disk's
+/// for a partition, holds 1). When NUVEL_VOLUMES is set (a test seam: "path:ro,path:rw,...";
+/// an entry without ":ro" or ":rw" is read-write; ":usb" after it marks a removable drive, as in
+/// "path:rw:usb") its entries replace the list, numbered from 1 in the order given.
 /// An error when the mount table cannot be read.
 std::error_code MountedVolumes(std::vector<Volume>& volumes);
+
+/// True when `path` lies on a removable drive.
+bool IsOnRemovableDrive(const std::string& path);
 
 /// The volume of MountedVolumes() whose mount point is the longest prefix of the absolute
 /// `path` (whole components only). False when no volume holds it.

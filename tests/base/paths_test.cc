@@ -146,10 +146,21 @@ TEST_F(PathDerivationTest, NetworkInstallationKeepsRecordsInTheInstallationFolde
 TEST_F(PathDerivationTest, RemovableDriveKeepsRecordsOnTheDrive) {
   std::string apps = sysroot_.path("media/stick/Nuvel");
   fs::create_directories(apps);
-  Paths().USB_Drive = 1;
+  // The stick is a removable drive; the system folder's volume is not.
+  ::setenv("NUVEL_VOLUMES",
+           (sysroot_.path("media/stick") + ":rw:usb," + sysroot_.root() + ":rw").c_str(), 1);
   Initialize_All_Paths(apps);
+  EXPECT_EQ(Paths().USB_Drive, 1);
+  EXPECT_EQ(GetIsPathNetworked(), 1);
   EXPECT_EQ(Path("records.ini"), apps + "/records.ini");
   EXPECT_EQ(Path("nuvel_user"), system_);
+
+  // The same installation on a fixed disk keeps its records in the system folder.
+  ::setenv("NUVEL_VOLUMES",
+           (sysroot_.path("media/stick") + ":rw," + sysroot_.root() + ":rw").c_str(), 1);
+  Initialize_All_Paths(apps);
+  EXPECT_EQ(Paths().USB_Drive, 0);
+  EXPECT_EQ(Path("records.ini"), system_ + "records.ini");
 }
 
 TEST_F(PathDerivationTest, NewInstallationFolderDerivesEverythingAfresh) {

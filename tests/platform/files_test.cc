@@ -209,3 +209,28 @@ TEST_F(FilesTest, MoveTreeAcrossVolumesCopiesThenRemoves) {
 
 }  // namespace
 }  // namespace nuvel::platform
+
+namespace nuvel::platform {
+namespace {
+
+TEST(RemovableDriveTest, SeamMarksRemovableVolumesAndTheRealTableReadsTheKernelFlag) {
+  nuvel::testing::TestSysroot sysroot;
+  ::setenv("NUVEL_VOLUMES", "/media/stick:rw:usb,/media/disc:ro,/srv", 1);
+  std::vector<Volume> volumes;
+  ASSERT_FALSE(MountedVolumes(volumes));
+  ASSERT_EQ(volumes.size(), 3u);
+  EXPECT_TRUE(volumes[0].removable);
+  EXPECT_FALSE(volumes[0].readOnly);
+  EXPECT_EQ(volumes[0].mountPoint, "/media/stick");
+  EXPECT_FALSE(volumes[1].removable);
+  EXPECT_TRUE(volumes[1].readOnly);
+  EXPECT_TRUE(IsOnRemovableDrive("/media/stick/Nuvel/launch"));
+  EXPECT_FALSE(IsOnRemovableDrive("/srv/Nuvel"));
+
+  // Without the seam, pseudo file systems (device 0:N) are never removable drives.
+  ::unsetenv("NUVEL_VOLUMES");
+  EXPECT_FALSE(IsOnRemovableDrive("/proc/self"));
+}
+
+}  // namespace
+}  // namespace nuvel::platform
