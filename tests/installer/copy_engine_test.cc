@@ -293,7 +293,7 @@ TEST_P(CopyDiskFullTest, LeavesNoPartialFileUnderAFinalName) {
   WriteTestFile(Path("dst/b.bin"), "the earlier, complete copy");
 
   if (kernel_copy) {
-    gCallsLeft = 3;  // the first file takes two calls (its data, then the end)
+    gCallsLeft = 1;  // the first file takes one call: its data (its size is known beforehand)
     platform::syscalls().copy_file_range = KernelCopyUntilFull;
   } else {
     gCallsLeft = 4;  // the second file fails after its first write
