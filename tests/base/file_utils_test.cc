@@ -19,6 +19,7 @@
 #include "base/strings.h"
 #include "platform/files.h"
 #include "platform/syscalls.h"
+#include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
 
@@ -30,24 +31,9 @@ using nuvel::testing::ReadTestFile;
 using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 
-// Every dialog shown, answered with its first button.
-std::vector<ui::Dialog> gShown;
-
-class RecordingBackend : public ui::Backend {
- public:
-  int ModalDialog(ui::Dialog& dialog) override {
-    gShown.push_back(dialog);
-    return 1;
-  }
-  std::string ChooseFolder(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  void ShowStatus(const ui::StatusView&) override {}
-  void HideStatus() override {}
-  void ShowStrip(const ui::StatusView&) override {}
-  void HideStrip() override {}
-  bool ControlKeyLatched() override { return false; }
-};
+// Every dialog shown is recorded and answered with its first button.
+ui::testing::FakeBackend* gBackend = nullptr;
+std::vector<ui::Dialog>& Shown() { return gBackend->shown; }
 
 std::string MessageOf(const ui::Dialog& dialog) {
   for (const auto& item : dialog.items) {
@@ -75,8 +61,9 @@ class FileUtilsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetModules();
-    gShown.clear();
-    ui::SetBackend(std::make_unique<RecordingBackend>());
+    auto fake = std::make_unique<ui::testing::FakeBackend>();
+    gBackend = fake.get();
+    ui::SetBackend(std::move(fake));
   }
   void TearDown() override {
     ResetModules();
@@ -322,9 +309,9 @@ TEST_F(FileInfoTest, DateBefore1980BecomesTheSameDayIn1980AndWarnsOnce) {
   ASSERT_EQ(GetFileInfo(3, sysroot_.path("old"), "*.*", name, info, 1, 0, is_directory), 0);
   EXPECT_EQ(info, 6 * 32 + 15);
 
-  ASSERT_EQ(gShown.size(), 1u) << "the system-date warning is shown once per run";
-  EXPECT_EQ(gShown[0].id, "MSG_Message_WrongSystemDate");
-  EXPECT_EQ(FirstButtonOf(gShown[0]), Localize("MSG_Button_OK"));
+  ASSERT_EQ(Shown().size(), 1u) << "the system-date warning is shown once per run";
+  EXPECT_EQ(Shown()[0].id, "MSG_Message_WrongSystemDate");
+  EXPECT_EQ(FirstButtonOf(Shown()[0]), Localize("MSG_Button_OK"));
 }
 
 TEST_F(FileInfoTest, InfoSelectsSecondsOrPackedDates) {
@@ -346,7 +333,7 @@ TEST_F(FileInfoTest, InfoSelectsSecondsOrPackedDates) {
   info = 2;
   ASSERT_EQ(GetFileInfo(0, sysroot_.path("dated"), "file.txt", name, info, 2, 0, is_directory), 0);
   EXPECT_GE(info, 44 * 512 + 2 * 32 + 29);
-  EXPECT_TRUE(gShown.empty());
+  EXPECT_TRUE(Shown().empty());
 }
 
 TEST_F(FileInfoTest, BundlesAreReportedAsFiles) {
@@ -498,7 +485,7 @@ class FileWritePrivilegesTest : public FileUtilsTest {
 TEST_F(FileWritePrivilegesTest, WritableFolderPassesAndKeepsNoTestFile) {
   EXPECT_EQ(Check_Write_Privileges(folder_ + "/", 1), 1);
   EXPECT_TRUE(fs::is_empty(folder_));
-  EXPECT_TRUE(gShown.empty());
+  EXPECT_TRUE(Shown().empty());
 }
 
 TEST_F(FileWritePrivilegesTest, TestFileIsEightCapitalsInTheFolder) {
@@ -512,25 +499,25 @@ TEST_F(FileWritePrivilegesTest, TestFileIsEightCapitalsInTheFolder) {
 TEST_F(FileWritePrivilegesTest, FolderThatCannotBeWrittenIsReported) {
   platform::syscalls().open = OpenRefusingTestFiles;
   EXPECT_EQ(Check_Write_Privileges(folder_ + "/", 1), -1);
-  ASSERT_EQ(gShown.size(), 1u);
-  EXPECT_EQ(gShown[0].id, "MSG_WritePrivileges");
-  EXPECT_EQ(MessageOf(gShown[0]),
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].id, "MSG_WritePrivileges");
+  EXPECT_EQ(MessageOf(Shown()[0]),
             "You do not have Write Privileges to the following directory:\r" + folder_);
-  EXPECT_EQ(FirstButtonOf(gShown[0]), "OK");
+  EXPECT_EQ(FirstButtonOf(Shown()[0]), "OK");
 
-  gShown.clear();
+  Shown().clear();
   EXPECT_EQ(Check_Write_Privileges(folder_, 0), -1);
-  EXPECT_TRUE(gShown.empty()) << "no message without the show-messages flag";
+  EXPECT_TRUE(Shown().empty()) << "no message without the show-messages flag";
 }
 
 TEST_F(FileWritePrivilegesTest, FolderWhoseFilesCannotBeDeletedIsReported) {
   platform::syscalls().unlink = UnlinkRefusingTestFiles;
   EXPECT_EQ(Check_Write_Privileges(folder_ + "/", 1), -1);
-  ASSERT_EQ(gShown.size(), 1u);
-  EXPECT_EQ(gShown[0].id, "MSG_DeletePrivileges");
-  EXPECT_EQ(MessageOf(gShown[0]),
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].id, "MSG_DeletePrivileges");
+  EXPECT_EQ(MessageOf(Shown()[0]),
             "You do not have Delete privileges to the following directory:\r\r" + folder_);
-  EXPECT_EQ(FirstButtonOf(gShown[0]), "OK");
+  EXPECT_EQ(FirstButtonOf(Shown()[0]), "OK");
 }
 
 TEST_F(FileWritePrivilegesTest, NonAsciiPathIsWarnedAboutAndStillTested) {
@@ -539,8 +526,8 @@ TEST_F(FileWritePrivilegesTest, NonAsciiPathIsWarnedAboutAndStillTested) {
       "bungen");
   fs::create_directories(folder);
   EXPECT_EQ(Check_Write_Privileges(folder, 1), 1);
-  ASSERT_EQ(gShown.size(), 1u);
-  EXPECT_EQ(gShown[0].id, "MSG_NonEnglishPathnames");
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].id, "MSG_NonEnglishPathnames");
   EXPECT_EQ(Check_Write_Privileges("", 1), -1);
 }
 
@@ -584,15 +571,15 @@ TEST_F(FileRightsTest, MovingAFolderMovesItsTree) {
   EXPECT_EQ(MoveMyDirectory(sysroot_.path("from/"), sysroot_.path("to")), 0);
   EXPECT_EQ(ReadTestFile(sysroot_.path("to/lessons/one.txt")), "1");
   EXPECT_FALSE(fs::exists(sysroot_.path("from")));
-  EXPECT_TRUE(gShown.empty());
+  EXPECT_TRUE(Shown().empty());
 }
 
 TEST_F(FileRightsTest, FailedMoveIsToldAndLeavesBothFolders) {
   Make("from/one.txt", "1");
   Make("to/two.txt", "2");
   EXPECT_NE(MoveMyDirectory(sysroot_.path("from"), sysroot_.path("to")), 0);
-  ASSERT_EQ(gShown.size(), 1u);
-  EXPECT_EQ(MessageOf(gShown[0]), "Error moving directory " + sysroot_.path("from"));
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(MessageOf(Shown()[0]), "Error moving directory " + sysroot_.path("from"));
   EXPECT_EQ(ReadTestFile(sysroot_.path("from/one.txt")), "1");
   EXPECT_EQ(ReadTestFile(sysroot_.path("to/two.txt")), "2");
 }

@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/syscalls.h"
+#include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
 
@@ -30,23 +31,9 @@ using nuvel::testing::ReadTestFile;
 using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 
-std::vector<ui::Dialog> gShown;
-
-class RecordingBackend : public ui::Backend {
- public:
-  int ModalDialog(ui::Dialog& dialog) override {
-    gShown.push_back(dialog);
-    return 1;
-  }
-  std::string ChooseFolder(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  void ShowStatus(const ui::StatusView&) override {}
-  void HideStatus() override {}
-  void ShowStrip(const ui::StatusView&) override {}
-  void HideStrip() override {}
-  bool ControlKeyLatched() override { return false; }
-};
+// Every dialog shown is recorded and answered with its first button.
+ui::testing::FakeBackend* gBackend = nullptr;
+std::vector<ui::Dialog>& Shown() { return gBackend->shown; }
 
 void ResetModules() {
   FileUtils().reset();
@@ -62,8 +49,9 @@ class PathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetModules();
-    gShown.clear();
-    ui::SetBackend(std::make_unique<RecordingBackend>());
+    auto fake = std::make_unique<ui::testing::FakeBackend>();
+    gBackend = fake.get();
+    ui::SetBackend(std::move(fake));
     system_ = sysroot_.path("opt/Nuvel/");
   }
   void TearDown() override {
@@ -449,7 +437,7 @@ TEST_F(PathsCompanionVersionsTest, ReadableVersionsAreWrittenAndOthersLeftAlone)
   EXPECT_EQ(Stored("analyze2_ver"), "abc.000.000.000") << "equal without regard to case";
   EXPECT_EQ(Stored("babel_ver_mac"), "360.007.001.000");
   EXPECT_EQ(Stored("freshen2_ver"), "(absent)") << "no Freshen.app installed";
-  EXPECT_TRUE(gShown.empty());
+  EXPECT_TRUE(Shown().empty());
 }
 
 platform::Syscalls gReal;
@@ -471,10 +459,10 @@ TEST_F(PathsCompanionVersionsTest, FailedWriteOfTheRecordsManagerVersionIsTold) 
   UpDateRecordsIniWithActualVersions();
   platform::ResetSyscalls();
   EXPECT_EQ(Stored("rm2_ver"), "0.5");
-  ASSERT_EQ(gShown.size(), 1u);
-  EXPECT_EQ(gShown[0].id, "MSG_Message_CannotWriteFile");
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].id, "MSG_Message_CannotWriteFile");
   bool names_file = false;
-  for (const auto& item : gShown[0].items) {
+  for (const auto& item : Shown()[0].items) {
     if (item.text.find(records_) != std::string::npos) names_file = true;
   }
   EXPECT_TRUE(names_file) << "the message names records.ini";

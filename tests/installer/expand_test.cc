@@ -20,7 +20,7 @@
 #include "platform/files.h"
 #include "platform/syscalls.h"
 #include "tests/support/test_env.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/status_box.h"
 
 namespace nuvel::installer {

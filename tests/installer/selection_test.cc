@@ -19,7 +19,7 @@
 #include "installer/sources.h"
 #include "platform/files.h"
 #include "tests/support/test_env.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/script/script_backend.h"
 
 namespace nuvel::installer {

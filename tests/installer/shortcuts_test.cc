@@ -25,7 +25,7 @@
 #include "platform/process.h"
 #include "platform/trash.h"
 #include "tests/support/test_env.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/prompts.h"
 
 namespace nuvel::installer {

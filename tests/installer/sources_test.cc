@@ -23,7 +23,7 @@
 #include "installer/product_table.h"
 #include "platform/volumes.h"
 #include "tests/support/test_env.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 

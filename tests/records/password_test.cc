@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/run_state.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/dialog.h"
 
 namespace nuvel::records {

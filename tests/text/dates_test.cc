@@ -13,6 +13,7 @@
 #include "base/paths.h"
 #include "platform/clock.h"
 #include "platform/events.h"
+#include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
 
@@ -355,28 +356,11 @@ TEST(DiffTmTest, CountsSecondsAcrossMonthAndYearEnds) {
 namespace nuvel::text {
 namespace {
 
-// Answers every dialog with its first button and counts them.
-class CountingBackend : public ui::Backend {
- public:
-  explicit CountingBackend(int& shown) : shown_(shown) {}
-  int ModalDialog(ui::Dialog&) override { return ++shown_, 1; }
-  std::string ChooseFolder(const std::string&, const std::string&, const std::string&) override {
-    return "";
-  }
-  void ShowStatus(const ui::StatusView&) override {}
-  void HideStatus() override {}
-  void ShowStrip(const ui::StatusView&) override {}
-  void HideStrip() override {}
-  bool ControlKeyLatched() override { return false; }
-
- private:
-  int& shown_;
-};
-
 TEST(FileSystemDateTest, TodayComesFromAFileInTheRecordsFolderWhichIsRemovedAgain) {
   nuvel::testing::TestSysroot sysroot;
-  int shown = 0;
-  ui::SetBackend(std::make_unique<CountingBackend>(shown));
+  auto fake = std::make_unique<ui::testing::FakeBackend>();
+  ui::testing::FakeBackend& backend = *fake;
+  ui::SetBackend(std::move(fake));
   base::Paths().reset();
   std::string folder = sysroot.path("opt/Nuvel");
   std::filesystem::create_directories(folder);
@@ -392,12 +376,12 @@ TEST(FileSystemDateTest, TodayComesFromAFileInTheRecordsFolderWhichIsRemovedAgai
   EXPECT_TRUE(date == today || date == today + 1) << date << " vs " << today;
   EXPECT_LE(std::llabs(FindCurrentDateTime(1) - static_cast<long long>(now)), 5);
   EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the probe file must be deleted";
-  EXPECT_EQ(shown, 0);
+  EXPECT_TRUE(backend.shown.empty());
 
   // No records folder: the user is told and nothing is returned.
   std::filesystem::remove_all(folder);
   EXPECT_EQ(FindCurrentDateTime(2), 0);
-  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(backend.shown.size(), 1u);
   base::Paths().reset();
   ui::SetBackend(nullptr);
 }

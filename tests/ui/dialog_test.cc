@@ -10,7 +10,7 @@
 
 #include "platform/events.h"
 #include "tests/support/test_env.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/script/script_backend.h"
 
 namespace nuvel::ui {

@@ -15,7 +15,7 @@
 #include "base/run_state.h"
 #include "base/strings.h"
 #include "tests/support/test_env.h"
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 #include "ui/script/script_backend.h"
 #include "ui/status_box.h"
 

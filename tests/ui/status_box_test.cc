@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/fake_backend.h"
+#include "tests/support/fake_backend.h"
 
 namespace nuvel::ui {
 namespace {
