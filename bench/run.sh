@@ -18,9 +18,15 @@
 # The copies of large files are deleted after each run, so that the next run's page cache comes
 # from memory already in use (on a virtual machine, memory touched for the first time is slow
 # and makes the timings drift). The copies of the many small files are made first and kept
-# until the script ends: on ext4, creating files right after many were deleted is several times
-# slower (the inode allocator passes over recently deleted inodes). The temporary folder holds
-# about 3 GB with the defaults.
+# until the script ends: on ext4, creating files within a minute or so of many deletions is
+# several times slower, and by how much depends on where the new folder lands (the inode
+# allocator reads every recently deleted inode it passes over).
+#
+# For the same reason the whole run happens on a fresh ext4 file system of its own when the
+# script can make one (run as root, mkfs.ext4 and loop devices available): an 8 GB sparse image
+# in the temporary folder, mounted for the run and removed afterwards. Deletions elsewhere on the
+# machine's disk then cannot slow one side down. BENCH_FS=tmp skips this and works in the
+# temporary folder itself (about 3 GB with the defaults).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,7 +49,27 @@ BENCH="$BUILD_DIR/bench/bench_copy"
 REGISTRY="$BUILD_DIR/bench/bench_registry"
 
 WORK=$(mktemp -d /tmp/nuvel-bench-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+IMAGE=""
+cleanup() {
+  if [ -n "$IMAGE" ]; then
+    umount "$WORK" 2>/dev/null || true
+    rm -f "$IMAGE"
+  fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+FS_NOTE="the temporary folder's file system"
+if [ "${BENCH_FS:-loop}" = loop ] && [ "$(id -u)" = 0 ] && command -v mkfs.ext4 >/dev/null; then
+  IMAGE="$WORK.img"
+  if truncate -s 8G "$IMAGE" && mkfs.ext4 -q -F -N 1000000 "$IMAGE" &&
+    mount -o loop "$IMAGE" "$WORK" 2>/dev/null; then
+    FS_NOTE="a fresh ext4 file system of its own"
+  else
+    echo "no loop file system here; running in $WORK" >&2
+    rm -f "$IMAGE"
+    IMAGE=""
+  fi
+fi
 
 TIME_BIN=""
 if [ -x /usr/bin/time ]; then TIME_BIN=/usr/bin/time; fi
@@ -163,5 +189,5 @@ printf '%-38s %-9s %10.4f %10.4f %7.2f %7s %14s\n' "copy registry, 2 x 20,000 ch
   "$(calc "$reg_ref / 1000")" "$(calc "$reg_ours / 1000")" "$(calc "$reg_ours / $reg_ref")" \
   "info" "-"
 echo
-echo "medians of $RUNS alternating warm runs; peak memory is the largest of our runs" \
-  "($([ -n "$TIME_BIN" ] && echo "/usr/bin/time -v" || echo "getrusage"))"
+echo "medians of $RUNS alternating warm runs on $FS_NOTE; peak memory is the largest of our" \
+  "runs ($([ -n "$TIME_BIN" ] && echo "/usr/bin/time -v" || echo "getrusage"))"

@@ -161,7 +161,7 @@ class TreeCopy {
       const Pending folder = stack.back();
       bool created = false;
       if (auto ec = platform::CreateFolderForCopy(folder.to, created)) return ec.value();
-      if (!created) RemoveStalePartials(folder.to);
+      if (!created) RemoveInterruptedCopies(folder.to);
       if (auto ec = platform::ListTreeEntries(folder.from, entries)) return ec.value();
       for (const platform::TreeEntry& entry : entries) {
         if (StopWanted()) {
@@ -193,17 +193,13 @@ class TreeCopy {
     return 0;
   }
 
-  // An interrupted earlier copy may have left partial files in a folder that already existed.
-  static void RemoveStalePartials(const std::string& folder) {
-    std::vector<platform::TreeEntry> entries;
-    if (platform::ListTreeEntries(folder, entries)) return;
-    for (const platform::TreeEntry& entry : entries) {
-      if (entry.kind != platform::ObjectKind::kDirectory && platform::IsPartialName(entry.name)) {
-        std::string stale = Join(folder, entry.name);
-        if (!platform::RemoveFile(stale)) {
-          base::WriteLogf(2, "Removed partial file of an interrupted copy: %s", stale.c_str());
-        }
-      }
+  // An interrupted earlier copy may have left partial or busy-marked files in a folder that
+  // already existed.
+  static void RemoveInterruptedCopies(const std::string& folder) {
+    std::vector<std::string> removed;
+    platform::RemoveInterruptedCopies(folder, removed);
+    for (const std::string& path : removed) {
+      base::WriteLogf(2, "Removed the file of an interrupted copy: %s", path.c_str());
     }
   }
 

@@ -163,6 +163,18 @@ void DiscardPartial(const std::string& partial) {
   errno = saved;
 }
 
+// Sets both times of the file open on `fd` to the busy mark. A file system that cannot hold so
+// early a time (FAT) keeps another; the copy goes on, only the mark is lost.
+void MarkBusy(int fd) {
+  const struct timespec busy[2] = {{static_cast<time_t>(kBusyTime), 0},
+                                   {static_cast<time_t>(kBusyTime), 0}};
+  ::futimens(fd, busy);
+}
+
+bool BusyMarked(const struct stat& st) {
+  return st.st_mtim.tv_sec == static_cast<time_t>(kBusyTime) && st.st_mtim.tv_nsec == 0;
+}
+
 ObjectKind KindOfMode(mode_t mode) {
   if (S_ISREG(mode)) return ObjectKind::kFile;
   if (S_ISDIR(mode)) return ObjectKind::kDirectory;
@@ -270,35 +282,23 @@ std::error_code CopyRegularFile(const std::string& from, const std::string& to,
   int in = syscalls().open(from.c_str(), O_RDONLY, 0);
   if (in < 0) return LastError();
   struct stat st;
-  std::error_code refused;
+  std::error_code ec;
   if (::fstat(in, &st) != 0) {
-    refused = LastError();
+    ec = LastError();
   } else if (!S_ISREG(st.st_mode)) {
-    refused = ErrorOf(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    ec = ErrorOf(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   }
-  if (refused) {
-    syscalls().close(in);
-    return refused;
-  }
-  std::string partial = PartialPathFor(to);
-  int out = CreatePartial(partial, 0600);
-  if (out < 0) {
-    std::error_code ec = LastError();
-    syscalls().close(in);
-    return ec;
-  }
-  std::error_code ec = CopyData(in, out, static_cast<std::uint64_t>(st.st_size), progress);
-  if (!ec) ec = CopyAttributes(in, out);
+  PartialFile out;
+  if (!ec) ec = out.Open(to, 0600);
+  if (!ec) ec = CopyData(in, out.fd_, static_cast<std::uint64_t>(st.st_size), progress);
+  if (!ec) ec = CopyAttributes(in, out.fd_);
   // The mode is set after the attributes: an access list copied as an attribute would otherwise
   // leave its own mask in the group bits.
-  if (!ec && ::fchmod(out, st.st_mode & 07777) != 0) ec = LastError();
-  if (!ec) ec = SetTimes(out, st);
-  // close() is where network file systems report write errors.
-  if (syscalls().close(out) != 0 && !ec) ec = LastError();
+  if (!ec && ::fchmod(out.fd_, st.st_mode & 07777) != 0) ec = LastError();
+  if (!ec) ec = SetTimes(out.fd_, st);  // also clears the busy mark
+  if (!ec) ec = out.Place();
   syscalls().close(in);
-  if (!ec && syscalls().rename(partial.c_str(), to.c_str()) != 0) ec = LastError();
-  if (ec) DiscardPartial(partial);
-  return ec;
+  return ec;  // a failure before Place() leaves `out` to remove what it wrote
 }
 
 std::error_code CopySymlink(const std::string& from, const std::string& to) {
@@ -444,11 +444,19 @@ std::error_code RemoveTree(const std::string& path) {
 
 PartialFile::~PartialFile() { Abandon(); }
 
-std::error_code PartialFile::Open(const std::string& path) {
+std::error_code PartialFile::Open(const std::string& path, unsigned mode) {
   Abandon();
   path_ = path;
+  fd_ = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  if (fd_ >= 0) {
+    created_ = true;
+    MarkBusy(fd_);
+    return {};
+  }
+  if (errno != EEXIST) return LastError();
+  // Something is there already: it stays whole until the new file is complete.
   partial_ = PartialPathFor(path);
-  fd_ = CreatePartial(partial_, 0666);
+  fd_ = CreatePartial(partial_, mode);
   if (fd_ < 0) {
     std::error_code ec = LastError();
     partial_.clear();
@@ -466,20 +474,35 @@ std::error_code PartialFile::Commit(int mode, std::int64_t mtime) {
   if (fd_ < 0) return ErrorOf(EBADF);
   std::error_code ec;
   if (mode >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) != 0) ec = LastError();
-  if (!ec && mtime >= 0) {
+  if (!ec) {
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(mtime);
     times[0].tv_nsec = times[1].tv_nsec = 0;
-    if (::futimens(fd_, times) != 0) ec = LastError();
+    // Without a time of its own the file is dated now, which also clears the busy mark.
+    if (::futimens(fd_, mtime >= 0 ? times : nullptr) != 0) ec = LastError();
   }
+  if (ec) {
+    Abandon();
+    return ec;
+  }
+  return Place();
+}
+
+std::error_code PartialFile::Place() {
   int fd = fd_;
   fd_ = -1;
-  if (syscalls().close(fd) != 0 && !ec) ec = LastError();
-  if (!ec && syscalls().rename(partial_.c_str(), path_.c_str()) != 0) ec = LastError();
-  if (ec) {
-    DiscardPartial(partial_);
+  // close() is where network file systems report write errors.
+  std::error_code ec;
+  if (syscalls().close(fd) != 0) ec = LastError();
+  if (!ec && !partial_.empty() && syscalls().rename(partial_.c_str(), path_.c_str()) != 0) {
+    ec = LastError();
   }
-  partial_.clear();
+  if (ec) {
+    Abandon();
+  } else {
+    created_ = false;
+    partial_.clear();
+  }
   return ec;
 }
 
@@ -488,10 +511,49 @@ void PartialFile::Abandon() {
     syscalls().close(fd_);
     fd_ = -1;
   }
+  if (created_) {
+    DiscardPartial(path_);  // made by this object, so nobody else's file
+    created_ = false;
+  }
   if (!partial_.empty()) {
     DiscardPartial(partial_);
     partial_.clear();
   }
+}
+
+std::error_code RemoveInterruptedCopies(const std::string& folder,
+                                        std::vector<std::string>& removed) {
+  removed.clear();
+  int fd = syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (fd < 0) return LastError();
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    std::error_code ec = LastError();
+    ::close(fd);
+    return ec;
+  }
+  std::vector<std::string> names;
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
+      continue;
+    }
+    struct stat st;
+    bool busy = entry->d_type != DT_LNK &&
+                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(st.st_mode) && BusyMarked(st);
+    if (busy || IsPartialName(entry->d_name)) names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  std::error_code first;
+  for (const std::string& name : names) {
+    std::string path = Join(folder, name);
+    if (syscalls().unlink(path.c_str()) == 0) {
+      removed.push_back(std::move(path));
+    } else if (!first) {
+      first = LastError();
+    }
+  }
+  return first;
 }
 
 }  // namespace nuvel::platform

@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/ascii.h"
@@ -281,16 +282,26 @@ std::string Pattern(char seed, std::size_t size) {
   return data;
 }
 
-class CopyDiskFullTest : public CopyEngineTest, public ::testing::WithParamInterface<bool> {};
+bool BusyMarked(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_mtim.tv_sec == platform::kBusyTime &&
+         st.st_mtim.tv_nsec == 0;
+}
 
-TEST_P(CopyDiskFullTest, LeavesNoPartialFileUnderAFinalName) {
-  bool kernel_copy = GetParam();
+// Parameters: data copied inside the kernel (else through the buffer); an earlier copy of one
+// file is in the destination (so that file is replaced through its partial file, the others are
+// written under their names).
+class CopyDiskFullTest : public CopyEngineTest,
+                         public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
+
+TEST_P(CopyDiskFullTest, LeavesNoTruncatedFileBehind) {
+  auto [kernel_copy, earlier_copy] = GetParam();
   const std::size_t size = (5u << 20) / 2;  // several buffered writes per file
   std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
   for (std::size_t i = 0; i < names.size(); ++i) {
     WriteTestFile(Path("src/" + names[i]), Pattern(static_cast<char>('a' + i), size));
   }
-  WriteTestFile(Path("dst/b.bin"), "the earlier, complete copy");
+  if (earlier_copy) WriteTestFile(Path("dst/b.bin"), "the earlier, complete copy");
 
   if (kernel_copy) {
     gCallsLeft = 1;  // the first file takes one call: its data (its size is known beforehand)
@@ -308,9 +319,13 @@ TEST_P(CopyDiskFullTest, LeavesNoPartialFileUnderAFinalName) {
     std::string copy = Path("dst/" + names[i]);
     if (!platform::Exists(copy)) continue;
     std::string data = ReadTestFile(copy);
-    if (names[i] == "b.bin" && data == "the earlier, complete copy") continue;
+    EXPECT_FALSE(BusyMarked(copy)) << names[i];
+    if (earlier_copy && names[i] == "b.bin" && data == "the earlier, complete copy") continue;
     EXPECT_EQ(data, Pattern(static_cast<char>('a' + i), size)) << names[i] << " is truncated";
     ++complete;
+  }
+  if (earlier_copy) {
+    EXPECT_TRUE(platform::Exists(Path("dst/b.bin"))) << "the earlier copy is lost";
   }
   EXPECT_EQ(complete, 1) << "exactly the file copied before the disk filled up is complete";
   EXPECT_TRUE(PartialFiles(Path("dst")).empty());
@@ -318,11 +333,39 @@ TEST_P(CopyDiskFullTest, LeavesNoPartialFileUnderAFinalName) {
       Logged("Error 28 copying files from '" + Path("src") + "' to '" + Path("dst") + "'."));
 }
 
-INSTANTIATE_TEST_SUITE_P(KernelAndBufferedCopy, CopyDiskFullTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(KernelAndBufferedCopy, CopyDiskFullTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
 
-TEST_F(CopyEngineTest, StalePartialFilesAreRemoved) {
+// While a new file is written it carries the busy mark under its own name.
+std::string gWatched;
+bool gWatchedBusy = false;
+long WriteWatchingTheMark(int fd, const void* buf, std::size_t count) {
+  gWatchedBusy = BusyMarked(gWatched);
+  return ::write(fd, buf, count);
+}
+
+TEST_F(CopyEngineTest, FileBeingWrittenCarriesTheBusyMark) {
+  WriteTestFile(Path("src/a.bin"), Pattern('a', 1000));
+  SetTimes(Path("src/a.bin"), 1200000000, 5);
+  gWatched = Path("dst/a.bin");
+  platform::syscalls().copy_file_range = KernelCopyUnsupported;
+  platform::syscalls().write = WriteWatchingTheMark;
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
+  platform::ResetSyscalls();
+  EXPECT_TRUE(gWatchedBusy);
+  EXPECT_EQ(StatOf(gWatched).st_mtim.tv_sec, 1200000000) << "the mark outlived the copy";
+}
+
+TEST_F(CopyEngineTest, FilesOfAnInterruptedCopyAreRemoved) {
   WriteTestFile(Path("src/a.txt"), "fresh");
   WriteTestFile(Path("src/sub/y.txt"), "y");
+  WriteTestFile(Path("src/kept.txt"), "kept");
+  WriteTestFile(Path("dst/kept.txt"), "cut");  // busy-marked: replaced by the source's file
+  SetTimes(Path("dst/kept.txt"), platform::kBusyTime, 0);
+  WriteTestFile(Path("dst/sub/gone.bin"), "cut, and no longer in the source");
+  SetTimes(Path("dst/sub/gone.bin"), platform::kBusyTime, 0);
+  WriteTestFile(Path("dst/sub/old.txt"), "an old file, not busy");
+  SetTimes(Path("dst/sub/old.txt"), platform::kBusyTime, 1);
   WriteTestFile(Path("src/.left.txt.nuvel-partial"), "an interrupted copy inside the source");
   WriteTestFile(Path("dst/.a.txt.nuvel-partial"), "half of a");
   WriteTestFile(Path("dst/.gone.bin.nuvel-partial"), "half of a file no longer in the source");
@@ -331,7 +374,11 @@ TEST_F(CopyEngineTest, StalePartialFilesAreRemoved) {
   ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
   EXPECT_EQ(ReadTestFile(Path("dst/a.txt")), "fresh");
   EXPECT_EQ(ReadTestFile(Path("dst/sub/y.txt")), "y");
+  EXPECT_EQ(ReadTestFile(Path("dst/kept.txt")), "kept");
+  EXPECT_FALSE(platform::Exists(Path("dst/sub/gone.bin")));
+  EXPECT_TRUE(platform::Exists(Path("dst/sub/old.txt")));
   EXPECT_TRUE(PartialFiles(Path("dst")).empty());
+  EXPECT_TRUE(Logged("Removed the file of an interrupted copy: " + Path("dst/sub/gone.bin")));
 }
 
 TEST_F(CopyEngineTest, StopRequestEndsTheCopyBetweenFiles) {

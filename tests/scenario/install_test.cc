@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/copy.h"
 #include "tests/scenario/scenario.h"
 #include "tests/support/test_env.h"
 
@@ -121,8 +123,8 @@ std::set<std::string> FilesBelow(const std::string& folder) {
   return files;
 }
 
-// Files below `folder` whose names are those of an unfinished copy or rewrite: the copy's
-// ".<name>.nuvel-partial" and the profile rewrite's ".<name>.<hex>.tmp".
+// Files below `folder` left by an unfinished copy or rewrite: the copy's busy-marked files and
+// ".<name>.nuvel-partial", and the profile rewrite's ".<name>.<hex>.tmp".
 std::vector<std::string> TemporaryFilesBelow(const std::string& folder) {
   std::vector<std::string> found;
   std::error_code ec;
@@ -132,7 +134,10 @@ std::vector<std::string> TemporaryFilesBelow(const std::string& folder) {
       return name.size() >= suffix.size() &&
              name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
-    if (ends(".nuvel-partial") || (name.front() == '.' && ends(".tmp"))) {
+    struct stat st {};
+    bool busy = ::lstat(it->path().c_str(), &st) == 0 && st.st_mtim.tv_sec == platform::kBusyTime &&
+                st.st_mtim.tv_nsec == 0;
+    if (busy || ends(".nuvel-partial") || (name.front() == '.' && ends(".tmp"))) {
       found.push_back(it->path().string());
     }
   }
@@ -832,9 +837,13 @@ TEST_F(InstallInterruptedTest, InstallationKilledDuringTheContentCopyCompletesWh
   // Killed in the middle: some content, not all of it.
   ASSERT_FALSE(fs::exists(content + "/complete.txt"));
   ASSERT_LT(copied(), total);
-  // Whether or not the kill hit a file being written, one is left as an interrupted copy
-  // leaves it.
+  // Whether or not the kill hit a file being written, files are left as an interrupted copy
+  // leaves them: a partial file beside a complete one, a new file cut short under its name.
   WriteTestFile(content + "/COM/.L0001.DAT.nuvel-partial", "cut sh");
+  const std::string cut = content + "/COM/L0002.DAT";
+  WriteTestFile(cut, "cut sh");
+  const struct timespec busy[2] = {{platform::kBusyTime, 0}, {platform::kBusyTime, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, cut.c_str(), busy, 0), 0);
 
   RunResult run = Setup(answers);
   ASSERT_EQ(run.status, 0) << run.output;
