@@ -31,10 +31,6 @@ using nuvel::testing::ReadTestFile;
 using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 
-// Every dialog shown is recorded and answered with its first button.
-ui::testing::FakeBackend* gBackend = nullptr;
-std::vector<ui::Dialog>& Shown() { return gBackend->shown; }
-
 std::string MessageOf(const ui::Dialog& dialog) {
   for (const auto& item : dialog.items) {
     if (item.kind == ui::ItemKind::kStaticText) return item.text;
@@ -57,12 +53,13 @@ void ResetModules() {
   platform::ResetSyscalls();
 }
 
+// Every dialog shown is recorded by the fake back end and answered with its first button.
 class FileUtilsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetModules();
     auto fake = std::make_unique<ui::testing::FakeBackend>();
-    gBackend = fake.get();
+    backend_ = fake.get();
     ui::SetBackend(std::move(fake));
   }
   void TearDown() override {
@@ -75,89 +72,66 @@ class FileUtilsTest : public ::testing::Test {
     WriteTestFile(path, data);
     return path;
   }
+  std::vector<ui::Dialog>& Shown() { return backend_->shown; }
+
+  // GetFileInfo with its outputs kept in name_, info_ and is_directory_.
+  int Info(int slot, const std::string& folder, const std::string& pattern, int mode,
+           int want_directory = 0) {
+    return GetFileInfo(slot, folder, pattern, name_, info_, mode, want_directory, is_directory_);
+  }
+  int Next(int slot) { return Info(slot, "", "", 0); }
 
   TestSysroot sysroot_;
+  ui::testing::FakeBackend* backend_ = nullptr;
+  std::string name_;
+  std::int64_t info_ = 0;
+  int is_directory_ = -1;
 };
 
 // ---- Conversions ---------------------------------------------------------------------------
 
 using FileNameConversionTest = FileUtilsTest;
 
-TEST_F(FileNameConversionTest, DosPathWithTrailingDotBecomesSlashPathWithoutIt) {
+TEST_F(FileNameConversionTest, PathsConvertToTheSlashForm) {
   EXPECT_EQ(Convert_FileName2("\\srv\\courses\\lesson."), "/srv/courses/lesson");
-  // Only one trailing dot goes.
-  EXPECT_EQ(Convert_FileName2("a\\b.."), "a/b.");
+  EXPECT_EQ(Convert_FileName2("a\\b.."), "a/b.") << "only one trailing dot goes";
   EXPECT_EQ(Convert_FileName2(""), "");
-}
-
-TEST_F(FileNameConversionTest, PosixFormAppendsOneSlashOnlyWhenAsked) {
   EXPECT_EQ(Convert_FileNamePOSIX("/opt/Nuvel", 1), "/opt/Nuvel/");
   EXPECT_EQ(Convert_FileNamePOSIX("/opt/Nuvel/", 1), "/opt/Nuvel/");
   EXPECT_EQ(Convert_FileNamePOSIX("/opt/Nuvel", 0), "/opt/Nuvel");
-  EXPECT_EQ(Convert_FileNamePOSIX("\\srv\\share", 1), "/srv/share/");
-}
-
-TEST_F(FileNameConversionTest, HfsPathsLoseTheirVolumeName) {
+  // Colon paths lose their volume name, unless a slash shows the path is already POSIX.
   EXPECT_EQ(Convert_FileNamePOSIX("Disc:install:data:", 0), "/install/data/");
   EXPECT_EQ(Convert_FileNamePOSIX("Disc:", 0), "/");
   EXPECT_EQ(Convert_FileNamePOSIX(":install:data", 0), "install/data");
-  // A path that already has a slash is POSIX: a colon in it is part of a name.
   EXPECT_EQ(Convert_FileNamePOSIX("/srv/a:b", 0), "/srv/a:b");
-  // Any other mode only normalises the separators.
-  EXPECT_EQ(Convert_FileName("Disc:a\\b.", 0), "Disc:a/b");
-}
-
-TEST_F(FileNameConversionTest, EmptyInputGivesThePreviousResultOfTheSameFunction) {
+  EXPECT_EQ(Convert_FileName("Disc:a\\b.", 0), "Disc:a/b") << "other modes fix separators only";
+  EXPECT_EQ(Convert_FileNameHFS("Disc:opt:Nuvel", 0), "/opt/Nuvel");
+  EXPECT_EQ(Convert_BackFileName("/opt\\Nuvel."), "/opt/Nuvel");
+  EXPECT_EQ(Convert_BackFileName("Disc:opt:Nuvel"), "Disc:opt:Nuvel");
+  // Empty input gives the previous result of the same function.
   Convert_FileNamePOSIX("/first", 1);
   Convert_FileNameHFS("/second", 0);
   EXPECT_EQ(Convert_FileNamePOSIX("", 0), "/first/");
   EXPECT_EQ(Convert_FileNameHFS("", 1), "/second");
 }
 
-TEST_F(FileNameConversionTest, HfsFormIsThePosixFormHere) {
-  EXPECT_EQ(Convert_FileNameHFS("/opt/Nuvel", 1), "/opt/Nuvel/");
-  EXPECT_EQ(Convert_FileNameHFS("Disc:opt:Nuvel", 0), "/opt/Nuvel");
-  EXPECT_EQ(Convert_BackFileName("/opt\\Nuvel."), "/opt/Nuvel");
-  EXPECT_EQ(Convert_BackFileName("Disc:opt:Nuvel"), "Disc:opt:Nuvel");
+// The path after an in-place edit.
+std::string After(void (*edit)(std::string&), std::string path) {
+  edit(path);
+  return path;
 }
 
-TEST_F(FileNameConversionTest, SeparatorsAreAddedAndRemovedOneAtATime) {
-  std::string path;
-  AddDirSeparater(path);
-  EXPECT_EQ(path, "");
-  path = "Disc:folder:";
-  AddDirSeparater(path);
-  EXPECT_EQ(path, "Disc:folder:");
-  path = "/a";
-  AddDirSeparater(path);
-  AddDirSeparater(path);
-  EXPECT_EQ(path, "/a/");
-
-  path = "/a//";
-  RemoveDirSeparater(path);
-  EXPECT_EQ(path, "/a/");
-  StripOffDirseparater(path);
-  EXPECT_EQ(path, "/a");
-  StripOffDirseparater(path);
-  EXPECT_EQ(path, "/a");
-}
-
-TEST_F(FileNameConversionTest, StripOffFilenameDropsTheLastComponentAndItsSlash) {
-  std::string path = "/a/b/file.txt";
-  StripOffFilename(path);
-  EXPECT_EQ(path, "/a/b");
-  path = "/a/b/";
-  StripOffFilename(path);
-  EXPECT_EQ(path, "/a/b");
-  path = "file.txt";
-  StripOffFilename(path);
-  EXPECT_EQ(path, "");
-}
-
-TEST_F(FileNameConversionTest, FileNameFollowsTheLastSeparatorOfAnyForm) {
+TEST_F(FileNameConversionTest, SeparatorsAndFileNamesAreSplitOff) {
+  EXPECT_EQ(After(AddDirSeparater, ""), "");
+  EXPECT_EQ(After(AddDirSeparater, "Disc:folder:"), "Disc:folder:");
+  EXPECT_EQ(After(AddDirSeparater, After(AddDirSeparater, "/a")), "/a/");
+  EXPECT_EQ(After(RemoveDirSeparater, "/a//"), "/a/");
+  EXPECT_EQ(After(StripOffDirseparater, "/a/"), "/a");
+  EXPECT_EQ(After(StripOffFilename, "/a/b/file.txt"), "/a/b");
+  EXPECT_EQ(After(StripOffFilename, "/a/b/"), "/a/b");
+  EXPECT_EQ(After(StripOffFilename, "file.txt"), "");
   EXPECT_EQ(GetFilenameFromPath("Disc:folder:file"), "file");
   EXPECT_EQ(GetFilenameFromPath("C:\\Nuvel\\records.ini"), "records.ini");
-  EXPECT_EQ(GetFilenameFromPath("/opt/Nuvel/Launcher.app"), "Launcher.app");
   EXPECT_EQ(GetFilenameFromPath("plain"), "plain");
   EXPECT_EQ(GetFilenameFromPath("/opt/Nuvel/"), "");
 }
@@ -178,7 +152,7 @@ TEST_F(FileExistenceTest, ExistenceIsTestedOnThePosixForm) {
   EXPECT_EQ(DoesDirectoryExist(sysroot_.path("nothing/")), 0);
 }
 
-TEST_F(FileExistenceTest, MakeDirectoryLeavesAnExistingFolderAlone) {
+TEST_F(FileExistenceTest, MakeDirectoryCreatesOnlyTheLastLevelAndKeepsExistingFolders) {
   std::string folder = sysroot_.path("content");
   Make("content/kept.txt", "kept");
   fs::permissions(folder, fs::perms::owner_all);
@@ -186,22 +160,17 @@ TEST_F(FileExistenceTest, MakeDirectoryLeavesAnExistingFolderAlone) {
   EXPECT_EQ(MakeDirectory(folder + "/"), 0);
   EXPECT_EQ(ReadTestFile(folder + "/kept.txt"), "kept");
   EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
-}
 
-TEST_F(FileExistenceTest, MakeDirectoryCreatesOnlyTheLastLevel) {
   EXPECT_EQ(MakeDirectory(sysroot_.path("new")), 0);
   EXPECT_TRUE(fs::is_directory(sysroot_.path("new")));
   EXPECT_EQ(MakeDirectory(sysroot_.path("missing/child")), -1);
   EXPECT_FALSE(fs::exists(sysroot_.path("missing")));
-  // A file in the way is a failure, not a folder.
   Make("file");
-  EXPECT_EQ(MakeDirectory(sysroot_.path("file")), -1);
-}
+  EXPECT_EQ(MakeDirectory(sysroot_.path("file")), -1) << "a file in the way is a failure";
 
-TEST_F(FileExistenceTest, MakeDirectoryDoesNothingWhileQuitting) {
   base::Run().quitFlag = 1;
   EXPECT_EQ(MakeDirectory(sysroot_.path("late")), 0);
-  EXPECT_FALSE(fs::exists(sysroot_.path("late")));
+  EXPECT_FALSE(fs::exists(sysroot_.path("late"))) << "nothing is made while quitting";
 }
 
 TEST_F(FileExistenceTest, DeleteRemovesFilesAndAcceptsMissingOnes) {
@@ -213,8 +182,7 @@ TEST_F(FileExistenceTest, DeleteRemovesFilesAndAcceptsMissingOnes) {
     errno = EPERM;
     return -1;
   };
-  std::string kept = Make("kept.txt");
-  EXPECT_EQ(DeleteMyFile(kept), -1);
+  EXPECT_EQ(DeleteMyFile(Make("kept.txt")), -1);
 }
 
 TEST_F(FileExistenceTest, SizesAboveFourGigabytesAreExact) {
@@ -228,45 +196,36 @@ TEST_F(FileExistenceTest, SizesAboveFourGigabytesAreExact) {
   EXPECT_EQ(GetMyFileSize(sysroot_.path("missing")), 0u);
 }
 
-TEST_F(FileExistenceTest, FixFileNameWorksOnlyWithTheSwitchOn) {
+TEST_F(FileExistenceTest, CaseVariantsAreUsedOnlyWithTheSwitchOnAndTheExactNameFirst) {
   Make("src/SETUP.INI");
+  Make("src/Products.INF");
   std::string path = sysroot_.path("src/setup.ini");
   EXPECT_EQ(FixFileName(path), 0);
   EXPECT_EQ(path, sysroot_.path("src/setup.ini"));
+  EXPECT_EQ(fopenfilesimple(sysroot_.path("src/products.inf")), sysroot_.path("src/products.inf"));
 
   FileUtils().gFixFileName = 1;
   EXPECT_EQ(FixFileName(path), 1);
   EXPECT_EQ(path, sysroot_.path("src/SETUP.INI"));
-
   std::string missing = sysroot_.path("src/other.ini");
   EXPECT_EQ(FixFileName(missing), 0);
   EXPECT_EQ(missing, sysroot_.path("src/other.ini"));
-}
+  EXPECT_EQ(fopenfile(sysroot_.path("src/products.inf"), "rb"), sysroot_.path("src/Products.INF"));
+  EXPECT_EQ(fopenfilesimple(""), "");
 
-TEST_F(FileExistenceTest, CaseLookUpPrefersTheExactName) {
   Make("src/Setup.ini");
-  Make("src/SETUP.INI");
   Make("src/setup.INI");
-  FileUtils().gFixFileName = 1;
-  std::string path = sysroot_.path("src/SETUP.INI");
+  path = sysroot_.path("src/SETUP.INI");
   EXPECT_EQ(FixFileName(path), 1);
   EXPECT_EQ(path, sysroot_.path("src/SETUP.INI"));
   EXPECT_EQ(FindCaseCorrectedPath(sysroot_.path("src/Setup.ini")), sysroot_.path("src/Setup.ini"));
-}
-
-TEST_F(FileExistenceTest, OpeningFallsBackToTheCaseVariantWithTheSwitchOn) {
-  Make("src/Products.INF");
-  EXPECT_EQ(fopenfilesimple(sysroot_.path("src/products.inf")), sysroot_.path("src/products.inf"));
-  FileUtils().gFixFileName = 1;
-  EXPECT_EQ(fopenfile(sysroot_.path("src/products.inf"), "rb"), sysroot_.path("src/Products.INF"));
-  EXPECT_EQ(fopenfilesimple(""), "");
 }
 
 // ---- Directory enumeration -----------------------------------------------------------------
 
 class FileInfoTest : public FileUtilsTest {
  protected:
-  static std::int64_t LocalSeconds(int year, int month, int day) {
+  static std::int64_t LocalNoon(int year, int month, int day) {
     std::tm tm{};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
@@ -279,35 +238,23 @@ class FileInfoTest : public FileUtilsTest {
   // Every entry of a listing in `slot`, name -> is-directory.
   std::map<std::string, int> ListAll(int slot, const std::string& folder) {
     std::map<std::string, int> seen;
-    std::string name;
-    std::int64_t info = 0;
-    int is_directory = -1;
-    int mode = 1;
-    while (GetFileInfo(slot, folder, "*.*", name, info, mode, 0, is_directory) == 0) {
-      if (name.empty()) break;
-      seen[name] = is_directory;
-      mode = 0;
+    for (int rc = Info(slot, folder, "*.*", 1); rc == 0 && !name_.empty(); rc = Next(slot)) {
+      seen[name_] = is_directory_;
     }
     return seen;
   }
 };
 
 TEST_F(FileInfoTest, DateBefore1980BecomesTheSameDayIn1980AndWarnsOnce) {
-  std::string file = Make("old/ancient.txt");
-  const std::int64_t when = LocalSeconds(1975, 6, 15);
-  ASSERT_FALSE(platform::SetModificationTime(file, when));
-
-  std::string name;
-  int is_directory = -1;
-  std::int64_t info = 3;
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("old"), "ancient.txt", name, info, 2, 0, is_directory), 0);
-  EXPECT_EQ(name, "ancient.txt");
-  EXPECT_EQ(is_directory, 0);
-  EXPECT_EQ(info, (1980 - 1980) * 512 + 6 * 32 + 15);
-
-  info = 3;
-  ASSERT_EQ(GetFileInfo(3, sysroot_.path("old"), "*.*", name, info, 1, 0, is_directory), 0);
-  EXPECT_EQ(info, 6 * 32 + 15);
+  ASSERT_FALSE(platform::SetModificationTime(Make("old/ancient.txt"), LocalNoon(1975, 6, 15)));
+  info_ = 3;
+  ASSERT_EQ(Info(0, sysroot_.path("old"), "ancient.txt", 2), 0);
+  EXPECT_EQ(name_, "ancient.txt");
+  EXPECT_EQ(is_directory_, 0);
+  EXPECT_EQ(info_, (1980 - 1980) * 512 + 6 * 32 + 15);
+  info_ = 3;
+  ASSERT_EQ(Info(3, sysroot_.path("old"), "*.*", 1), 0);
+  EXPECT_EQ(info_, 6 * 32 + 15);
 
   ASSERT_EQ(Shown().size(), 1u) << "the system-date warning is shown once per run";
   EXPECT_EQ(Shown()[0].id, "MSG_Message_WrongSystemDate");
@@ -315,24 +262,21 @@ TEST_F(FileInfoTest, DateBefore1980BecomesTheSameDayIn1980AndWarnsOnce) {
 }
 
 TEST_F(FileInfoTest, InfoSelectsSecondsOrPackedDates) {
-  std::string file = Make("dated/file.txt");
-  const std::int64_t when = LocalSeconds(2024, 2, 29);
-  ASSERT_FALSE(platform::SetModificationTime(file, when));
-  std::string name;
-  int is_directory = 0;
-  std::int64_t info = 1;
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("dated"), "file.txt", name, info, 2, 0, is_directory), 0);
-  EXPECT_EQ(info, when);
-  info = 9;  // above 3 counts as 1
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("dated"), "file.txt", name, info, 2, 0, is_directory), 0);
-  EXPECT_EQ(info, when);
-  info = 3;
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("dated"), "file.txt", name, info, 2, 0, is_directory), 0);
-  EXPECT_EQ(info, 44 * 512 + 2 * 32 + 29);
+  const std::int64_t when = LocalNoon(2024, 2, 29);
+  ASSERT_FALSE(platform::SetModificationTime(Make("dated/file.txt"), when));
+  const std::string folder = sysroot_.path("dated");
+  for (int selector : {1, 9}) {  // above 3 counts as 1
+    info_ = selector;
+    ASSERT_EQ(Info(0, folder, "file.txt", 2), 0);
+    EXPECT_EQ(info_, when) << selector;
+  }
+  info_ = 3;
+  ASSERT_EQ(Info(0, folder, "file.txt", 2), 0);
+  EXPECT_EQ(info_, 44 * 512 + 2 * 32 + 29);
   // The creation date is a real date no earlier than 1980 and no later than today's.
-  info = 2;
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("dated"), "file.txt", name, info, 2, 0, is_directory), 0);
-  EXPECT_GE(info, 44 * 512 + 2 * 32 + 29);
+  info_ = 2;
+  ASSERT_EQ(Info(0, folder, "file.txt", 2), 0);
+  EXPECT_GE(info_, 44 * 512 + 2 * 32 + 29);
   EXPECT_TRUE(Shown().empty());
 }
 
@@ -342,91 +286,66 @@ TEST_F(FileInfoTest, BundlesAreReportedAsFiles) {
   Make("apps/Mixed.App/readme.txt");
   Make("apps/Docs/readme.txt");
   Make("apps/notes.txt");
-  std::map<std::string, int> expected = {
-      {"Launcher.app", 0}, {"OLD.APP", 0}, {"Mixed.App", 1}, {"Docs", 1}, {"notes.txt", 0}};
-  EXPECT_EQ(ListAll(0, sysroot_.path("apps")), expected);
-
-  std::string name;
-  std::int64_t info = 0;
-  int is_directory = -1;
-  EXPECT_EQ(GetFileInfo(0, sysroot_.path("apps"), "Launcher.app", name, info, 2, 0, is_directory),
-            0);
-  EXPECT_EQ(is_directory, 0);
-  EXPECT_EQ(GetFileInfo(0, sysroot_.path("apps"), "Launcher.app", name, info, 2, 1, is_directory),
-            kFileNotFound);
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(GetFileInfo(0, sysroot_.path("apps"), "Docs", name, info, 2, 1, is_directory), 0);
-  EXPECT_EQ(name, "Docs");
-  EXPECT_EQ(is_directory, 1);
-  EXPECT_EQ(GetFileInfo(0, sysroot_.path("apps"), "notes.txt", name, info, 2, 1, is_directory),
-            kFileNotFound);
-  EXPECT_EQ(GetFileInfo(0, sysroot_.path("apps"), "absent", name, info, 2, 0, is_directory),
-            kFileNotFound);
+  const std::string apps = sysroot_.path("apps");
+  EXPECT_EQ(
+      ListAll(0, apps),
+      (std::map<std::string, int>{
+          {"Launcher.app", 0}, {"OLD.APP", 0}, {"Mixed.App", 1}, {"Docs", 1}, {"notes.txt", 0}}));
+  EXPECT_EQ(Info(0, apps, "Launcher.app", 2), 0);
+  EXPECT_EQ(is_directory_, 0);
+  EXPECT_EQ(Info(0, apps, "Launcher.app", 2, 1), kFileNotFound);
+  EXPECT_EQ(name_, "");
+  EXPECT_EQ(Info(0, apps, "Docs", 2, 1), 0);
+  EXPECT_EQ(name_, "Docs");
+  EXPECT_EQ(is_directory_, 1);
+  EXPECT_EQ(Info(0, apps, "notes.txt", 2, 1), kFileNotFound);
+  EXPECT_EQ(Info(0, apps, "absent", 2), kFileNotFound);
 }
 
 TEST_F(FileInfoTest, SlotsDoNotDisturbEachOther) {
-  for (const char* name : {"a1", "a2", "a3"}) Make(std::string("a/") + name);
-  for (const char* name : {"b1", "b2"}) Make(std::string("b/") + name);
-
+  for (const char* name : {"a/a1", "a/a2", "a/a3", "b/b1", "b/b2"}) Make(name);
   std::set<std::string> from_a, from_b;
-  std::string name;
-  std::int64_t info = 0;
-  int is_directory = 0;
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("a"), "*.*", name, info, 1, 0, is_directory), 0);
-  from_a.insert(name);
-  ASSERT_EQ(GetFileInfo(1, sysroot_.path("b"), "*.*", name, info, 1, 0, is_directory), 0);
-  from_b.insert(name);
-  // A single look-up uses its own slot.
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("b"), "b1", name, info, 2, 0, is_directory), 0);
+  ASSERT_EQ(Info(0, sysroot_.path("a"), "*.*", 1), 0);
+  from_a.insert(name_);
+  ASSERT_EQ(Info(1, sysroot_.path("b"), "*.*", 1), 0);
+  from_b.insert(name_);
+  ASSERT_EQ(Info(0, sysroot_.path("b"), "b1", 2), 0) << "a single look-up uses its own slot";
   for (;;) {
-    int a = GetFileInfo(0, "", "", name, info, 0, 0, is_directory);
-    if (a == 0) from_a.insert(name);
-    int b = GetFileInfo(1, "", "", name, info, 0, 0, is_directory);
-    if (b == 0) from_b.insert(name);
+    int a = Next(0);
+    if (a == 0) from_a.insert(name_);
+    int b = Next(1);
+    if (b == 0) from_b.insert(name_);
     if (a != 0 && b != 0) break;
   }
   EXPECT_EQ(from_a, (std::set<std::string>{"a1", "a2", "a3"}));
   EXPECT_EQ(from_b, (std::set<std::string>{"b1", "b2"}));
 }
 
-TEST_F(FileInfoTest, RunningOffTheEndKeepsReportingNotFound) {
+TEST_F(FileInfoTest, ListingEndsBadRequestsAndFoldersAsPatterns) {
   Make("one/only.txt");
-  std::string name;
-  std::int64_t info = 0;
-  int is_directory = 0;
-  ASSERT_EQ(GetFileInfo(2, sysroot_.path("one"), "*.*", name, info, 1, 0, is_directory), 0);
-  EXPECT_EQ(name, "only.txt");
-  EXPECT_EQ(GetFileInfo(2, "", "", name, info, 0, 0, is_directory), kFileNotFound);
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(GetFileInfo(2, "", "", name, info, 0, 0, is_directory), kFileNotFound);
-  // A slot that never started has nothing to give.
-  EXPECT_EQ(GetFileInfo(4, "", "", name, info, 0, 0, is_directory), kFileNotFound);
-}
+  ASSERT_EQ(Info(2, sysroot_.path("one"), "*.*", 1), 0);
+  EXPECT_EQ(name_, "only.txt");
+  EXPECT_EQ(Next(2), kFileNotFound);
+  EXPECT_EQ(name_, "");
+  EXPECT_EQ(Next(2), kFileNotFound) << "running off the end keeps reporting it";
+  EXPECT_EQ(Next(4), kFileNotFound) << "a slot that never started";
 
-TEST_F(FileInfoTest, EmptyFolderStartsWithoutAnEntry) {
   fs::create_directories(sysroot_.path("empty"));
-  std::string name = "stale";
-  std::int64_t info = 0;
-  int is_directory = 0;
-  EXPECT_EQ(GetFileInfo(0, sysroot_.path("empty"), "*.*", name, info, 1, 0, is_directory), 0);
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(GetFileInfo(0, "", "", name, info, 0, 0, is_directory), kFileNotFound);
-}
+  name_ = "stale";
+  EXPECT_EQ(Info(0, sysroot_.path("empty"), "*.*", 1), 0);
+  EXPECT_EQ(name_, "");
+  EXPECT_EQ(Next(0), kFileNotFound);
 
-TEST_F(FileInfoTest, PatternIsAFolderToListAndBadRequestsFail) {
+  // A pattern naming a folder lists that folder.
   Make("top/sub/inner.txt");
   Make("top/outer.txt");
   EXPECT_EQ(ListAll(0, sysroot_.path("top/sub")), (std::map<std::string, int>{{"inner.txt", 0}}));
-
-  std::string name = "stale";
-  std::int64_t info = 0;
-  int is_directory = 0;
-  ASSERT_EQ(GetFileInfo(0, sysroot_.path("top"), "sub", name, info, 1, 0, is_directory), 0);
-  EXPECT_EQ(name, "inner.txt");
-  EXPECT_NE(GetFileInfo(0, sysroot_.path("nowhere"), "*.*", name, info, 1, 0, is_directory), 0);
-  EXPECT_EQ(name, "");
-  EXPECT_NE(GetFileInfo(7, sysroot_.path("top"), "*.*", name, info, 1, 0, is_directory), 0);
-  EXPECT_NE(GetFileInfo(-1, sysroot_.path("top"), "*.*", name, info, 1, 0, is_directory), 0);
+  ASSERT_EQ(Info(0, sysroot_.path("top"), "sub", 1), 0);
+  EXPECT_EQ(name_, "inner.txt");
+  EXPECT_NE(Info(0, sysroot_.path("nowhere"), "*.*", 1), 0);
+  EXPECT_EQ(name_, "");
+  EXPECT_NE(Info(7, sysroot_.path("top"), "*.*", 1), 0);
+  EXPECT_NE(Info(-1, sysroot_.path("top"), "*.*", 1), 0);
 }
 
 // ---- Rights, renaming, moving --------------------------------------------------------------
@@ -443,31 +362,23 @@ TEST_F(FileRightsTest, ReadOnlyFlagIsClearedOnce) {
 }
 
 // Write-privilege failures come from the system-call table: permission bits do not stop root,
-// and the tests run as root in CI.
+// and the tests run as root in CI. The test file ends in ".TST".
 platform::Syscalls gReal;
 std::vector<std::string> gTestFiles;
 
-bool IsTestFile(const char* path) {
+// True, with errno set to `error`, for the test file; other paths go to the real call.
+bool Refused(const char* path, int error) {
   std::string_view p = path;
-  return p.size() > 4 && p.substr(p.size() - 4) == ".TST";
+  if (p.size() <= 4 || p.substr(p.size() - 4) != ".TST") return false;
+  gTestFiles.push_back(path);
+  errno = error;
+  return true;
 }
-
 int OpenRefusingTestFiles(const char* path, int flags, unsigned mode) {
-  if (IsTestFile(path)) {
-    gTestFiles.push_back(path);
-    errno = EACCES;
-    return -1;
-  }
-  return gReal.open(path, flags, mode);
+  return Refused(path, EACCES) ? -1 : gReal.open(path, flags, mode);
 }
-
 int UnlinkRefusingTestFiles(const char* path) {
-  if (IsTestFile(path)) {
-    gTestFiles.push_back(path);
-    errno = EPERM;
-    return -1;
-  }
-  return gReal.unlink(path);
+  return Refused(path, EPERM) ? -1 : gReal.unlink(path);
 }
 
 class FileWritePrivilegesTest : public FileUtilsTest {
@@ -486,14 +397,7 @@ TEST_F(FileWritePrivilegesTest, WritableFolderPassesAndKeepsNoTestFile) {
   EXPECT_EQ(Check_Write_Privileges(folder_ + "/", 1), 1);
   EXPECT_TRUE(fs::is_empty(folder_));
   EXPECT_TRUE(Shown().empty());
-}
-
-TEST_F(FileWritePrivilegesTest, TestFileIsEightCapitalsInTheFolder) {
-  platform::syscalls().unlink = UnlinkRefusingTestFiles;
-  EXPECT_EQ(Check_Write_Privileges(folder_, 0), -1);
-  ASSERT_EQ(gTestFiles.size(), 1u);
-  EXPECT_TRUE(std::regex_match(gTestFiles[0], std::regex(folder_ + "/[A-Z]{8}\\.TST")))
-      << gTestFiles[0];
+  EXPECT_EQ(Check_Write_Privileges("", 1), -1);
 }
 
 TEST_F(FileWritePrivilegesTest, FolderThatCannotBeWrittenIsReported) {
@@ -518,37 +422,33 @@ TEST_F(FileWritePrivilegesTest, FolderWhoseFilesCannotBeDeletedIsReported) {
   EXPECT_EQ(MessageOf(Shown()[0]),
             "You do not have Delete privileges to the following directory:\r\r" + folder_);
   EXPECT_EQ(FirstButtonOf(Shown()[0]), "OK");
+  // The test file is eight capitals in the folder itself.
+  ASSERT_EQ(gTestFiles.size(), 1u);
+  EXPECT_TRUE(std::regex_match(gTestFiles[0], std::regex(folder_ + "/[A-Z]{8}\\.TST")))
+      << gTestFiles[0];
 }
 
 TEST_F(FileWritePrivilegesTest, NonAsciiPathIsWarnedAboutAndStillTested) {
-  std::string folder = sysroot_.path(
-      "\xC3\x9C"
-      "bungen");
+  std::string folder = sysroot_.path("Übungen");
   fs::create_directories(folder);
   EXPECT_EQ(Check_Write_Privileges(folder, 1), 1);
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_EQ(Shown()[0].id, "MSG_NonEnglishPathnames");
-  EXPECT_EQ(Check_Write_Privileges("", 1), -1);
 }
 
-TEST_F(FileRightsTest, AppThatCanBeRenamedIsLeftInPlace) {
-  std::string app = Make("apps/Launcher.app/Contents/MacOS/Launcher", "exe");
+TEST_F(FileRightsTest, AppIsRenamedAndBackOnlyWhenNothingIsInTheWay) {
   std::string bundle = sysroot_.path("apps/Launcher.app");
+  std::string app = Make("apps/Launcher.app/Contents/MacOS/Launcher", "exe");
   fs::permissions(bundle, fs::perms::owner_read | fs::perms::owner_exec);
   EXPECT_EQ(CanThisAppBeRenamed(bundle), 1);
   EXPECT_EQ(ReadTestFile(app), "exe");
   EXPECT_FALSE(fs::exists(bundle + "X"));
   EXPECT_EQ(CanThisAppBeRenamed(sysroot_.path("apps/Absent.app")), 1);
-}
 
-TEST_F(FileRightsTest, AppThatCannotBeRenamedIsReportedAndNothingIsReplaced) {
-  std::string bundle = sysroot_.path("apps/Launcher.app");
-  Make("apps/Launcher.app/Contents/MacOS/Launcher", "exe");
   Make("apps/Launcher.appX", "someone else's");
   EXPECT_EQ(CanThisAppBeRenamed(bundle), 0);
   EXPECT_EQ(ReadTestFile(bundle + "X"), "someone else's");
-  EXPECT_EQ(ReadTestFile(bundle + "/Contents/MacOS/Launcher"), "exe");
-
+  EXPECT_EQ(ReadTestFile(app), "exe");
   fs::remove(bundle + "X");
   platform::syscalls().rename = [](const char*, const char*) {
     errno = EBUSY;
@@ -566,78 +466,57 @@ TEST_F(FileRightsTest, AllAppsMeansLauncherAndRecordsManager) {
   EXPECT_EQ(CanAllAppsBeRenamed(), -1);
 }
 
-TEST_F(FileRightsTest, MovingAFolderMovesItsTree) {
+TEST_F(FileRightsTest, MovingAFolderMovesItsTreeOrTellsAndKeepsBoth) {
   Make("from/lessons/one.txt", "1");
   EXPECT_EQ(MoveMyDirectory(sysroot_.path("from/"), sysroot_.path("to")), 0);
   EXPECT_EQ(ReadTestFile(sysroot_.path("to/lessons/one.txt")), "1");
   EXPECT_FALSE(fs::exists(sysroot_.path("from")));
   EXPECT_TRUE(Shown().empty());
-}
 
-TEST_F(FileRightsTest, FailedMoveIsToldAndLeavesBothFolders) {
   Make("from/one.txt", "1");
-  Make("to/two.txt", "2");
   EXPECT_NE(MoveMyDirectory(sysroot_.path("from"), sysroot_.path("to")), 0);
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_EQ(MessageOf(Shown()[0]), "Error moving directory " + sysroot_.path("from"));
   EXPECT_EQ(ReadTestFile(sysroot_.path("from/one.txt")), "1");
-  EXPECT_EQ(ReadTestFile(sysroot_.path("to/two.txt")), "2");
+  EXPECT_EQ(ReadTestFile(sysroot_.path("to/lessons/one.txt")), "1");
 }
 
 // ---- Application versions ------------------------------------------------------------------
 
-using FileVersionTest = FileUtilsTest;
-
-TEST_F(FileVersionTest, BundleVersionPutsTheMidNumberFirst) {
-  std::string bundle = sysroot_.path("apps/Launcher.app");
-  WriteTestFile(bundle + "/Contents/Resources/Launcher.rsrc",
-                "[vers]\r\n1=3.6.2 (MID v2.3)\r\nGetInfoString=999.999.999.999\r\n");
-  std::string version;
-  EXPECT_EQ(GetFileVersionNumber(bundle, version), 1);
-  EXPECT_EQ(version, "230.003.006.002");
-  EXPECT_EQ(GetFileVersionNumber(bundle + "/", version), 1);
-  EXPECT_EQ(version, "230.003.006.002");
-}
-
-TEST_F(FileVersionTest, WithoutTheVersionKeyTheInfoStringIsCut) {
-  std::string bundle = sysroot_.path("apps/Freshen.app");
-  WriteTestFile(bundle + "/Contents/Resources/Freshen.rsrc",
-                "[vers]\r\nGetInfoString=361.002.001.004 Freshen, (c) Nuvel\r\n");
-  std::string version;
-  EXPECT_EQ(GetFileVersionNumber(bundle, version), 1);
-  EXPECT_EQ(version, "361.002.001.004");
-}
-
-TEST_F(FileVersionTest, ShortVersionCountsMissingNumbersAsZero) {
-  std::string bundle = sysroot_.path("apps/Analyzer.app");
-  WriteTestFile(bundle + "/Contents/Resources/Analyzer.rsrc", "[vers]\r\n1=4.0.1\r\n");
-  std::string version;
-  EXPECT_EQ(GetFileVersionNumber(bundle, version), 1);
-  EXPECT_EQ(version, "000.004.000.001");
-}
-
-TEST_F(FileVersionTest, NoResourceGivesZeroVersion) {
-  std::string bundle = sysroot_.path("apps/Records Manager.app");
-  fs::create_directories(bundle + "/Contents/MacOS");
-  std::string version = "stale";
-  EXPECT_EQ(GetFileVersionNumber(bundle, version), 0);
-  EXPECT_EQ(version, kNoVersion);
-  WriteTestFile(bundle + "/Contents/Resources/Records Manager.rsrc", "[vers]\r\nother=1\r\n");
-  EXPECT_EQ(GetFileVersionNumber(bundle, version), 0);
-  EXPECT_EQ(version, kNoVersion);
-}
-
-TEST_F(FileVersionTest, LibraryResourceLiesBesideIt) {
-  // A folder name holding ".so" does not make a bundle a library.
-  std::string library = Make("x.sources/sr/libbabear.so");
-  WriteTestFile(library + ".rsrc", "[vers]\r\n1=7.1.0 (MID v3.6)\r\n");
-  std::string bundle = sysroot_.path("x.sources/Launcher.app");
-  WriteTestFile(bundle + "/Contents/Resources/Launcher.rsrc", "[vers]\r\n1=1.2.3 (MID v3.0)\r\n");
-  std::string version;
-  EXPECT_EQ(GetFileVersionNumber(library, version), 1);
-  EXPECT_EQ(version, "360.007.001.000");
-  EXPECT_EQ(GetFileVersionNumber(bundle, version), 1);
-  EXPECT_EQ(version, "300.001.002.003");
+TEST_F(FileUtilsTest, VersionsComeFromTheResourceOfABundleOrBesideALibrary) {
+  struct Case {
+    const char* target;    // relative to the sysroot
+    const char* resource;  // relative to the sysroot; nullptr for none
+    const char* contents;
+    int read;
+    const char* version;
+  };
+  const Case cases[] = {
+      // The MID number goes first; GetInfoString is not needed then.
+      {"apps/Launcher.app", "apps/Launcher.app/Contents/Resources/Launcher.rsrc",
+       "[vers]\r\n1=3.6.2 (MID v2.3)\r\nGetInfoString=999.999.999.999\r\n", 1, "230.003.006.002"},
+      {"apps/Launcher.app/", nullptr, nullptr, 1, "230.003.006.002"},
+      {"apps/Freshen.app", "apps/Freshen.app/Contents/Resources/Freshen.rsrc",
+       "[vers]\r\nGetInfoString=361.002.001.004 Freshen, (c) Nuvel\r\n", 1, "361.002.001.004"},
+      {"apps/Analyzer.app", "apps/Analyzer.app/Contents/Resources/Analyzer.rsrc",
+       "[vers]\r\n1=4.0.1\r\n", 1, "000.004.000.001"},
+      {"apps/Records Manager.app", nullptr, nullptr, 0, kNoVersion},
+      {"apps/Empty.app", "apps/Empty.app/Contents/Resources/Empty.rsrc", "[vers]\r\nother=1\r\n", 0,
+       kNoVersion},
+      // A folder name holding ".so" does not make a bundle a library.
+      {"x.sources/Launcher.app", "x.sources/Launcher.app/Contents/Resources/Launcher.rsrc",
+       "[vers]\r\n1=1.2.3 (MID v3.0)\r\n", 1, "300.001.002.003"},
+  };
+  fs::create_directories(sysroot_.path("apps/Records Manager.app/Contents/MacOS"));
+  for (const Case& c : cases) {
+    if (c.resource) Make(c.resource, c.contents);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    std::string version = "stale";
+    EXPECT_EQ(GetFileVersionNumber(sysroot_.path(c.target), version), c.read);
+    EXPECT_EQ(version, c.version);
+  }
 }
 
 }  // namespace

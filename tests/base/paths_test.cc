@@ -31,10 +31,6 @@ using nuvel::testing::ReadTestFile;
 using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 
-// Every dialog shown is recorded and answered with its first button.
-ui::testing::FakeBackend* gBackend = nullptr;
-std::vector<ui::Dialog>& Shown() { return gBackend->shown; }
-
 void ResetModules() {
   FileUtils().reset();
   Paths().reset();
@@ -45,12 +41,13 @@ void ResetModules() {
   platform::ResetSyscalls();
 }
 
+// Every dialog shown is recorded by the fake back end and answered with its first button.
 class PathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetModules();
     auto fake = std::make_unique<ui::testing::FakeBackend>();
-    gBackend = fake.get();
+    backend_ = fake.get();
     ui::SetBackend(std::move(fake));
     system_ = sysroot_.path("opt/Nuvel/");
   }
@@ -69,26 +66,26 @@ class PathsTest : public ::testing::Test {
   std::vector<std::string> LogTexts() {
     std::vector<std::string> texts;
     std::string data = ReadTestFile(system_ + "Nuvel_log.txt");
-    std::size_t start = 0;
-    while (start < data.size()) {
-      std::size_t end = data.find("\r\n", start);
-      if (end == std::string::npos) end = data.size();
+    for (std::size_t start = 0, end; start < data.size(); start = end + 2) {
+      end = std::min(data.find("\r\n", start), data.size());
       std::string line = data.substr(start, end - start);
-      auto marker = line.find('>');
-      texts.push_back(marker == std::string::npos ? line : line.substr(marker + 1));
-      start = end + 2;
+      texts.push_back(line.substr(line.find('>') + 1));  // npos + 1 is the whole line
     }
     return texts;
   }
-
   bool LogHas(const std::string& text) {
-    for (const auto& line : LogTexts()) {
-      if (line == text) return true;
-    }
-    return false;
+    auto lines = LogTexts();
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+  }
+  std::vector<ui::Dialog>& Shown() { return backend_->shown; }
+  std::string Setting(const std::string& file, const char* key, const char* missing = "") {
+    std::string value;
+    GetNuvelPrivateProfileString("Records", key, missing, value, kProfileValueSize, file);
+    return value;
   }
 
   TestSysroot sysroot_;
+  ui::testing::FakeBackend* backend_ = nullptr;
   std::string system_;  // the system folder the tests' sysroot gets, with "/"
 };
 
@@ -107,11 +104,15 @@ TEST_F(PathDerivationTest, LocalInstallationKeepsRecordsInTheSystemFolder) {
   EXPECT_EQ(Path("records.ini"), system_ + "records.ini");
   EXPECT_EQ(Path("support_local"), system_ + "support_local/");
   EXPECT_EQ(Path("local_prd"), system_ + "support_local/local_prd/");
-  EXPECT_EQ(Path("logos"), system_ + "support_local/logos/");
   EXPECT_EQ(Path("content"), apps + "/content/");
   EXPECT_EQ(Path("launch"), apps + "/launch/");
   EXPECT_EQ(Path("VERSION2M.INI"), system_ + "VERSION2M.INI");
   EXPECT_EQ(GetRecordsIniDirectoryPath(), sysroot_.path("opt/Nuvel"));
+
+  // A new installation folder derives everything afresh.
+  Initialize_All_Paths(sysroot_.path("opt/Second/"));
+  EXPECT_EQ(Path("content"), sysroot_.path("opt/Second/content/"));
+  EXPECT_EQ(GetInstallDirectoryPath(), sysroot_.path("opt/Second"));
 }
 
 TEST_F(PathDerivationTest, NetworkInstallationKeepsRecordsInTheInstallationFolder) {
@@ -123,11 +124,9 @@ TEST_F(PathDerivationTest, NetworkInstallationKeepsRecordsInTheInstallationFolde
   EXPECT_EQ(GetIsPathNetworked(), 1);
   EXPECT_EQ(Path("nuvel_data"), apps + "/");
   EXPECT_EQ(Path("records.ini"), apps + "/records.ini");
-  EXPECT_EQ(Path("support_local"), apps + "/support_local/");
   EXPECT_EQ(Path("local_prd"), apps + "/support_local/local_prd/");
   // The per-machine files stay on the machine.
   EXPECT_EQ(Path("nuvel_user"), system_);
-  EXPECT_EQ(Path("local.ini"), system_ + "local.ini");
   EXPECT_EQ(Path("Nuvel_log.txt"), system_ + "Nuvel_log.txt");
 }
 
@@ -151,14 +150,6 @@ TEST_F(PathDerivationTest, RemovableDriveKeepsRecordsOnTheDrive) {
   EXPECT_EQ(Path("records.ini"), system_ + "records.ini");
 }
 
-TEST_F(PathDerivationTest, NewInstallationFolderDerivesEverythingAfresh) {
-  Initialize_All_Paths(sysroot_.path("opt/First"));
-  EXPECT_EQ(Path("content"), sysroot_.path("opt/First/content/"));
-  Initialize_All_Paths(sysroot_.path("opt/Second/"));
-  EXPECT_EQ(Path("content"), sysroot_.path("opt/Second/content/"));
-  EXPECT_EQ(GetInstallDirectoryPath(), sysroot_.path("opt/Second"));
-}
-
 TEST_F(PathDerivationTest, WellKnownNamesFollowTheirFolders) {
   base::Run().szDefaultIniFile = sysroot_.path("disc/install/data/setup.ini");
   std::string apps = sysroot_.path("srv/share/Courses/");
@@ -168,9 +159,7 @@ TEST_F(PathDerivationTest, WellKnownNamesFollowTheirFolders) {
   // Companions and the engine's files go with the installation, the student data with the
   // records folder (here the installation, on the network), the per-user files stay local.
   EXPECT_EQ(Path("Records Manager.app"), apps + "Records Manager.app");
-  EXPECT_EQ(Path("sr"), apps + "support/sr/");
   EXPECT_EQ(Path("libbabear.so"), apps + "support/sr/libbabear.so");
-  EXPECT_EQ(Path("support/lessons"), apps + "support/lessons/");
   EXPECT_EQ(Path("students.ini"), apps + "data_i_001/students.ini");
   EXPECT_EQ(Path_Student("local.hst"), apps + "data_i_001/local.hst");
   EXPECT_EQ(Path_Student("students.ini"), "");
@@ -216,22 +205,18 @@ TEST_F(PathDerivationTest, MessageFileIsTheOneThatExists) {
   EXPECT_EQ(Get_Engine_LocalizationFilePath(), system_ + "engine.luc");
 }
 
-TEST_F(PathDerivationTest, LocationsAreLoggedByLevel) {
-  fs::create_directories(system_);
-  WriteTestFile(system_ + "records.ini", "[Records]\r\nlog_level=4\r\n");
+TEST_F(PathDerivationTest, MissingLocationsAreLoggedAndFoundOnesOnlyFromLevelFour) {
   std::string apps = sysroot_.path("opt/Courses");
   fs::create_directories(apps + "/content");
-  Initialize_All_Paths(apps);
-  EXPECT_TRUE(LogHas("GetContentDirectoryPath LOCATION " + apps + "/content"));
-  EXPECT_TRUE(LogHas("GetLaunchDirectoryPath MISSING LOCATION " + apps + "/launch"));
-}
-
-TEST_F(PathDerivationTest, FoundLocationsAreLeftOutAtTheUsualLevel) {
-  std::string apps = sysroot_.path("opt/Courses");
-  fs::create_directories(apps + "/content");
-  Initialize_All_Paths(apps);
-  EXPECT_FALSE(LogHas("GetContentDirectoryPath LOCATION " + apps + "/content"));
-  EXPECT_TRUE(LogHas("GetLaunchDirectoryPath MISSING LOCATION " + apps + "/launch"));
+  for (const char* level : {"3", "4"}) {
+    SCOPED_TRACE(level);
+    ResetModules();
+    WriteTestFile(system_ + "records.ini", std::string("[Records]\r\nlog_level=") + level);
+    fs::remove(system_ + "Nuvel_log.txt");
+    Initialize_All_Paths(apps);
+    EXPECT_EQ(LogHas("GetContentDirectoryPath LOCATION " + apps + "/content"), *level == '4');
+    EXPECT_TRUE(LogHas("GetLaunchDirectoryPath MISSING LOCATION " + apps + "/launch"));
+  }
 }
 
 TEST_F(PathDerivationTest, SecondInitializationMarksTheRestartInTheLog) {
@@ -241,14 +226,8 @@ TEST_F(PathDerivationTest, SecondInitializationMarksTheRestartInTheLog) {
   std::vector<std::string> lines = LogTexts();
   const std::string tilde(55, '~');
   const std::string title = std::string(18, ' ') + "STARTING AFTER QUIT" + std::string(18, ' ');
-  auto at = std::find(lines.begin(), lines.end(), title);
-  ASSERT_NE(at, lines.end());
-  ASSERT_GE(at - lines.begin(), 4);
-  EXPECT_EQ(*(at - 1), tilde);
-  EXPECT_EQ(*(at + 1), tilde);
-  EXPECT_EQ(*(at - 2), "  ");
-  EXPECT_EQ(*(at - 3), "  ");
-  EXPECT_EQ(*(at - 4), "  ");
+  const std::vector<std::string> block = {"  ", "  ", "  ", tilde, title, tilde};
+  EXPECT_NE(std::search(lines.begin(), lines.end(), block.begin(), block.end()), lines.end());
   EXPECT_EQ(std::count(lines.begin(), lines.end(), title), 1);
 }
 
@@ -266,11 +245,11 @@ TEST_F(PathsTest, ServerLogsPutTheSystemFolderWithTheRecords) {
   Paths().rRecordsIniPath = records;
   EXPECT_EQ(FindLocalNuvelDirectory(), records);
   EXPECT_FALSE(fs::exists(system_)) << "no system folder is made when the server keeps the log";
-}
 
-TEST_F(PathsTest, WithoutServerLogsTheSystemFolderIsTheUsualOne) {
+  Paths().reset();
+  FreePrivateProfile();
   Make("srv/records/records.ini", "[Records]\r\nserver_logs=no\r\n");
-  Paths().rRecordsIniPath = sysroot_.path("srv/records/");
+  Paths().rRecordsIniPath = records;
   EXPECT_EQ(FindLocalNuvelDirectoryServerLog(), "");
   EXPECT_EQ(FindLocalNuvelDirectory(), system_);
   Paths().reset();
@@ -290,6 +269,12 @@ TEST_F(PathsRecordsIniTest, WithoutLaunchPathTheDefaultFolderIsUsedAndTheFileIsN
   EXPECT_EQ(Paths().DataPath, sysroot_.path("opt/Nuvel/launch/"));
   EXPECT_EQ(Paths().RecordsPath, system_);
   EXPECT_EQ(Paths().firstRecordsPath, system_);
+
+  // Writing records where the records.ini in use lives.
+  Paths().rRecordsIniPath = sysroot_.path("srv/records/");
+  Write_RecordsIni();
+  EXPECT_EQ(Setting(system_ + "records.ini", "records_ini_path_mac"),
+            sysroot_.path("srv/records/"));
 }
 
 TEST_F(PathsRecordsIniTest, LaunchPathChoosesTheInstallationFolder) {
@@ -303,17 +288,6 @@ TEST_F(PathsRecordsIniTest, LaunchPathChoosesTheInstallationFolder) {
   EXPECT_EQ(Paths().just_created_records_ini, 0);
   EXPECT_EQ(GetInstallDirectoryPath(), apps);
   EXPECT_EQ(Paths().DataPath, apps + "/launch/");
-}
-
-TEST_F(PathsRecordsIniTest, WriteRecordsWhereTheRecordsIniInUseLives) {
-  Paths().rRecordsIniPath = FindLocalNuvelDirectory();
-  Read_RecordsIni();
-  Paths().rRecordsIniPath = sysroot_.path("srv/records/");
-  Write_RecordsIni();
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "records_ini_path_mac", "", value, kProfileValueSize,
-                               system_ + "records.ini");
-  EXPECT_EQ(value, sysroot_.path("srv/records/"));
 }
 
 constexpr const char* kRecords =
@@ -336,16 +310,14 @@ TEST_F(PathsRecordsIniTest, RemoveLineCommentsTheLineInPlace) {
             "; a comment\r\n"
             ";  RecordsIPAddress = 10.0.0.6\n"
             "server_num=003");
-  // The commented line is no longer a setting.
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "recordsipaddress", "none", value, kProfileValueSize,
-                               file);
-  EXPECT_EQ(value, "none");
+  EXPECT_EQ(Setting(file, "recordsipaddress", "none"), "none") << "no longer a setting";
 }
 
-TEST_F(PathsRecordsIniTest, RemoveLineDropsTheLineAndItsEnd) {
+TEST_F(PathsRecordsIniTest, RemoveLineDropsTheLineItsEndAndTheCachedSetting) {
   std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  ASSERT_EQ(Setting(file, "server_num"), "003");
   EXPECT_EQ(RemoveLineFromRecordsIni(file, " Server_Num ", 2), 1);
+  EXPECT_EQ(Setting(file, "server_num"), "") << "the cached setting goes too";
   EXPECT_EQ(RemoveLineFromRecordsIni(file, "recordsipaddress", 2), 1);
   EXPECT_EQ(ReadTestFile(file),
             "[Records]\r\n"
@@ -354,17 +326,7 @@ TEST_F(PathsRecordsIniTest, RemoveLineDropsTheLineAndItsEnd) {
             "; a comment\r\n");
 }
 
-TEST_F(PathsRecordsIniTest, RemoveLineDropsTheCachedSettings) {
-  std::string file = Make("opt/Nuvel/records.ini", kRecords);
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "server_num", "", value, kProfileValueSize, file);
-  ASSERT_EQ(value, "003");
-  ASSERT_EQ(RemoveLineFromRecordsIni(file, "server_num", 2), 1);
-  GetNuvelPrivateProfileString("Records", "server_num", "", value, kProfileValueSize, file);
-  EXPECT_EQ(value, "");
-}
-
-TEST_F(PathsRecordsIniTest, RemoveLineLeavesTheFileAloneWhenTheKeyIsAbsent) {
+TEST_F(PathsRecordsIniTest, RemoveLineLeavesTheFileWholeWhenTheKeyIsAbsentOrTheRewriteFails) {
   std::string file = Make("opt/Nuvel/records.ini", kRecords);
   const std::int64_t old_time = 1000000000;
   ASSERT_FALSE(platform::SetModificationTime(file, old_time));
@@ -375,10 +337,7 @@ TEST_F(PathsRecordsIniTest, RemoveLineLeavesTheFileAloneWhenTheKeyIsAbsent) {
   ASSERT_FALSE(platform::GetFileTimes(file, times));
   EXPECT_EQ(times.modified, old_time) << "an unchanged file is not rewritten";
   EXPECT_EQ(RemoveLineFromRecordsIni(sysroot_.path("missing.ini"), "x", 1), -1);
-}
 
-TEST_F(PathsRecordsIniTest, FailedRewriteKeepsTheWholeFile) {
-  std::string file = Make("opt/Nuvel/records.ini", kRecords);
   platform::syscalls().write = [](int, const void*, std::size_t) -> long {
     errno = ENOSPC;
     return -1;
@@ -398,12 +357,12 @@ class PathsCompanionVersionsTest : public PathsTest {
     fs::create_directories(apps_);
     Initialize_All_Paths(apps_);
     records_ = GetRecordsIniFilePath();
-    std::string stored = "0.5";
-    WriteNuvelPrivateProfileString("Records", "rm2_ver", stored, records_);
-    stored = "100.001.000.000";
-    WriteNuvelPrivateProfileString("Records", "launcher2_ver", stored, records_);
-    stored = "abc.000.000.000";
-    WriteNuvelPrivateProfileString("Records", "analyze2_ver", stored, records_);
+    for (auto [key, stored] :
+         std::vector<std::pair<const char*, std::string>>{{"rm2_ver", "0.5"},
+                                                          {"launcher2_ver", "100.001.000.000"},
+                                                          {"analyze2_ver", "abc.000.000.000"}}) {
+      WriteNuvelPrivateProfileString("Records", key, stored, records_);
+    }
   }
 
   void MakeBundle(const std::string& name, const std::string& resource) {
@@ -414,11 +373,7 @@ class PathsCompanionVersionsTest : public PathsTest {
     }
   }
 
-  std::string Stored(const char* key) {
-    std::string value;
-    GetNuvelPrivateProfileString("Records", key, "(absent)", value, kProfileValueSize, records_);
-    return value;
-  }
+  std::string Stored(const char* key) { return Setting(records_, key, "(absent)"); }
 
   std::string apps_;
   std::string records_;

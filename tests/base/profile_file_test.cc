@@ -1,15 +1,14 @@
 #include "base/profile_file.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "base/log.h"
+#include "platform/files.h"
 #include "platform/syscalls.h"
 #include "tests/support/test_env.h"
 
@@ -65,21 +64,21 @@ TEST_F(ProfileFileTest, KeySearchContinuesPastLaterSectionHeaders) {
   EXPECT_EQ(Get("Missing", "a"), "DEFAULT");
 }
 
-TEST_F(ProfileFileTest, MissingFileGivesTheDefaultAndWriteCreatesIt) {
+TEST_F(ProfileFileTest, WritesCreateTheFileAddSectionsOnTopAndReplaceKeysInPlace) {
   EXPECT_EQ(Get("Records", "log_level"), "DEFAULT");
   EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "3", file_), -1);
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nlog_level=3\r\n");
   EXPECT_EQ(Get("Records", "log_level"), "3");
-}
 
-TEST_F(ProfileFileTest, NewSectionGoesOnTopAndNewKeyAtTheEnd) {
+  // A new section goes on top; its new key at the end of the file.
+  FreePrivateProfile();
   WriteTestFile(file_, "[Other]\nx=1\n");
   EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "3", file_), -1);
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\n[Other]\r\nx=1\r\nlog_level=3\r\n");
   EXPECT_EQ(Get("Records", "log_level"), "3");
-}
 
-TEST_F(ProfileFileTest, ExistingKeyIsReplacedInPlaceWithTheCallersSpelling) {
+  // An existing key is replaced in place, in the caller's spelling.
+  FreePrivateProfile();
   WriteTestFile(file_, "[Records]\r\nA=1\r\nLOG_LEVEL=1\r\nb=2\r\n");
   EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "5", file_), 2);
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nA=1\r\nlog_level=5\r\nb=2\r\n");
@@ -99,11 +98,8 @@ TEST_F(ProfileFileTest, AnyLineEndingIsReadAndRewrittenAsCrLfWithoutBlankLines) 
 
 TEST_F(ProfileFileTest, WritingTheStoredValueLeavesTheFileUntouched) {
   WriteTestFile(file_, "[Records]\nlog_level=3\n");
-  struct stat before;
-  ASSERT_EQ(::stat(file_.c_str(), &before), 0);
   // Age the file so that any rewrite would show in its modification time.
-  struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, file_.c_str(), times, 0), 0);
+  ASSERT_FALSE(platform::SetModificationTime(file_, 1000000000));
 
   std::string value = "3";
   EXPECT_EQ(WriteNuvelPrivateProfileString("Records", "log_level", value, file_), 1);
@@ -111,9 +107,9 @@ TEST_F(ProfileFileTest, WritingTheStoredValueLeavesTheFileUntouched) {
   WriteNuvelPrivateProfileString("Records", "log_level", value, file_);
   EXPECT_EQ(value, "3");
 
-  struct stat after;
-  ASSERT_EQ(::stat(file_.c_str(), &after), 0);
-  EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+  platform::FileTimes times;
+  ASSERT_FALSE(platform::GetFileTimes(file_, times));
+  EXPECT_EQ(times.modified, 1000000000);
   EXPECT_EQ(ReadTestFile(file_), "[Records]\nlog_level=3\n");
 }
 
@@ -130,21 +126,17 @@ TEST_F(ProfileFileTest, ReadsComeFromTheCacheButWritesNeverLoseOtherChanges) {
   EXPECT_EQ(Get("Records", "a"), "2");
 }
 
-TEST_F(ProfileFileTest, FileNameIsFoundWithoutRegardToCase) {
-  WriteTestFile(sysroot_.path("Setup.INI"), "[Nuvel]\nforce_english=y\n");
-  std::string value;
-  GetNuvelPrivateProfileString("Nuvel", "force_english", "", value, 255,
-                               sysroot_.path("setup.ini"));
-  EXPECT_EQ(value, "y");
-}
-
 TEST_F(ProfileFileTest, ValueOnlyOfSpacesReportsItsLengthButStripsToEmpty) {
   WriteTestFile(file_, "[Records]\na=   \nb\n");
   std::string value;
   EXPECT_EQ(GetNuvelPrivateProfileString("Records", "a", "", value, 255, file_), 3);
   EXPECT_EQ(value, "");
-  // A key line without "=" yields the whole line.
-  EXPECT_EQ(Get("Records", "b"), "b");
+  EXPECT_EQ(Get("Records", "b"), "b") << "a key line without \"=\" yields the whole line";
+  // The file name is found without regard to case.
+  WriteTestFile(sysroot_.path("Setup.INI"), "[Nuvel]\nforce_english=y\n");
+  GetNuvelPrivateProfileString("Nuvel", "force_english", "", value, 255,
+                               sysroot_.path("setup.ini"));
+  EXPECT_EQ(value, "y");
 }
 
 TEST_F(ProfileFileTest, OverLongLinesAreCutToTheBufferAndLogged) {
@@ -166,7 +158,15 @@ TEST_F(ProfileFileTest, OverLongLinesAreCutToTheBufferAndLogged) {
   EXPECT_EQ(Get("Records", "hidden", 1024), "DEFAULT");
 }
 
-TEST_F(ProfileFileTest, FailedRewriteKeepsTheOldFileWhole) {
+TEST_F(ProfileFileTest, RewriteKeepsThePermissionsAndAFailedOneTheOldFileWhole) {
+  WriteTestFile(file_, "[Records]\na=1\nb=2\n");
+  ASSERT_EQ(::chmod(file_.c_str(), 0664), 0);
+  std::string value = "2";
+  WriteNuvelPrivateProfileString("Records", "a", value, file_);
+  struct stat st;
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
+
   WriteTestFile(file_, "[Records]\na=1\nb=2\n");
   platform::syscalls().write = [](int, const void*, std::size_t) -> long {
     errno = ENOSPC;
@@ -175,43 +175,23 @@ TEST_F(ProfileFileTest, FailedRewriteKeepsTheOldFileWhole) {
   EXPECT_EQ(WritePrivateProfileString("Records", "a", "9", file_), -2);
   platform::ResetSyscalls();
   EXPECT_EQ(ReadTestFile(file_), "[Records]\na=1\nb=2\n");
-  // No temporary file is left beside it.
-  std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(sysroot_.root())) {
-    names.push_back(entry.path().filename().string());
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+        << "a temporary file was left beside it";
   }
-  EXPECT_EQ(std::count_if(names.begin(), names.end(),
-                          [](const std::string& n) { return n.find(".tmp") != n.npos; }),
-            0);
-}
-
-TEST_F(ProfileFileTest, RewriteKeepsTheFilesPermissions) {
-  WriteTestFile(file_, "[Records]\na=1\n");
-  ASSERT_EQ(::chmod(file_.c_str(), 0664), 0);
-  std::string value = "2";
-  WriteNuvelPrivateProfileString("Records", "a", value, file_);
-  struct stat st;
-  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0664u);
 }
 
 TEST(YesNoTest, FirstLetterDecides) {
-  int flag = 7;
-  EXPECT_EQ(Set_YN_ini_Value("Yes", flag), 1);
-  EXPECT_EQ(flag, 1);
-  EXPECT_EQ(Set_YN_ini_Value("  No ", flag), 1);
-  EXPECT_EQ(flag, 0);
-  EXPECT_EQ(Set_YN_ini_Value("y", flag), 1);
-  EXPECT_EQ(flag, 1);
-  EXPECT_EQ(Set_YN_ini_Value("N", flag), 1);
-  EXPECT_EQ(flag, 0);
-
-  flag = 7;
-  EXPECT_EQ(Set_YN_ini_Value("", flag), 0);
-  EXPECT_EQ(Set_YN_ini_Value("  ", flag), 0);
-  EXPECT_EQ(Set_YN_ini_Value("true", flag), 0);
-  EXPECT_EQ(Set_YN_ini_Value("1", flag), 0);
-  EXPECT_EQ(flag, 7);
+  for (auto [text, expected] : {std::pair{"Yes", 1}, {"  No ", 0}, {"y", 1}, {"N", 0}}) {
+    int flag = 7;
+    EXPECT_EQ(Set_YN_ini_Value(text, flag), 1) << text;
+    EXPECT_EQ(flag, expected) << text;
+  }
+  for (const char* text : {"", "  ", "true", "1"}) {
+    int flag = 7;
+    EXPECT_EQ(Set_YN_ini_Value(text, flag), 0) << text;
+    EXPECT_EQ(flag, 7) << text;
+  }
 }
 
 TEST_F(ProfileFileTest, ColonPathsAreStoredInSlashForm) {

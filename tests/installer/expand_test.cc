@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/log.h"
@@ -139,6 +140,13 @@ TEST_F(ExpandTest, ExpandsNestedFoldersAndReplacesExistingFiles) {
                       "show " + title + "|Expanding file: 001ENG50_COM.EXE|COM/deep/er/b.txt"),
             events.end());
   EXPECT_EQ(events.back(), "hide") << "the status box stayed open outside an overall run";
+
+  // An archive on the installation disc is kept.
+  std::string on_disc = Path("disc/Nuvel/courses_d/001ENG50_COM.EXE");
+  MakeZip(on_disc, {{"a.txt", "a"}});
+  base::Run().The_CD_ROM = Path("disc");
+  EXPECT_EQ(ExpandFile(Path("dest"), on_disc, 0), 0);
+  EXPECT_TRUE(platform::Exists(on_disc));
 }
 
 TEST_F(ExpandTest, OverallRunKeepsTheBoxAndCountsOn) {
@@ -225,15 +233,6 @@ TEST_F(ExpandTest, MemberFailingItsCrcIsNotWrittenAndFailsTheExpansion) {
   EXPECT_TRUE(Logged("ERROR: expanding " + zip + ": member big.txt"));
 }
 
-TEST_F(ExpandTest, ArchiveOnTheInstallationDiscIsKept) {
-  std::string zip = Path("disc/Nuvel/courses_d/001ENG50_COM.EXE");
-  MakeZip(zip, {{"a.txt", "a"}});
-  base::Run().The_CD_ROM = Path("disc");
-  EXPECT_EQ(ExpandFile(Path("dest"), zip, 0), 0);
-  EXPECT_TRUE(platform::Exists(zip));
-  EXPECT_EQ(ReadTestFile(Path("dest/a.txt")), "a");
-}
-
 // Creating any file below the destination "dest" fails with the error in gOpenError.
 int gOpenError = 0;
 int FailingCreate(const char* path, int flags, unsigned mode) {
@@ -244,16 +243,16 @@ int FailingCreate(const char* path, int flags, unsigned mode) {
   return ::open(path, flags | O_CLOEXEC, mode);
 }
 
+// A write failure is shown once, naming the bundle without its extension; a missing path
+// shows nothing, and both fail the expansion.
 TEST_F(ExpandTest, OutputFailureNamesTheBundleWithoutItsExtension) {
   std::string zip = Path("local/apps.zip");
   MakeZip(zip, {{"Records Manager.app/Contents/MacOS/Records Manager", "binary", Member::kFile,
                  false, 0100755},
                 {"Launcher.app/Contents/MacOS/Launcher", "binary"}});
-  gOpenError = EACCES;
   platform::syscalls().open = FailingCreate;
+  gOpenError = EACCES;
   EXPECT_EQ(ExpandFile(Path("dest"), zip, 0), -1);
-  platform::ResetSyscalls();
-
   EXPECT_EQ(Expand().gUnzipErrorFile, Path("dest/Records Manager")) << "the first failure counts";
   EXPECT_EQ(Expand().gUnzipError, 0) << "the error is cleared once it has been shown";
   ASSERT_EQ(backend_->shown.size(), 1u);
@@ -263,17 +262,12 @@ TEST_F(ExpandTest, OutputFailureNamesTheBundleWithoutItsExtension) {
     return item.text.find("\r\r" + Path("dest/Records Manager")) != std::string::npos;
   });
   EXPECT_TRUE(names_bundle);
-}
 
-TEST_F(ExpandTest, MissingPathShowsNoMessageButStillFails) {
-  std::string zip = Path("local/a.zip");
   MakeZip(zip, {{"a.txt", "a"}});
   gOpenError = ENOENT;
-  platform::syscalls().open = FailingCreate;
   EXPECT_EQ(ExpandFile(Path("dest"), zip, 0), -1);
-  platform::ResetSyscalls();
   EXPECT_EQ(Expand().gUnzipError, kNotFound);
-  EXPECT_TRUE(backend_->shown.empty());
+  EXPECT_EQ(backend_->shown.size(), 1u) << "a missing path shows no message";
 }
 
 TEST_F(ExpandTest, KeepsPermissionsAndTimesAndDecodesNames) {
@@ -332,16 +326,15 @@ TEST(ExpandNamesTest, MemberNamesAreUtf8WhenValidElseCodePage437) {
 
 // ---- Shortened texts ---------------------------------------------------------------------
 
-TEST(CompressedPathTest, UrlOfADownloadFolderShowsTheArchiveAlone) {
+// A download folder's URL shows the archive alone; a long one is cut at the last slash that
+// leaves room for "/ ... /file".
+TEST(CompressedPathTest, UrlsAreShortened) {
   EXPECT_EQ(GetCompressedURLPath(
                 30, "https://dl.nuvel.example/softwareupdates/courses2/001ENG50_COM.EXE"),
             "001ENG50_COM.EXE");
   EXPECT_EQ(GetCompressedURLPath(30, "https://dl.nuvel.example/base/courses_d/X.EXE"), "X.EXE");
   EXPECT_EQ(GetCompressedURLPath(30, "https://host.example/short"), "https://host.example/short");
-}
-
-TEST(CompressedPathTest, LongUrlIsCutAtTheLastSlashThatLeavesRoom) {
-  // Slashes at 33, 29, 26, 24 leave no room for "/ ... /file.zip" within 30; the one at 7 does.
+  // Slashes at 33, 29, 26, 24 leave no room within 30; the one at 7 does.
   EXPECT_EQ(GetCompressedURLPath(30, "https://host.example.com/a/bb/ccc/dddd/file.zip"),
             "https:// ... /file.zip");
   EXPECT_EQ(GetCompressedURLPath(50, "https://host.example.com/a/bb/ccc/dddd/file.zip"),
@@ -362,19 +355,13 @@ TEST(CompressedPathTest, LongFilePathKeepsLeadingFoldersAndTheName) {
 }
 
 TEST(IgnoreVideoFileTest, PlaceholderRules) {
-  EXPECT_EQ(IgnoreVideoFile("V123456_intro.mov", 0), 1);
-  EXPECT_EQ(IgnoreVideoFile("v123456_intro.mov", 1), 1);
-  EXPECT_EQ(IgnoreVideoFile("V123456.mzp", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("V123456.MZP", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("V1234567.mov", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("V12", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("A010X001.mp3", 0), 1);
-  EXPECT_EQ(IgnoreVideoFile("a010q001.mp3", 0), 1);
-  EXPECT_EQ(IgnoreVideoFile("A010E001.mp3", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("a010m001.mp3", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("A010t001.mp3", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("A020X001.mp3", 0), 0);
-  EXPECT_EQ(IgnoreVideoFile("lesson.mp4", 0), 0);
+  const std::tuple<const char*, int, int> cases[] = {
+      {"V123456_intro.mov", 0, 1}, {"v123456_intro.mov", 1, 1}, {"V123456.mzp", 0, 0},
+      {"V123456.MZP", 0, 0},       {"V1234567.mov", 0, 0},      {"V12", 0, 0},
+      {"A010X001.mp3", 0, 1},      {"a010q001.mp3", 0, 1},      {"A010E001.mp3", 0, 0},
+      {"a010m001.mp3", 0, 0},      {"A010t001.mp3", 0, 0},      {"A020X001.mp3", 0, 0},
+      {"lesson.mp4", 0, 0}};
+  for (auto [name, flag, ignored] : cases) EXPECT_EQ(IgnoreVideoFile(name, flag), ignored) << name;
 }
 
 }  // namespace

@@ -175,9 +175,7 @@ class SourcesTest : public ::testing::Test {
 
 // ---- Products.INF ------------------------------------------------------------------------------
 
-using ProductsInfTest = SourcesTest;
-
-TEST_F(ProductsInfTest, SoundListIsTakenAsItIsAndFoldersAreNotScanned) {
+TEST_F(SourcesTest, SoundProductsInfIsTakenAsItIsAndFoldersAreNotScanned) {
   Record first{"Foundations", "English", "V4.2", "001ENG42", "Edition 2024", "ENG FRA", "ABC"};
   first.englishOnly = 1;
   first.speech = 1;
@@ -199,22 +197,19 @@ TEST_F(ProductsInfTest, SoundListIsTakenAsItIsAndFoldersAreNotScanned) {
   EXPECT_EQ(b.multilingual, 1) << "the 16-bit flags are little-endian";
   ASSERT_EQ(Sources().prodFilePaths.size(), 2u);
   EXPECT_EQ(Sources().prodFilePaths[1], source_ + "/install/data/010MUL50/nuvel.ini");
-  EXPECT_FALSE(Logged("Did not find Products.INF"));
-  EXPECT_TRUE(Logged("Products.INF: 010MUL50"));
 }
 
-TEST_F(ProductsInfTest, CountAboveNinetyNineIsRefusedAndTheFoldersAreScanned) {
+TEST_F(SourcesTest, ProductsInfCountAboveNinetyNineIsRefusedAndTheFoldersAreScanned) {
   std::string records;
   for (int i = 0; i < 100; ++i) records += RecordBytes(Named("Course", "001ENG42"));
   ProductsInf("0100" + records);
   SourceProduct("045JPN20", {{"course_name", "On disk"}});
-
   EXPECT_EQ(CheckProdExistance(), 1);
   EXPECT_EQ(FoundFolders(), (std::vector<std::string>{"045JPN20"}));
   EXPECT_TRUE(Logged("ERROR: Products.INF refused: 100 products, at most 99"));
 }
 
-TEST_F(ProductsInfTest, RecordsRunningPastTheEndAreRefused) {
+TEST_F(SourcesTest, ProductsInfRecordsRunningPastTheEndAreRefused) {
   ProductsInf("0003" + RecordBytes(Named("A", "001ENG42")) + RecordBytes(Named("B", "002ENG42")) +
               std::string(100, '\0'));
   EXPECT_EQ(CheckProdExistance(), 0);
@@ -222,52 +217,41 @@ TEST_F(ProductsInfTest, RecordsRunningPastTheEndAreRefused) {
   EXPECT_TRUE(Logged("ERROR: Products.INF refused: 3 records need 922 bytes, the file holds 716"));
 }
 
-TEST_F(ProductsInfTest, RecordWhoseFolderCouldLeaveTheSourceIsSkipped) {
-  const std::vector<std::string> unsafe = {"../../etc", "001/../../x", "010\\MUL42", "..",
-                                           "",          ".hidden"};
+TEST_F(SourcesTest, ProductsInfRecordWhoseFolderCouldLeaveTheSourceIsSkipped) {
   std::string records;
-  for (const auto& folder : unsafe) records += RecordBytes(Named("Bad", folder));
-  records += RecordBytes(Named("Good", "040SPN10"));
-  ProductsInf("0007" + records);
-
+  for (const char* folder : {"../../etc", "001/../../x", "010\\MUL42", "..", "", ".hidden"}) {
+    records += RecordBytes(Named("Bad", folder));
+  }
+  ProductsInf("0007" + records + RecordBytes(Named("Good", "040SPN10")));
   EXPECT_EQ(CheckProdExistance(), 1);
   EXPECT_EQ(FoundFolders(), (std::vector<std::string>{"040SPN10"}));
-  ASSERT_EQ(Sources().prodFilePaths.size(), 1u);
-  EXPECT_EQ(Sources().prodFilePaths[0], source_ + "/install/data/040SPN10/nuvel.ini");
+  EXPECT_EQ(Sources().prodFilePaths, (std::vector<std::string>{source_ + "/install/data/040SPN10/nuvel.ini"}));
   EXPECT_TRUE(Logged("ERROR: Products.INF record 1 refused: folder name '../../etc'"));
 }
 
 // ---- The folder scan ---------------------------------------------------------------------------
 
-using ProductScanTest = SourcesTest;
-
-TEST_F(ProductScanTest, OnlyNumberedFoldersWithNuvelIniAreProducts) {
+// Dot folders, numbers not above 0, names not starting with a number, folders without nuvel.ini,
+// files and the excluded numbers are no products.
+TEST_F(SourcesTest, OnlyNumberedFoldersWithNuvelIniAreProducts) {
   for (const char* folder : {".010MUL42", "000MUL42", "ABCMUL42", "X10MUL42", "040SPN10"}) {
     SourceProduct(folder, {{"course_name", folder}});
   }
-  fs::create_directories(source_ + "/install/data/045JPN20");  // no nuvel.ini
+  fs::create_directories(source_ + "/install/data/045JPN20");
   WriteTestFile(source_ + "/install/data/046MAN10", "a file, not a folder");
-
-  EXPECT_EQ(CheckProdExistance(), 1);
-  EXPECT_EQ(FoundFolders(), (std::vector<std::string>{"040SPN10"}));
-  EXPECT_TRUE(Logged("CheckProdExistance"));
-  EXPECT_TRUE(Logged("Did not find Products.INF"));
-  EXPECT_TRUE(Logged("Found Installer for: 040SPN10  (040SPN10)"));
-  EXPECT_EQ(Found("040SPN10")->versionName, "N/A") << "a missing key keeps the default";
-}
-
-TEST_F(ProductScanTest, ExcludedNumbersAreSkippedEvenWithNuvelIni) {
   for (int number : kExcludedFromSourceScan) {
     char folder[16];
     std::snprintf(folder, sizeof folder, "%03dMUL10", number);
     SourceProduct(folder, {{"course_name", "Plan"}});
   }
   SourceProduct("084ENG10", {{"course_name", "A level of a plan"}});
+
   EXPECT_EQ(CheckProdExistance(), 1);
-  EXPECT_EQ(FoundFolders(), (std::vector<std::string>{"084ENG10"}));
+  EXPECT_EQ(FoundFolders(), (std::vector<std::string>{"040SPN10", "084ENG10"}));
+  EXPECT_EQ(Found("040SPN10")->versionName, "N/A") << "a missing key keeps the default";
 }
 
-TEST_F(ProductScanTest, NameGivesFolderVersionAndLocalizedLanguage) {
+TEST_F(SourcesTest, NameGivesFolderVersionAndLocalizedLanguage) {
   SourceProduct("045jpn20", {{"course_name", "Japanese"}});
   SourceProduct("046MAS10", {{"course_name", "Mandarin"}});
   SourceProduct("014KID31", {{"course_name", "Kids"}});
@@ -279,14 +263,14 @@ TEST_F(ProductScanTest, NameGivesFolderVersionAndLocalizedLanguage) {
   EXPECT_EQ(japanese->version, "V2.0");
   EXPECT_EQ(japanese->language, "Japanese");
   EXPECT_EQ(japanese->multilingual, 0);
+  EXPECT_EQ(japanese->languages, "JPN") << "without multiLanguages, the folder's code";
   EXPECT_EQ(Found("046MAS10")->language, "Mandarin -- Si") << "cut to its 15-byte field";
   EXPECT_EQ(Found("014KID31")->language, "KID") << "a code without a name stays";
   EXPECT_EQ(Found("050GEN")->version, "VX.X");
   EXPECT_EQ(Found("050GEN")->languages, "ENG FRA") << "the product's setup.ini, upper-cased";
-  EXPECT_EQ(japanese->languages, "JPN") << "without multiLanguages, the folder's code";
 }
 
-TEST_F(ProductScanTest, EnglishOnlyAndMultilingualComeFromTheNameOrTheDescription) {
+TEST_F(SourcesTest, EnglishOnlyAndMultilingualComeFromTheNameOrTheDescription) {
   SourceProduct("030ENG10", {{"course_name", "A"}, {"english_only", "N"}});
   SourceProduct("031MIX10", {{"course_name", "B"}});
   SourceProduct("040SPN10", {{"course_name", "C"}, {"english_only", "yes"}});
@@ -306,7 +290,7 @@ TEST_F(ProductScanTest, EnglishOnlyAndMultilingualComeFromTheNameOrTheDescriptio
   EXPECT_EQ(Found("042FRA10")->multilingual, 0);
 }
 
-TEST_F(ProductScanTest, ValuesAreCutToTheirFieldsWithoutSplittingACharacter) {
+TEST_F(SourcesTest, ValuesAreCutToTheirFieldsWithoutSplittingACharacter) {
   const std::string long_folder = "010MUL42" + std::string(32, 'X');
   SourceProduct(long_folder,
                 {{"course_name", std::string(38, 'a') + "\xC3\xA9" + "tail"},
@@ -322,48 +306,35 @@ TEST_F(ProductScanTest, ValuesAreCutToTheirFieldsWithoutSplittingACharacter) {
 
 // ---- Nothing to install from a disc ----------------------------------------------------------
 
-class SkipInstallTest : public SourcesTest {
- protected:
-  // The Setup runs from a disc holding `folders`; the first is installed already.
-  void RunFromDiscWith(const std::vector<std::string>& folders) {
-    std::string disc = Disc("disc", "NUVEL DISC");
-    Volumes(disc + ":ro");
-    std::string mount;
-    ASSERT_EQ(FindAMIDCD(mount), 1);
-    base::Run().current_dir = disc;
-    for (const auto& folder : folders) {
-      WriteTestFile(disc + "/install/data/" + folder + "/nuvel.ini",
-                    NuvelIni({{"course_name", "X"}}));
-    }
-    WriteTestFile(install_ + "/launch/" + folders[0] + "/nuvel.ini", NuvelIni({}));
-  }
-};
-
-TEST_F(SkipInstallTest, OnlyProductOfTheDiscInstalledAlreadyIsSkippedUnlessControlIsHeld) {
-  RunFromDiscWith({"040SPN10"});
+// The only product of the disc the Setup runs from, installed already, is skipped unless Control
+// is held; two products, or the same source off the disc, are not.
+TEST_F(SourcesTest, OnlyProductOfTheDiscInstalledAlreadyIsSkipped) {
+  std::string disc = Disc("disc", "NUVEL DISC");
+  Volumes(disc + ":ro");
+  std::string mount;
+  ASSERT_EQ(FindAMIDCD(mount), 1);
+  base::Run().current_dir = disc;
+  WriteTestFile(disc + "/install/data/040SPN10/nuvel.ini", NuvelIni({{"course_name", "X"}}));
+  WriteTestFile(install_ + "/launch/040SPN10/nuvel.ini", NuvelIni({}));
   ASSERT_EQ(CheckProdExistance(), 1);
   EXPECT_EQ(base::Run().SkipInstall, 1);
   ui_->control = true;
   ASSERT_EQ(CheckProdExistance(), 1);
   EXPECT_EQ(base::Run().SkipInstall, 0);
-}
+  ui_->control = false;
 
-TEST_F(SkipInstallTest, TwoProductsOrASourceOffTheDiscAreNotSkipped) {
-  RunFromDiscWith({"040SPN10", "042FRA10"});
+  WriteTestFile(disc + "/install/data/042FRA10/nuvel.ini", NuvelIni({{"course_name", "X"}}));
   ASSERT_EQ(CheckProdExistance(), 1);
   EXPECT_EQ(base::Run().SkipInstall, 0);
-
-  CD_Eject();  // the same source, no longer on a disc
-  fs::remove_all(base::Run().current_dir + "/install/data/042FRA10");
+  fs::remove_all(disc + "/install/data/042FRA10");
+  CD_Eject();
   ASSERT_EQ(CheckProdExistance(), 1);
   EXPECT_EQ(base::Run().SkipInstall, 0);
 }
 
 // ---- Installed courses -------------------------------------------------------------------------
 
-using InstalledCoursesTest = SourcesTest;
-
-TEST_F(InstalledCoursesTest, NamedCoursesAreListedAndTheHighestFixLevelKept) {
+TEST_F(SourcesTest, NamedCoursesAreListedAndTheHighestFixLevelKept) {
   WriteTestFile(install_ + "/launch/010MUL42/nuvel.ini",
                 NuvelIni({{"course_name", "Multilingual Course"}, {"fix_level", "362"}}));
   WriteTestFile(install_ + "/launch/045JPN20/NUVEL.INI",
@@ -379,7 +350,6 @@ TEST_F(InstalledCoursesTest, NamedCoursesAreListedAndTheHighestFixLevelKept) {
   EXPECT_EQ(list[0].folder, "010MUL42");
   EXPECT_EQ(list[1].displayLine, std::string(79, 'n')) << "cut to its 80-byte field";
   EXPECT_EQ(base::Run().max_fix_level_installed, 400) << "a course without a name still counts";
-  EXPECT_TRUE(Logged("NumOfProducts: 2"));
 
   base::Run().max_fix_level_installed = 500;
   NumOfProducts();
@@ -397,16 +367,17 @@ class CheckInstallationsTest : public SourcesTest {
     Sources().prodFilePaths.resize(2);
   }
   void Installed(const std::string& folder, int level, int version) {
+    fs::create_directories(install_ + "/launch/" + folder);
     WriteTestFile(install_ + "/content/" + folder + "/NUVEL.INI",
                   NuvelIni({{"course_name", folder},
                             {"fix_level", std::to_string(level)},
                             {"fix_version", std::to_string(version)}}));
   }
   void OnSource(const std::string& folder, const std::string& name, int level, int version) {
-    WriteTestFile(source_ + "/Nuvel/content/" + folder + "/NUVEL.INI",
-                  NuvelIni({{"course_name", name},
-                            {"fix_level", std::to_string(level)},
-                            {"fix_version", std::to_string(version)}}));
+    std::map<std::string, std::string> keys = {{"course_name", name},
+                                               {"fix_level", std::to_string(level)}};
+    if (version >= 0) keys["fix_version"] = std::to_string(version);
+    WriteTestFile(source_ + "/Nuvel/content/" + folder + "/NUVEL.INI", NuvelIni(keys));
   }
   // The update, recording each call's `forced`.
   UpdateAllProductsFunction Update(int result = 0) {
@@ -420,34 +391,32 @@ class CheckInstallationsTest : public SourcesTest {
   std::vector<bool> updates_;
 };
 
-TEST_F(CheckInstallationsTest, SourceWithOneProductIsNotChecked) {
+// A source with one product, or a source copy without fix_version, is never offered.
+TEST_F(CheckInstallationsTest, NothingIsOfferedWithoutASecondProductOrAFixVersion) {
+  ui_->control = true;
+  Installed("010MUL42", 362, 5);
+  OnSource("010MUL42", "A", 999, -1);
+  EXPECT_EQ(CheckInstallations(Update()), 0);
+  OnSource("010MUL42", "Newer", 363, 6);
   Sources().prodList.resize(1);
-  fs::create_directories(install_ + "/launch/010MUL42");
-  Installed("010MUL42", 362, 1);
-  OnSource("010MUL42", "Newer", 363, 1);
   EXPECT_EQ(CheckInstallations(Update()), 0);
   EXPECT_TRUE(ui_->shown.empty());
   EXPECT_TRUE(updates_.empty());
 }
 
 TEST_F(CheckInstallationsTest, HigherFixLevelIsOfferedAndNoLeavesItAlone) {
-  for (const char* folder : {"010MUL42", "045JPN20"}) {
-    fs::create_directories(install_ + "/launch/" + folder);
-    Installed(folder, 362, 5);
-  }
+  Installed("010MUL42", 362, 5);
+  Installed("045JPN20", 362, 5);
   OnSource("010MUL42", "Multilingual Course", 363, 0);
   OnSource("045JPN20", "Japanese", 362, 5);
   ui_->answer = [](ui::Dialog&) { return 2; };
 
   EXPECT_EQ(CheckInstallations(Update()), 0);
   ASSERT_EQ(ui_->shown.size(), 1u);
-  const ui::Dialog& dialog = ui_->shown[0];
-  EXPECT_EQ(dialog.id, "MSG_Message_AMoreRecentVersion");
-  EXPECT_EQ(Message(dialog),
+  EXPECT_EQ(ui_->shown[0].id, "MSG_Message_AMoreRecentVersion");
+  EXPECT_EQ(Message(ui_->shown[0]),
             "A more recent version of this course is on the installation source:  Do you want "
             "to update it now?\r\rMultilingual Course\r");
-  EXPECT_EQ(dialog.item(1)->text, "Yes");
-  EXPECT_EQ(dialog.item(2)->text, "No");
   EXPECT_TRUE(updates_.empty());
 }
 
@@ -465,10 +434,7 @@ TEST_F(CheckInstallationsTest, HigherFixVersionIsOfferedAndYesRunsTheUpdate) {
 
 TEST_F(CheckInstallationsTest, ControlKeyOffersEveryInstalledCourseTheSourceHolds) {
   ui_->control = true;
-  for (const char* folder : {"010MUL42", "045JPN20", "050ENG10"}) {
-    fs::create_directories(install_ + "/launch/" + folder);
-    Installed(folder, 362, 5);
-  }
+  for (const char* folder : {"010MUL42", "045JPN20", "050ENG10"}) Installed(folder, 362, 5);
   OnSource("010MUL42", "Multilingual Course", 362, 5);
   OnSource("045JPN20", "Japanese", 300, 1);
 
@@ -480,30 +446,14 @@ TEST_F(CheckInstallationsTest, ControlKeyOffersEveryInstalledCourseTheSourceHold
   EXPECT_EQ(updates_, (std::vector<bool>{true}));
 }
 
-TEST_F(CheckInstallationsTest, SourceCopyWithoutFixVersionIsNeverOffered) {
-  ui_->control = true;
-  fs::create_directories(install_ + "/launch/010MUL42");
-  Installed("010MUL42", 362, 5);
-  WriteTestFile(source_ + "/Nuvel/content/010MUL42/NUVEL.INI",
-                NuvelIni({{"course_name", "A"}, {"fix_level", "999"}}));
-  EXPECT_EQ(CheckInstallations(Update()), 0);
-  EXPECT_TRUE(ui_->shown.empty());
-}
+// ---- Volumes and the installation disc ---------------------------------------------------------
 
-// ---- Volumes and the installation disc
-// -----------------------------------------------------------
-
-using VolumeListTest = SourcesTest;
-
-TEST_F(VolumeListTest, SeamReplacesTheMountTable) {
+TEST_F(SourcesTest, VolumeSeamNumbersTheVolumesAndVolumeOfMatchesWholeComponents) {
   Volumes("/media/disc:ro,/media/disc2/:rw,/srv/share");
   std::vector<platform::Volume> volumes;
   ASSERT_FALSE(platform::MountedVolumes(volumes));
   ASSERT_EQ(volumes.size(), 3u);
-  EXPECT_EQ(volumes[0].mountPoint, "/media/disc");
-  EXPECT_TRUE(volumes[0].readOnly);
   EXPECT_EQ(volumes[1].mountPoint, "/media/disc2");
-  EXPECT_FALSE(volumes[1].readOnly);
   EXPECT_FALSE(volumes[2].readOnly) << "an entry without a flag is read-write";
   EXPECT_EQ(volumes[2].number, 3);
 
@@ -513,9 +463,7 @@ TEST_F(VolumeListTest, SeamReplacesTheMountTable) {
   EXPECT_FALSE(platform::VolumeOf("/home/user", volume));
 }
 
-using FindDiscTest = SourcesTest;
-
-TEST_F(FindDiscTest, OnlyALockedVolumeWithVersionAndInstallQualifies) {
+TEST_F(SourcesTest, OnlyALockedVolumeWithVersionAndInstallIsTheDisc) {
   std::string writable = Disc("writable", "LINE");
   std::string no_version = Disc("noversion", "");
   std::string no_install = Disc("noinstall", "LINE", false);
@@ -528,7 +476,6 @@ TEST_F(FindDiscTest, OnlyALockedVolumeWithVersionAndInstallQualifies) {
   EXPECT_EQ(path, disc);
   EXPECT_EQ(Sources().gCDVolRefNum, 4);
   EXPECT_EQ(Sources().cdMountPath, disc);
-  EXPECT_TRUE(Logged("Found Installation CD-ROM 4 and name is '" + disc + "'."));
 
   Volumes(writable + ":rw");
   EXPECT_EQ(FindAMIDCD(path), 0);
@@ -537,7 +484,7 @@ TEST_F(FindDiscTest, OnlyALockedVolumeWithVersionAndInstallQualifies) {
   EXPECT_EQ(Sources().cdMountPath, "");
 }
 
-TEST_F(FindDiscTest, VersionFileGivesItsFirstLineWithoutLineEnd) {
+TEST_F(SourcesTest, VersionFileGivesItsFirstLineWithoutLineEnd) {
   std::string root = Disc("disc", "");
   std::string line = "left over";
   EXPECT_EQ(VerifyVersionFile(root, &line), 0);
@@ -554,6 +501,14 @@ class DiscInsertedTest : public SourcesTest {
  protected:
   // A VERSION line of a content disc: "SC" at offsets 34 and 35.
   static std::string ContentLine() { return "010 MUL 01 V4-2     --------- 201.SC 040.00 008"; }
+  // Registers the right disc (right_), then puts a wrong one in its place.
+  void InsertWrongDisc() {
+    right_ = Disc("right", "RIGHT DISC");
+    Volumes(right_ + ":ro");
+    ASSERT_EQ(Installer_Disk_Inserted(1), 1);
+    Volumes(Disc("wrong", "WRONG DISC") + ":ro");
+  }
+  std::string right_;
 };
 
 TEST_F(DiscInsertedTest, AcceptAnyRegistersTheDiscAndItsContentMark) {
@@ -561,9 +516,6 @@ TEST_F(DiscInsertedTest, AcceptAnyRegistersTheDiscAndItsContentMark) {
   EXPECT_EQ(Installer_Disk_Inserted(1), 1);
   EXPECT_EQ(Sources().rememberedVersionLine, ContentLine());
   EXPECT_EQ(base::Run().ContentCD_MID, 1);
-  EXPECT_TRUE(ui_->shown.empty());
-  EXPECT_TRUE(Logged("Making Sure The Installation Disk Is Inserted"));
-
   EXPECT_EQ(Installer_Disk_Inserted(0), 1) << "the registered disc is accepted again";
   EXPECT_TRUE(ui_->shown.empty());
 
@@ -572,37 +524,28 @@ TEST_F(DiscInsertedTest, AcceptAnyRegistersTheDiscAndItsContentMark) {
   EXPECT_EQ(base::Run().ContentCD_MID, 0);
 }
 
+// A wrong disc is ejected and the right one asked for: Skip ends the wait, OK looks again.
 TEST_F(DiscInsertedTest, WrongDiscIsEjectedAskedForAndSkipEndsTheWait) {
-  Volumes(Disc("right", "RIGHT DISC") + ":ro");
-  ASSERT_EQ(Installer_Disk_Inserted(1), 1);
-  Volumes(Disc("wrong", "WRONG DISC") + ":ro");
+  InsertWrongDisc();
   ui_->answer = [](ui::Dialog&) { return 2; };
-
   EXPECT_EQ(Installer_Disk_Inserted(0), 0);
   ASSERT_EQ(ui_->shown.size(), 1u);
-  const ui::Dialog& dialog = ui_->shown[0];
-  EXPECT_EQ(dialog.id, "MSG_Message_InsertCD");
-  EXPECT_EQ(dialog.item(3)->text, "Please insert the Installation disc, then click OK.");
-  EXPECT_EQ(dialog.item(1)->text, "OK");
-  EXPECT_EQ(dialog.item(2)->text, "Skip");
+  EXPECT_EQ(ui_->shown[0].id, "MSG_Message_InsertCD");
   EXPECT_EQ(Sources().Disc_Insert_OK, 0);
   EXPECT_EQ(Sources().gCDVolRefNum, 0) << "the wrong disc is forgotten once ejected";
   EXPECT_EQ(Sources().rememberedVersionLine, "RIGHT DISC");
 }
 
 TEST_F(DiscInsertedTest, OkLooksAgainUntilTheRightDiscIsThere) {
-  std::string right = Disc("right", "RIGHT DISC");
-  Volumes(right + ":ro");
-  ASSERT_EQ(Installer_Disk_Inserted(1), 1);
-  Volumes(Disc("wrong", "WRONG DISC") + ":ro");
+  InsertWrongDisc();
   ui_->answer = [&](ui::Dialog&) {
-    Volumes(right + ":ro");  // the user changes the disc, then clicks OK
+    Volumes(right_ + ":ro");  // the user changes the disc, then clicks OK
     return 1;
   };
   EXPECT_EQ(Installer_Disk_Inserted(0), 1);
   EXPECT_EQ(ui_->shown.size(), 1u);
   EXPECT_EQ(Sources().Disc_Insert_OK, 1);
-  EXPECT_EQ(Sources().cdMountPath, right);
+  EXPECT_EQ(Sources().cdMountPath, right_);
 }
 
 TEST_F(DiscInsertedTest, WithoutDiscTheSourceFolderStandsForIt) {

@@ -57,9 +57,6 @@ TEST(DesktopExecQuotingTest, ReservedCharactersCannotEscapeTheQuotes) {
   // Each of these would be read by the desktop as syntax or a field code if left bare.
   EXPECT_EQ(QuoteExecArgument("/opt/My Apps/a\"b`c$d\\e%f"),
             "\"/opt/My Apps/a\\\"b\\`c\\$d\\\\e%%f\"");
-}
-
-TEST(DesktopExecQuotingTest, BackslashIsEscapedAgainAsAStringValue) {
   // A literal backslash in a quoted argument takes four backslashes in the file.
   EXPECT_EQ(EscapeDesktopString(QuoteExecArgument("a\\b")), "\"a\\\\\\\\b\"");
   EXPECT_EQ(EscapeDesktopString("line\nnext\ttab"), "line\\nnext\\ttab");
@@ -67,22 +64,20 @@ TEST(DesktopExecQuotingTest, BackslashIsEscapedAgainAsAStringValue) {
 
 // ---- Writing and deleting -----------------------------------------------------------------
 
-TEST_F(DesktopLauncherTest, LauncherIsExecutableWhateverTheUmask) {
+TEST_F(DesktopLauncherTest, LauncherIsExecutableWhateverTheUmaskAndRewrittenWhole) {
+  std::string path = desktop_ + "/Student.desktop";
   mode_t old = ::umask(077);
-  std::error_code ec = WriteDesktopLauncher(desktop_ + "/Student.desktop", Launcher());
+  std::error_code ec = WriteDesktopLauncher(path, Launcher());
   ::umask(old);
   ASSERT_FALSE(ec) << ec.message();
   struct stat st;
-  ASSERT_EQ(::stat((desktop_ + "/Student.desktop").c_str(), &st), 0);
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u) << "a desktop does not start a launcher without x bits";
-}
 
-TEST_F(DesktopLauncherTest, RewriteReplacesTheOldLauncherAndLeavesNoTemporaryFile) {
-  std::string path = desktop_ + "/Student.desktop";
   WriteTestFile(path, "[Desktop Entry]\nName=Old\n");
   ASSERT_FALSE(WriteDesktopLauncher(path, Launcher()));
   EXPECT_EQ(ReadTestFile(path).find("Name=Old"), std::string::npos);
-  EXPECT_EQ(DesktopNames(), std::vector<std::string>{"Student.desktop"});
+  EXPECT_EQ(DesktopNames(), std::vector<std::string>{"Student.desktop"}) << "no temporary file";
 }
 
 TEST_F(DesktopLauncherTest, FailedWriteKeepsTheOldLauncherWhole) {
@@ -99,20 +94,18 @@ TEST_F(DesktopLauncherTest, FailedWriteKeepsTheOldLauncherWhole) {
   EXPECT_EQ(DesktopNames(), std::vector<std::string>{"Student.desktop"});
 }
 
-TEST_F(DesktopLauncherTest, FolderOfTheSameNameIsBusyAndUntouched) {
-  std::string path = desktop_ + "/Student.desktop";
-  WriteTestFile(path + "/keep.txt", "mine");
-  EXPECT_EQ(WriteDesktopLauncher(path, Launcher()), std::errc::device_or_resource_busy);
-  EXPECT_EQ(DeleteDesktopLauncher(path), std::errc::device_or_resource_busy);
-  EXPECT_EQ(ReadTestFile(path + "/keep.txt"), "mine");
-}
-
-TEST_F(DesktopLauncherTest, DeleteRemovesTheLauncherAndReportsAMissingOne) {
+TEST_F(DesktopLauncherTest, DeleteRemovesALauncherButLeavesAFolderOfTheSameName) {
   std::string path = desktop_ + "/Nuvel Courseware.desktop";
   WriteTestFile(path, "[Desktop Entry]\n");
   EXPECT_FALSE(DeleteDesktopLauncher(path));
   EXPECT_FALSE(fs::exists(path));
   EXPECT_EQ(DeleteDesktopLauncher(path), std::errc::no_such_file_or_directory);
+
+  path = desktop_ + "/Student.desktop";
+  WriteTestFile(path + "/keep.txt", "mine");
+  EXPECT_EQ(WriteDesktopLauncher(path, Launcher()), std::errc::device_or_resource_busy);
+  EXPECT_EQ(DeleteDesktopLauncher(path), std::errc::device_or_resource_busy);
+  EXPECT_EQ(ReadTestFile(path + "/keep.txt"), "mine");
 }
 
 TEST_F(DesktopLauncherTest, LauncherWithAwkwardPathPassesTheValidator) {

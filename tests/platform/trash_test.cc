@@ -51,7 +51,7 @@ class TrashTest : public ::testing::Test {
   std::string trash_;
 };
 
-TEST_F(TrashTest, FolderMovesIntoFilesWithItsOriginAndDate) {
+TEST_F(TrashTest, FolderMovesIntoPrivateFilesWithItsOriginAndDate) {
   std::string item = sysroot_.path("opt/My Nuvel");
   WriteTestFile(item + "/records.ini", "[Records]\r\n");
 
@@ -62,22 +62,16 @@ TEST_F(TrashTest, FolderMovesIntoFilesWithItsOriginAndDate) {
   EXPECT_EQ(ReadTestFile(trash_ + "/info/My Nuvel.trashinfo"),
             "[Trash Info]\nPath=" + sysroot_.path("opt/My%20Nuvel") +
                 "\nDeletionDate=2026-03-04T05:06:07\n");
+  for (const char* folder : {"", "/files", "/info"}) {
+    EXPECT_EQ(ModeOf(trash_ + folder), 0700u) << "the Trash is private to the user: " << folder;
+  }
 }
 
 TEST_F(TrashTest, PathIsPercentEncodedExceptUnreservedCharacters) {
   EXPECT_EQ(PercentEncodePath("/a b/100%/x~y_z-1.2/é#?"), "/a%20b/100%25/x~y_z-1.2/%C3%A9%23%3F");
 }
 
-TEST_F(TrashTest, TrashFoldersArePrivateToTheUser) {
-  std::string item = sysroot_.path("opt/Nuvel");
-  fs::create_directories(item);
-  ASSERT_FALSE(MoveToTrash(item, "Nuvel"));
-  EXPECT_EQ(ModeOf(trash_), 0700u);
-  EXPECT_EQ(ModeOf(trash_ + "/files"), 0700u);
-  EXPECT_EQ(ModeOf(trash_ + "/info"), 0700u);
-}
-
-TEST_F(TrashTest, TakenNameIsRefusedAndNothingMoves) {
+TEST_F(TrashTest, TakenOrReservedNameIsRefusedAndNothingMoves) {
   std::string item = sysroot_.path("opt/Nuvel");
   WriteTestFile(item + "/a", "new");
   WriteTestFile(trash_ + "/files/Nuvel/a", "old");
@@ -88,16 +82,12 @@ TEST_F(TrashTest, TakenNameIsRefusedAndNothingMoves) {
   EXPECT_EQ(ReadTestFile(item + "/a"), "new");
   EXPECT_EQ(ReadTestFile(trash_ + "/files/Nuvel/a"), "old");
   EXPECT_EQ(ReadTestFile(trash_ + "/info/Nuvel.trashinfo"), "old info");
-}
 
-TEST_F(TrashTest, InformationFileAloneReservesTheName) {
   // Another program's move in progress has written its information file only.
-  WriteTestFile(trash_ + "/info/Nuvel.trashinfo", "reserved");
-  std::string item = sysroot_.path("opt/Nuvel");
-  fs::create_directories(item);
-  EXPECT_TRUE(TrashHoldsName("Nuvel"));
-  EXPECT_EQ(MoveToTrash(item, "Nuvel"), std::errc::file_exists);
-  EXPECT_TRUE(fs::exists(item));
+  WriteTestFile(trash_ + "/info/Other.trashinfo", "reserved");
+  EXPECT_TRUE(TrashHoldsName("Other"));
+  EXPECT_EQ(MoveToTrash(item, "Other"), std::errc::file_exists);
+  EXPECT_EQ(ReadTestFile(item + "/a"), "new");
 }
 
 TEST_F(TrashTest, FailedMoveTakesTheInformationFileBack) {

@@ -17,6 +17,7 @@
 #include "base/strings.h"
 #include "platform/syscalls.h"
 #include "records/password.h"
+#include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
 #include "ui/script/script_backend.h"
@@ -26,16 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using base::Paths;
-using nuvel::testing::ReadTestFile;
-using nuvel::testing::TestSysroot;
-using nuvel::testing::WriteTestFile;
+using Strings = std::vector<std::string>;
 
 // Answers from an answer file and remembers what was asked: one line per dialog
 // ("install-options", "prompt:MSG_...") and per folder question ("folder:<id> <start>").
-class RecordingScript : public ui::Backend {
+class RecordingScript : public ui::testing::FakeBackend {
  public:
   explicit RecordingScript(std::unique_ptr<ui::Backend> inner) : inner_(std::move(inner)) {}
-
   int ModalDialog(ui::Dialog& dialog) override {
     asked.push_back(dialog.id.empty() ? dialog.name : "prompt:" + dialog.id);
     shown.push_back(dialog);
@@ -46,14 +44,7 @@ class RecordingScript : public ui::Backend {
     asked.push_back("folder:" + id + " " + start);
     return inner_->ChooseFolder(id, prompt, start);
   }
-  void ShowStatus(const ui::StatusView& view) override { inner_->ShowStatus(view); }
-  void HideStatus() override { inner_->HideStatus(); }
-  void ShowStrip(const ui::StatusView& view) override { inner_->ShowStrip(view); }
-  void HideStrip() override { inner_->HideStrip(); }
-  bool ControlKeyLatched() override { return false; }
-
-  std::vector<std::string> asked;
-  std::vector<ui::Dialog> shown;  // as the core handed them over
+  Strings asked;
 
  private:
   std::unique_ptr<ui::Backend> inner_;
@@ -69,6 +60,11 @@ void ResetModules() {
   platform::ResetSyscalls();
 }
 
+// The answers that press Browse and pick `folder`.
+std::string Browse(const std::string& folder) {
+  return "install-options -> 5\nfolder:MSG_InstallationDirectory -> " + folder + "\n";
+}
+
 class InstallOptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,18 +73,17 @@ class InstallOptionsTest : public ::testing::Test {
     system_ = sysroot_.path("opt/Nuvel");
     fs::create_directories(system_);
     ui::SetScriptExitHookForTesting([this](int) { script_failed_ = true; });
+    // Started the way the driver does: the records.ini in use is the local system folder's.
+    if (read_records_ini_) {
+      Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
+      base::Read_RecordsIni();
+    }
   }
   void TearDown() override {
     ui::SetBackend(nullptr);
     ui::SetScriptExitHookForTesting(nullptr);
     ::unsetenv("NUVEL_NETWORK_PATHS");
     ResetModules();
-  }
-
-  // Starts the way the driver does: the records.ini in use is the local system folder's.
-  void StartLikeTheDriver() {
-    Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
-    base::Read_RecordsIni();
   }
 
   void Answer(const std::string& text) {
@@ -100,6 +95,14 @@ class InstallOptionsTest : public ::testing::Test {
     ui::SetBackend(std::move(recording));
   }
 
+  // A folder the system reports as a network path.
+  std::string NetworkShare() {
+    std::string share = sysroot_.path("srv/share");
+    fs::create_directories(share);
+    ::setenv("NUVEL_NETWORK_PATHS", share.c_str(), 1);
+    return share;
+  }
+
   std::string Setting(const std::string& file, const char* key) {
     std::string value;
     base::FreePrivateProfile();
@@ -107,162 +110,109 @@ class InstallOptionsTest : public ::testing::Test {
     return value;
   }
 
-  std::string StoredPassword() {
+  std::string Decoded(const std::string& encoded) {
     std::string password;
     unsigned char flag = 0;
-    EXPECT_EQ(DecodeThePassword(Paths().rPassword, password, flag), 1);
+    EXPECT_EQ(DecodeThePassword(encoded, password, flag), 1);
     return password;
   }
+  std::string StoredPassword() { return Decoded(Paths().rPassword); }
+  std::string Shown(int dialog, int item) { return recorder_->shown.at(dialog).item(item)->text; }
 
-  TestSysroot sysroot_;
+  nuvel::testing::TestSysroot sysroot_;
   std::string system_;  // the local system folder, no trailing "/"
   RecordingScript* recorder_ = nullptr;
   bool script_failed_ = false;
+  bool read_records_ini_ = true;
 };
 
-// ---- Folder rules --------------------------------------------------------------------------
+// Nothing read yet, as on a first installation.
+struct FirstInstallTest : InstallOptionsTest {
+  FirstInstallTest() { read_records_ini_ = false; }
+};
 
-TEST(InstallationFolderTest, NuvelIsAppendedOnlyWhenMissing) {
+TEST(InstallationFolderTest, NuvelIsAppendedOnlyWhenMissingAndCutBeforeIt) {
   EXPECT_EQ(InstallationFolderOf("/srv/share"), "/srv/share/Nuvel");
   EXPECT_EQ(InstallationFolderOf("/srv/share/"), "/srv/share/Nuvel");
   EXPECT_EQ(InstallationFolderOf("/srv/Nuvel"), "/srv/Nuvel");
   EXPECT_EQ(InstallationFolderOf("/srv/Nuvel/courses"), "/srv/Nuvel/courses");
   EXPECT_EQ(InstallationFolderOf("/srv/Nuvelle"), "/srv/Nuvelle/Nuvel");
   EXPECT_EQ(InstallationFolderOf("/"), "/Nuvel");
-}
-
-TEST(InstallationFolderTest, CutBeforeNuvelComponent) {
   EXPECT_EQ(CutBeforeNuvel("/opt/Nuvel/launch"), "/opt");
   EXPECT_EQ(CutBeforeNuvel("/opt/Nuvel/"), "/opt");
   EXPECT_EQ(CutBeforeNuvel("/Nuvel/launch"), "/");
   EXPECT_EQ(CutBeforeNuvel("/srv/Nuvelle/launch"), "/srv/Nuvelle/launch");
 }
 
-TEST(RecordsStateTest, StateOneShowsFolderAndEnablesBrowse) {
-  ui::Dialog dialog;
-  dialog.Add(ui::ItemKind::kButton, "Browse", kAdvancedBrowse);
-  dialog.Add(ui::ItemKind::kStaticText, "/srv/records", kAdvancedFolder);
-  InstallRecords_State(dialog, 0);
-  EXPECT_FALSE(dialog.item(kAdvancedFolder)->visible);
-  EXPECT_FALSE(dialog.item(kAdvancedBrowse)->enabled);
-  InstallRecords_State(dialog, 1);
-  EXPECT_TRUE(dialog.item(kAdvancedFolder)->visible);
-  EXPECT_TRUE(dialog.item(kAdvancedBrowse)->enabled);
-}
-
-// ---- Install Options ------------------------------------------------------------------------
-
-TEST_F(InstallOptionsTest, InstallWithTheDefaultFolderUsesTheApplicationsFolder) {
-  StartLikeTheDriver();
+TEST_F(InstallOptionsTest, InstallWithTheDefaultFolderWritesEveryChoiceToRecordsIni) {
   Answer("install-options -> 1\n");
   ASSERT_EQ(Prompt_Records(false), 1);
   EXPECT_FALSE(script_failed_);
+  EXPECT_FALSE(recorder_->shown[0].item(kOptionsAdvanced)->visible);
 
   EXPECT_EQ(Paths().DataPath, system_ + "/launch/");
   EXPECT_EQ(Paths().rDataPathShort, sysroot_.path("opt"));
-  std::string records_ini = system_ + "/records.ini";
+  const std::string records_ini = system_ + "/records.ini";
   EXPECT_EQ(Setting(records_ini, "launch_path_local"), system_);
   EXPECT_EQ(Setting(records_ini, "records_ini_path_mac"), system_ + "/");
   EXPECT_EQ(Setting(records_ini, kAccessIniKey), "HD");
-  std::string password;
-  unsigned char flag = 1;
-  ASSERT_EQ(DecodeThePassword(Setting(records_ini, kPasswordIniKey), password, flag), 1);
-  EXPECT_EQ(password, kNoPassword);
+  EXPECT_EQ(Decoded(Setting(records_ini, kPasswordIniKey)), kNoPassword);
   EXPECT_EQ(Paths().just_created_records_ini, 0) << "the written file is read back";
 }
 
-TEST_F(InstallOptionsTest, FirstInstallWithoutAnyLocationStillGivesAbsoluteFolders) {
-  // Nothing read yet: the dialog starts from the Applications folder, never from the folder
-  // the program was started in.
+// The dialog starts from the Applications folder, never from the folder the program was
+// started in.
+TEST_F(FirstInstallTest, WithoutAnyLocationStillGivesAbsoluteFolders) {
   Answer("install-options -> 1\n");
   ASSERT_EQ(Prompt_Records(true), 1);
+  EXPECT_TRUE(recorder_->shown[0].item(kOptionsAdvanced)->visible);
   EXPECT_EQ(Paths().DataPath, system_ + "/launch/");
   EXPECT_EQ(Paths().RecordsPath, system_ + "/data");
   EXPECT_EQ(Paths().rRecordsIniPath, system_ + "/");
   EXPECT_EQ(Setting(system_ + "/records.ini", "launch_path_local"), system_);
 }
 
-TEST_F(InstallOptionsTest, AdvancedButtonFollowsTheCaller) {
-  StartLikeTheDriver();
-  Answer("install-options -> 2\ninstall-options -> 2\n");
-  Prompt_Records(false);
-  Prompt_Records(true);
-  ASSERT_EQ(recorder_->shown.size(), 2u);
-  EXPECT_FALSE(recorder_->shown[0].item(kOptionsAdvanced)->visible);
-  EXPECT_TRUE(recorder_->shown[1].item(kOptionsAdvanced)->visible);
-  EXPECT_EQ(recorder_->shown[0].resource, kInstallOptionsResource);
-}
-
 TEST_F(InstallOptionsTest, FolderNamedNuvelIsRefused) {
-  StartLikeTheDriver();
-  std::string chosen = sysroot_.path("srv/nuvel");
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      chosen +
-      "\n"
-      "prompt:MSG_ZiviVeruzNotCalledNuvel -> 1\n"
-      "install-options -> 1\n");
+  Answer(Browse(sysroot_.path("srv/nuvel")) +
+         "prompt:MSG_ZiviVeruzNotCalledNuvel -> 1\ninstall-options -> 1\n");
   ASSERT_EQ(Prompt_Records(false), 1);
   EXPECT_FALSE(script_failed_);
-  std::vector<std::string> expected = {"install-options",
-                                       "folder:MSG_InstallationDirectory " + sysroot_.path("opt"),
-                                       "prompt:MSG_ZiviVeruzNotCalledNuvel", "install-options"};
-  ASSERT_EQ(recorder_->asked, expected);
+  EXPECT_EQ(recorder_->asked,
+            (Strings{"install-options", "folder:MSG_InstallationDirectory " + sysroot_.path("opt"),
+                     "prompt:MSG_ZiviVeruzNotCalledNuvel", "install-options"}));
   EXPECT_EQ(Paths().DataPath, system_ + "/launch/") << "the refused folder must not be used";
-  EXPECT_EQ(recorder_->shown[2].item(kOptionsFolder)->text,
-            recorder_->shown[0].item(kOptionsFolder)->text);
+  EXPECT_EQ(Shown(2, kOptionsFolder), Shown(0, kOptionsFolder));
 }
 
-TEST_F(InstallOptionsTest, FolderHoldingNuvelGetsNothingAppended) {
-  StartLikeTheDriver();
-  std::string chosen = sysroot_.path("srv/Nuvel/courses");
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      chosen +
-      "\n"
-      "install-options -> 1\n");
-  ASSERT_EQ(Prompt_Records(false), 1);
-  EXPECT_FALSE(script_failed_);
-  EXPECT_EQ(Paths().DataPath, chosen + "/launch/");
-  EXPECT_EQ(Setting(system_ + "/records.ini", "launch_path_local"), chosen);
-  // A local installation keeps its records with the local system folder.
-  EXPECT_EQ(Paths().rRecordsIniPath, system_ + "/");
-  EXPECT_EQ(Paths().RecordsPath, system_ + "/data");
+// A local installation keeps its records with the local system folder, wherever it goes.
+TEST_F(InstallOptionsTest, ChosenFolderGetsANuvelFolderUnlessItHasOne) {
+  const std::string other = sysroot_.path("srv/courses"),
+                    nuvel = sysroot_.path("srv/Nuvel/courses");
+  Answer(Browse(other + "/") + "install-options -> 1\n" + Browse(nuvel) + "install-options -> 1\n");
+  for (const auto& [chosen, install] :
+       {std::pair{other, other + "/Nuvel"}, std::pair{nuvel, nuvel}}) {
+    SCOPED_TRACE(chosen);
+    recorder_->shown.clear();
+    ASSERT_EQ(Prompt_Records(false), 1);
+    EXPECT_FALSE(script_failed_);
+    EXPECT_EQ(Paths().rDataPathShort, chosen);
+    EXPECT_EQ(Paths().DataPath, install + "/launch/");
+    EXPECT_EQ(Setting(system_ + "/records.ini", "launch_path_local"), install);
+    EXPECT_EQ(Paths().rRecordsIniPath, system_ + "/");
+    EXPECT_EQ(Paths().RecordsPath, system_ + "/data");
+    EXPECT_TRUE(Shown(1, kOptionsFolder).ends_with("/courses")) << Shown(1, kOptionsFolder);
+  }
 }
 
-TEST_F(InstallOptionsTest, OtherFolderGetsANuvelFolder) {
-  StartLikeTheDriver();
-  std::string chosen = sysroot_.path("srv/courses");
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      chosen +
-      "/\n"
-      "install-options -> 1\n");
-  ASSERT_EQ(Prompt_Records(false), 1);
-  EXPECT_EQ(Paths().DataPath, chosen + "/Nuvel/launch/");
-  EXPECT_EQ(Paths().rDataPathShort, chosen);
-  ASSERT_EQ(recorder_->shown.size(), 2u);
-  EXPECT_TRUE(recorder_->shown[1].item(kOptionsFolder)->text.ends_with("/courses"))
-      << "the chosen folder is shown: " << recorder_->shown[1].item(kOptionsFolder)->text;
-}
-
-TEST_F(InstallOptionsTest, CancelReturnsTwoAndChangesNothing) {
-  StartLikeTheDriver();
-  std::string records_ini = system_ + "/records.ini";
-  std::string before_file = ReadTestFile(records_ini);
-  base::PathState before = Paths();
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      sysroot_.path("srv/other") +
-      "\n"
-      "install-options -> 2\n");
+TEST_F(InstallOptionsTest, CancelAndTheCloseBoxReturnTwoAndChangeNothing) {
+  const std::string records_ini = system_ + "/records.ini";
+  const std::string before_file = nuvel::testing::ReadTestFile(records_ini);
+  const base::PathState before = Paths();
+  Answer(Browse(sysroot_.path("srv/other")) + "install-options -> 2\ninstall-options -> 999\n");
+  EXPECT_EQ(Prompt_Records(false), 2);
   EXPECT_EQ(Prompt_Records(false), 2);
   EXPECT_FALSE(script_failed_);
-  EXPECT_EQ(ReadTestFile(records_ini), before_file);
+  EXPECT_EQ(nuvel::testing::ReadTestFile(records_ini), before_file);
   EXPECT_EQ(Paths().DataPath, before.DataPath);
   EXPECT_EQ(Paths().RecordsPath, before.RecordsPath);
   EXPECT_EQ(Paths().rRecordsIniPath, before.rRecordsIniPath);
@@ -270,27 +220,11 @@ TEST_F(InstallOptionsTest, CancelReturnsTwoAndChangesNothing) {
   EXPECT_EQ(Paths().rPassword, before.rPassword);
 }
 
-TEST_F(InstallOptionsTest, CloseBoxCancels) {
-  StartLikeTheDriver();
-  Answer("install-options -> 999\n");
-  EXPECT_EQ(Prompt_Records(false), 2);
-}
-
 TEST_F(InstallOptionsTest, NetworkFolderAsksForStudentAccessAndKeepsRecordsThere) {
-  StartLikeTheDriver();
-  std::string share = sysroot_.path("srv/share");
-  fs::create_directories(share);
-  ::setenv("NUVEL_NETWORK_PATHS", share.c_str(), 1);
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      share +
-      "\n"
-      "prompt:MSG_ConfirmStudentAccessToPath -> 1\n"
-      "install-options -> 1\n");
+  std::string share = NetworkShare(), install = share + "/Nuvel";
+  Answer(Browse(share) + "prompt:MSG_ConfirmStudentAccessToPath -> 1\ninstall-options -> 1\n");
   ASSERT_EQ(Prompt_Records(false), 1);
   EXPECT_FALSE(script_failed_);
-  std::string install = share + "/Nuvel";
   EXPECT_EQ(Paths().DataPath, install + "/launch/");
   EXPECT_EQ(Paths().RecordsPath, install + "/data");
   EXPECT_EQ(Paths().rRecordsIniPath, install + "/");
@@ -300,37 +234,21 @@ TEST_F(InstallOptionsTest, NetworkFolderAsksForStudentAccessAndKeepsRecordsThere
 }
 
 TEST_F(InstallOptionsTest, RefusedStudentAccessKeepsThePreviousFolder) {
-  StartLikeTheDriver();
-  std::string share = sysroot_.path("srv/share");
-  fs::create_directories(share);
-  ::setenv("NUVEL_NETWORK_PATHS", share.c_str(), 1);
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      share +
-      "\n"
-      "prompt:MSG_ConfirmStudentAccessToPath -> 2\n"
-      "install-options -> 1\n");
+  std::string share = NetworkShare();
+  Answer(Browse(share) + "prompt:MSG_ConfirmStudentAccessToPath -> 2\ninstall-options -> 1\n");
   ASSERT_EQ(Prompt_Records(false), 1);
+  EXPECT_FALSE(script_failed_);
   EXPECT_EQ(Paths().DataPath, system_ + "/launch/");
   EXPECT_FALSE(fs::exists(share + "/Nuvel"));
 }
 
 TEST_F(InstallOptionsTest, BrowseAdoptsAnExistingInstallationsSettings) {
-  StartLikeTheDriver();
-  std::string share = sysroot_.path("srv/share");
-  std::string install = share + "/Nuvel";
-  std::string stored;
+  std::string share = sysroot_.path("srv/share"), install = share + "/Nuvel", stored;
   EncodeThePassword(stored, "class42", 0);
-  WriteTestFile(install + "/records.ini", "[Records]\r\nlaunch_path_local=" + install +
-                                              "\r\nrm_password=" + stored +
-                                              "\r\nrecords_access=FLOPPY\r\n");
-  Answer(
-      "install-options -> 5\n"
-      "folder:MSG_InstallationDirectory -> " +
-      share +
-      "\n"
-      "install-options -> 1\n");
+  nuvel::testing::WriteTestFile(install + "/records.ini",
+                                "[Records]\r\nlaunch_path_local=" + install +
+                                    "\r\nrm_password=" + stored + "\r\nrecords_access=FLOPPY\r\n");
+  Answer(Browse(share) + "install-options -> 1\n");
   ASSERT_EQ(Prompt_Records(false), 1);
   EXPECT_FALSE(script_failed_);
   EXPECT_EQ(Paths().rRecordsIniPath, install + "/");
@@ -341,78 +259,50 @@ TEST_F(InstallOptionsTest, BrowseAdoptsAnExistingInstallationsSettings) {
 }
 
 TEST_F(InstallOptionsTest, ChangingAnInstallationInUseNeedsConfirmation) {
-  StartLikeTheDriver();
   EXPECT_EQ(ConfirmChangePath(system_), 1) << "a new installation is not asked";
-  base::Paths().just_created_records_ini = 0;
+  Paths().just_created_records_ini = 0;
   base::Run().num_of_products = 2;
   Answer(
-      "install-options -> 5\n"
-      "prompt:MSG_Message_SureWantToContinue -> 2\n"
-      "install-options -> 1\n");
+      "install-options -> 5\nprompt:MSG_Message_SureWantToContinue -> 2\ninstall-options -> 1\n");
   ASSERT_EQ(Prompt_Records(false), 1);
   EXPECT_FALSE(script_failed_) << "No must not open the folder chooser";
-  std::vector<std::string> expected = {"install-options", "prompt:MSG_Message_SureWantToContinue",
-                                       "install-options"};
-  ASSERT_EQ(recorder_->asked, expected);
-  EXPECT_NE(recorder_->shown[1].item(3)->text.find(system_), std::string::npos)
+  EXPECT_EQ(recorder_->asked, (Strings{"install-options", "prompt:MSG_Message_SureWantToContinue",
+                                       "install-options"}));
+  EXPECT_NE(Shown(1, 3).find(system_), std::string::npos)
       << "the question names the installation in use";
 }
 
-// ---- Advanced -------------------------------------------------------------------------------
-
-TEST_F(InstallOptionsTest, AdvancedOpensFromInstallOptionsAndRedrawsTheFolder) {
-  StartLikeTheDriver();
+TEST_F(InstallOptionsTest, AdvancedPasswordIsKeptInRecordsIniOnInstall) {
   Answer(
-      "install-options -> 3\n"
-      "advanced set 8=\"pass12\" set 9=\"pass12\" -> 1\n"
+      "install-options -> 3\nadvanced set 8=\"pass12\" set 9=\"pass12\" -> 1\n"
       "install-options -> 1\n");
   ASSERT_EQ(Prompt_Records(true), 1);
   EXPECT_FALSE(script_failed_);
   EXPECT_EQ(StoredPassword(), "pass12");
-  std::string password;
-  unsigned char flag = 0;
-  ASSERT_EQ(DecodeThePassword(Setting(system_ + "/records.ini", kPasswordIniKey), password, flag),
-            1);
-  EXPECT_EQ(password, "pass12") << "Install keeps the password in records.ini";
+  EXPECT_EQ(Decoded(Setting(system_ + "/records.ini", kPasswordIniKey)), "pass12");
 }
 
-TEST_F(InstallOptionsTest, MismatchedPasswordsKeepTheDialog) {
-  StartLikeTheDriver();
+// A refused OK stores nothing and keeps the dialog as the user left it.
+TEST_F(InstallOptionsTest, MismatchedOrWeakPasswordsAreRefused) {
   Answer(
-      "advanced set 8=\"abc123\" set 9=\"abc124\" -> 1\n"
-      "prompt:MSG_CMS_PasswordsDontMatch -> 1\n"
-      "advanced set 9=\"abc123\" -> 1\n");
-  ASSERT_EQ(Prompt_Advanced(), 1);
-  EXPECT_FALSE(script_failed_);
-  std::vector<std::string> expected = {"advanced", "prompt:MSG_CMS_PasswordsDontMatch", "advanced"};
-  ASSERT_EQ(recorder_->asked, expected);
-  EXPECT_EQ(recorder_->shown[2].item(kAdvancedPassword)->text, "abc123")
-      << "the dialog stays as the user left it";
-  EXPECT_EQ(StoredPassword(), "abc123");
-}
-
-TEST_F(InstallOptionsTest, WeakPasswordIsRefused) {
-  StartLikeTheDriver();
-  Answer(
-      "advanced set 8=\"abc\" set 9=\"abc\" -> 1\n"
-      "prompt:MSG_InvalidPasswordlength -> 1\n"
+      "advanced set 8=\"abc123\" set 9=\"abc124\" -> 1\nprompt:MSG_CMS_PasswordsDontMatch -> 1\n"
+      "advanced set 9=\"abc\" set 8=\"abc\" -> 1\nprompt:MSG_InvalidPasswordlength -> 1\n"
       "advanced -> 2\n");
   EXPECT_EQ(Prompt_Advanced(), 2);
   EXPECT_FALSE(script_failed_);
+  EXPECT_EQ(recorder_->asked, (Strings{"advanced", "prompt:MSG_CMS_PasswordsDontMatch", "advanced",
+                                       "prompt:MSG_InvalidPasswordlength", "advanced"}));
+  EXPECT_EQ(Shown(2, kAdvancedPassword), "abc123");
+  EXPECT_EQ(Shown(2, kAdvancedConfirm), "abc124");
+  EXPECT_EQ(Shown(4, kAdvancedPassword), "abc");
   EXPECT_EQ(StoredPassword(), kNoPassword);
 }
 
 TEST_F(InstallOptionsTest, EmptyPasswordIsStoredAsNoPasswordAndShownEmpty) {
-  StartLikeTheDriver();
-  std::string encoded;
-  EncodeThePassword(encoded, "old123", 5);
-  Paths().rPassword = encoded;
-  Answer(
-      "advanced set 8=\"\" set 9=\"\" -> 1\n"
-      "advanced -> 2\n");
+  EncodeThePassword(Paths().rPassword, "old123", 5);
+  Answer("advanced set 8=\"\" set 9=\"\" -> 1\nadvanced -> 2\n");
   ASSERT_EQ(Prompt_Advanced(), 1);
-  ASSERT_EQ(recorder_->shown.size(), 1u);
-  EXPECT_EQ(recorder_->shown[0].item(kAdvancedPassword)->text, "old123");
+  EXPECT_EQ(Shown(0, kAdvancedPassword), "old123");
   std::string password;
   unsigned char flag = 0;
   ASSERT_EQ(DecodeThePassword(Paths().rPassword, password, flag), 1);
@@ -421,56 +311,38 @@ TEST_F(InstallOptionsTest, EmptyPasswordIsStoredAsNoPasswordAndShownEmpty) {
 
   Prompt_Advanced();
   ASSERT_EQ(recorder_->shown.size(), 2u);
-  EXPECT_EQ(recorder_->shown[1].item(kAdvancedPassword)->text, "");
-  EXPECT_EQ(recorder_->shown[1].item(kAdvancedConfirm)->text, "");
+  EXPECT_EQ(Shown(1, kAdvancedPassword), "");
+  EXPECT_EQ(Shown(1, kAdvancedConfirm), "");
 }
 
-TEST_F(InstallOptionsTest, FloppyRecordsHideTheRecordsFolder) {
-  StartLikeTheDriver();
+TEST_F(InstallOptionsTest, FloppyRecordsHideTheRecordsFolderUntilThisFolderIsChosen) {
   Paths().rAccessFlag = kAccessFloppy;
-  Answer("advanced -> 1\n");
+  std::string records = sysroot_.path("srv/records");
+  Answer("advanced -> 1\nadvanced choose 4 -> 10\nfolder:MSG_RecordsDirectory -> " + records +
+         "\nadvanced -> 1\n");
   ASSERT_EQ(Prompt_Advanced(), 1);
-  ASSERT_EQ(recorder_->shown.size(), 1u);
-  const ui::Dialog& shown = recorder_->shown[0];
+  const ui::Dialog& shown = recorder_->shown.at(0);
   EXPECT_EQ(shown.item(kAdvancedFloppy)->value, 1);
   EXPECT_FALSE(shown.item(kAdvancedFolder)->visible);
   EXPECT_FALSE(shown.item(kAdvancedBrowse)->enabled);
   EXPECT_EQ(Paths().rAccessFlag, kAccessFloppy);
-}
 
-TEST_F(InstallOptionsTest, ChoosingThisFolderSwitchesToHD) {
-  StartLikeTheDriver();
-  Paths().rAccessFlag = kAccessFloppy;
-  std::string records = sysroot_.path("srv/records");
-  Answer(
-      "advanced choose 4 -> 10\n"
-      "folder:MSG_RecordsDirectory -> " +
-      records +
-      "\n"
-      "advanced -> 1\n");
   ASSERT_EQ(Prompt_Advanced(), 1);
   EXPECT_FALSE(script_failed_) << "Browse must be enabled once radio 4 is chosen";
   EXPECT_EQ(Paths().rAccessFlag, kAccessHD);
   EXPECT_EQ(Paths().RecordsPath, records + "/data");
   EXPECT_EQ(Paths().DataPath, system_ + "/launch");
-  ASSERT_EQ(recorder_->shown.size(), 2u);
-  EXPECT_TRUE(recorder_->shown[1].item(kAdvancedFolder)->visible);
-  EXPECT_TRUE(recorder_->shown[1].item(kAdvancedFolder)->text.ends_with("/records"))
-      << "the chosen folder is shown: " << recorder_->shown[1].item(kAdvancedFolder)->text;
+  ASSERT_EQ(recorder_->shown.size(), 3u);
+  EXPECT_TRUE(recorder_->shown[2].item(kAdvancedFolder)->visible);
+  EXPECT_TRUE(Shown(2, kAdvancedFolder).ends_with("/records")) << Shown(2, kAdvancedFolder);
 }
 
 TEST_F(InstallOptionsTest, CancelRestoresTheRecordsFolder) {
-  StartLikeTheDriver();
   Answer("advanced -> 2\n");
   Prompt_Advanced();
-  std::string on_entry = Paths().rRecordPathShort;
-  std::string records_path = Paths().RecordsPath;
-  Answer(
-      "advanced -> 10\n"
-      "folder:MSG_RecordsDirectory -> " +
-      sysroot_.path("srv/elsewhere") +
-      "\n"
-      "advanced -> 2\n");
+  const std::string on_entry = Paths().rRecordPathShort, records_path = Paths().RecordsPath;
+  Answer("advanced -> 10\nfolder:MSG_RecordsDirectory -> " + sysroot_.path("srv/elsewhere") +
+         "\nadvanced -> 2\n");
   EXPECT_EQ(Prompt_Advanced(), 2);
   EXPECT_FALSE(script_failed_);
   EXPECT_EQ(Paths().rRecordPathShort, on_entry);
@@ -478,15 +350,13 @@ TEST_F(InstallOptionsTest, CancelRestoresTheRecordsFolder) {
 }
 
 TEST_F(InstallOptionsTest, LanguageListOffersTheLanguagesAndAppliesTheChoice) {
-  StartLikeTheDriver();
   int current = -1;
-  std::vector<std::string> rows = base::Fill_ForceOSLang_List(current);
+  Strings rows = base::Fill_ForceOSLang_List(current);
   auto french = std::find(rows.begin(), rows.end(), "French (French)");
   ASSERT_NE(french, rows.end());
   Answer("advanced select " + std::to_string(french - rows.begin()) + " -> 1\n");
   ASSERT_EQ(Prompt_Advanced(), 1);
-  ASSERT_EQ(recorder_->shown.size(), 1u);
-  const ui::DialogItem* list = recorder_->shown[0].item(kAdvancedLanguage);
+  const ui::DialogItem* list = recorder_->shown.at(0).item(kAdvancedLanguage);
   EXPECT_EQ(list->lines, rows);
   EXPECT_EQ(list->selected, std::vector<int>{current});
   EXPECT_EQ(Setting(system_ + "/records.ini", "force_OS_lang"), "FRA");

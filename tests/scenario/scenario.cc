@@ -4,46 +4,12 @@
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
-
-#include "tests/support/test_env.h"
+#include <filesystem>
+#include <sstream>
 
 namespace nuvel::testing {
 
 namespace {
-
-// Sets environment variables for one child and restores them afterwards.
-class EnvOverride {
- public:
-  explicit EnvOverride(const std::vector<std::pair<std::string, std::string>>& env) {
-    Set("LANGUAGE", "en");
-    Set("LC_ALL", "");
-    Set("LC_MESSAGES", "");
-    Set("LANG", "");
-    for (const auto& [name, value] : env) Set(name, value);
-  }
-  ~EnvOverride() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second.first) {
-        ::setenv(it->first.c_str(), it->second.second.c_str(), 1);
-      } else {
-        ::unsetenv(it->first.c_str());
-      }
-    }
-  }
-
- private:
-  void Set(const std::string& name, const std::string& value) {
-    const char* old = std::getenv(name.c_str());
-    saved_.push_back({name, {old != nullptr, old ? old : ""}});
-    if (value.empty()) {
-      ::unsetenv(name.c_str());
-    } else {
-      ::setenv(name.c_str(), value.c_str(), 1);
-    }
-  }
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
-};
 
 // Quotes an argument for the shell that popen runs.
 std::string Quoted(const std::string& arg) {
@@ -55,16 +21,26 @@ std::string Quoted(const std::string& arg) {
 }  // namespace
 
 RunResult RunBinary(const std::string& binary, const std::vector<std::string>& args,
-                    const std::vector<std::pair<std::string, std::string>>& env) {
-  EnvOverride override_env(env);
-  std::string command = Quoted(binary);
+                    const Env& env) {
+  // Through env(1): the test's environment without the locale variables, LANGUAGE=en unless
+  // `env` names it, then `env` applied.
+  std::string unset = " -u LC_ALL -u LC_MESSAGES -u LANG", set;
+  bool language = false;
+  for (const auto& [name, value] : env) {
+    language = language || name == "LANGUAGE";
+    (value.empty() ? unset : set) +=
+        value.empty() ? " -u " + Quoted(name) : " " + Quoted(name + "=" + value);
+  }
+  std::string command =
+      "env" + unset + (language ? "" : " LANGUAGE=en") + set + " " + Quoted(binary);
   for (const auto& arg : args) command += " " + Quoted(arg);
   command += " 2>&1";
   RunResult result;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return result;
   std::array<char, 4096> buf;
-  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) result.output.append(buf.data(), n);
+  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe))
+    result.output.append(buf.data(), n);
   int status = ::pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
@@ -72,17 +48,133 @@ RunResult RunBinary(const std::string& binary, const std::vector<std::string>& a
 
 std::vector<std::string> FileLines(const std::string& path) {
   std::vector<std::string> lines;
-  std::string data = ReadTestFile(path);
-  std::size_t start = 0;
-  while (start < data.size()) {
-    std::size_t end = data.find('\n', start);
-    if (end == std::string::npos) end = data.size();
-    std::string line = data.substr(start, end - start);
+  std::istringstream in(ReadTestFile(path));
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
-    start = end + 1;
   }
   return lines;
+}
+
+std::set<std::string> Entries(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    names.insert(it->path().filename().string());
+  }
+  return names;
+}
+
+namespace {
+
+// Decodes the JSON string whose opening quote is at `at`; leaves `at` after the closing quote.
+// Four-digit escapes stand for control characters here: the transcript keeps other text as UTF-8.
+std::string JsonString(const std::string& text, std::size_t& at) {
+  static const std::string kEscaped = "nrt", kMeant = "\n\r\t";
+  std::string out;
+  for (++at; at < text.size() && text[at] != '"'; ++at) {
+    if (text[at] != '\\' || at + 1 == text.size()) {
+      out += text[at];
+    } else if (text[++at] == 'u') {
+      out += static_cast<char>(std::stoul(text.substr(at + 1, 4), nullptr, 16));
+      at += 4;
+    } else {
+      std::size_t i = kEscaped.find(text[at]);
+      out += i == std::string::npos ? text[at] : kMeant[i];
+    }
+  }
+  ++at;
+  return out;
+}
+
+}  // namespace
+
+std::string JsonField(const std::string& line, const std::string& key, bool last) {
+  const std::string name = "\"" + key + "\":";
+  std::size_t at = last ? line.rfind(name) : line.find(name);
+  if (at == std::string::npos) return "<none>";
+  at += key.size() + 3;
+  if (at < line.size() && line[at] == '"') return JsonString(line, at);
+  return line.substr(at, line.find_first_of(",}]", at) - at);
+}
+
+std::vector<std::string> JsonStringArray(const std::string& line, const std::string& key) {
+  std::vector<std::string> out;
+  std::size_t at = line.find("\"" + key + "\":[");
+  if (at == std::string::npos) return out;
+  for (at += key.size() + 4; at < line.size() && line[at] != ']';) {
+    if (line[at] == '"') {
+      out.push_back(JsonString(line, at));
+    } else {
+      ++at;
+    }
+  }
+  return out;
+}
+
+void ScenarioTest::MakeSource(std::vector<std::string> options) {
+  options.push_back("--force");
+  options.push_back(Source());
+  RunResult made = RunBinary(NUVEL_SAMPLE_SOURCE_TOOL, options);
+  ASSERT_EQ(made.status, 0) << made.output;
+}
+
+std::string ScenarioTest::Source(const std::string& relative) const {
+  return sysroot_.path("source") + (relative.empty() ? "" : "/" + relative);
+}
+
+std::string ScenarioTest::Installed(const std::string& relative) const {
+  return sysroot_.path("opt/Nuvel") + (relative.empty() ? "" : "/" + relative);
+}
+
+RunResult ScenarioTest::Setup(const std::string& answers, const Env& env,
+                              const std::vector<std::string>& extra_args) {
+  const std::string answer_file = sysroot_.path("answers.txt");
+  const bool answered = answers.find("MSG_Message_AboutToInstallPT") != std::string::npos;
+  WriteTestFile(answer_file,
+                (answered ? "" : "prompt:MSG_Message_AboutToInstallPT -> 2\n") + answers);
+  std::error_code ec;
+  std::filesystem::remove(Transcript(), ec);
+  std::vector<std::string> args = {"--source",  Source(),       "--answers",
+                                   answer_file, "--transcript", Transcript()};
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  return RunBinary(NUVEL_SETUP_BINARY, args, env);
+}
+
+std::vector<std::string> ScenarioTest::Dialogs(const std::string& name) const {
+  std::vector<std::string> found;
+  for (const std::string& line : FileLines(Transcript())) {
+    if (JsonField(line, "dialog") == name) found.push_back(line);
+  }
+  return found;
+}
+
+std::vector<std::string> ScenarioTest::Path() const {
+  std::vector<std::string> path;
+  for (const std::string& line : FileLines(Transcript())) {
+    if (line.empty()) continue;
+    std::string dialog = JsonField(line, "dialog");
+    if (dialog == "prompt" || dialog == "radio") dialog += ":" + JsonField(line, "id");
+    path.push_back(dialog + " " + JsonField(line, "answer", true));
+  }
+  return path;
+}
+
+std::string ScenarioTest::IniGet(const std::string& file, const std::string& section,
+                                 const std::string& key) {
+  RunResult got = RunBinary(NUVEL_INI_BINARY, {"get", file, section, key});
+  if (got.status != 0) return "<missing>";
+  while (!got.output.empty() && (got.output.back() == '\n' || got.output.back() == '\r')) {
+    got.output.pop_back();
+  }
+  return got.output;
+}
+
+void ScenarioTest::IniSet(const std::string& file, const std::string& section,
+                          const std::string& key, const std::string& value) {
+  RunResult set = RunBinary(NUVEL_INI_BINARY, {"set", file, section, key, value});
+  ASSERT_EQ(set.status, 0) << set.output;
 }
 
 }  // namespace nuvel::testing

@@ -2,7 +2,7 @@
 // command line; and the nuvel-ini tool over the same profile engine.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <filesystem>
 #include <regex>
 
 #include "tests/scenario/scenario.h"
@@ -11,98 +11,83 @@
 namespace nuvel::testing {
 namespace {
 
-class StartupTest : public ::testing::Test {
+// An empty source: the Setup finds no product and ends with the incomplete-setup message.
+class StartupTest : public ScenarioTest {
  protected:
-  void SetUp() override { WriteTestFile(sysroot_.path("source/.keep"), ""); }
-
-  // Runs the Setup on the empty source: it finds no product and ends with the
-  // incomplete-setup message.
-  RunResult Setup(std::vector<std::string> args) {
-    std::string answers = sysroot_.path("answers.txt");
-    WriteTestFile(answers, "prompt:MSG_Message_SetupIncomplete -> 1\n");
-    args.insert(args.begin(), {"--answers", answers});
-    return RunBinary(NUVEL_SETUP_BINARY, args);
-  }
-
-  std::string SystemFolder() { return sysroot_.path("opt/Nuvel/"); }
+  void SetUp() override { WriteTestFile(Source(".keep"), ""); }
+  RunResult RunOnEmptySource() { return Setup("prompt:MSG_Message_SetupIncomplete -> 1\n"); }
+  std::string LogPath() { return Installed("Nuvel_log.txt"); }
 
   // Checks one run's banner starting at `first` and returns the index of its first
   // numbered line.
   std::size_t ExpectBanner(const std::vector<std::string>& lines, std::size_t first) {
     EXPECT_GE(lines.size(), first + 8);
     if (lines.size() < first + 8) return lines.size();
-    EXPECT_EQ(lines[first], "");
-    EXPECT_EQ(lines[first + 1], "");
-    EXPECT_EQ(lines[first + 2], "");
+    for (std::size_t i = first; i < first + 3; ++i) EXPECT_EQ(lines[i], "") << i;
     EXPECT_EQ(lines[first + 3], std::string(55, '='));
-    std::regex title(R"(\d{4}-\d\d-\d\d at \d\d:\d\d with log level=3  )" +
-                     SystemFolder() + "Nuvel_log.txt");
+    std::regex title(R"(\d{4}-\d\d-\d\d at \d\d:\d\d with log level=3  )" + LogPath());
     EXPECT_TRUE(std::regex_match(lines[first + 4], title)) << lines[first + 4];
     EXPECT_EQ(lines[first + 5], std::string(55, '='));
     EXPECT_EQ(lines[first + 6].rfind("Linux ", 0), 0u) << lines[first + 6];
     return first + 7;
   }
-
-  TestSysroot sysroot_;
 };
 
 TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAndRecordsIni) {
-  RunResult run = Setup({"--source", sysroot_.path("source")});
+  RunResult run = RunOnEmptySource();
   ASSERT_EQ(run.status, 1) << run.output;
 
-  auto lines = FileLines(SystemFolder() + "Nuvel_log.txt");
+  auto lines = FileLines(LogPath());
   std::size_t first = ExpectBanner(lines, 0);
   ASSERT_LT(first, lines.size());
   std::regex starting(R"(       1 \d\d:\d\d:\d\d   --0>Starting Nuvel Setup Application )"
                       R"(version 362\.023\.008\.023 \(36B1\))");
   EXPECT_TRUE(std::regex_match(lines[first], starting)) << lines[first];
   // No product on the source: the run ends incomplete, and the log says why.
-  std::string raw = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
+  std::string raw = ReadTestFile(LogPath());
   EXPECT_NE(raw.find("--0>No products found on the installation source"), std::string::npos);
-
   // Every line of the log ends in CR LF.
   for (std::size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
     ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "a line ends in a bare LF at byte " << at;
   }
-
-  EXPECT_EQ(ReadTestFile(SystemFolder() + "records.ini"), "[Records]\r\nlog_level=3\r\n");
+  EXPECT_EQ(ReadTestFile(Installed("records.ini")), "[Records]\r\nlog_level=3\r\n");
 
   // A second run appends its own banner and numbers its lines from 1 again.
-  std::size_t first_run_lines = lines.size();
-  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 1);
-  lines = FileLines(SystemFolder() + "Nuvel_log.txt");
+  const std::size_t first_run_lines = lines.size();
+  ASSERT_EQ(RunOnEmptySource().status, 1);
+  lines = FileLines(LogPath());
   std::size_t second = ExpectBanner(lines, first_run_lines);
   ASSERT_LT(second, lines.size());
   EXPECT_TRUE(std::regex_match(lines[second], starting)) << lines[second];
-}
 
-TEST_F(StartupTest, ConfiguredLevelOneLeavesOutDetailAndDropsTheDigit) {
-  WriteTestFile(SystemFolder() + "records.ini", "[Records]\r\nlog_level=1\r\n");
-  ASSERT_EQ(Setup({"--source", sysroot_.path("source")}).status, 1);
-  std::string log = ReadTestFile(SystemFolder() + "Nuvel_log.txt");
-  EXPECT_NE(log.find("   -->Starting Nuvel Setup Application"), std::string::npos);
-  EXPECT_NE(log.find("   ---->Records Path     (read)  ="), std::string::npos);
-  EXPECT_EQ(log.find("IPN "), std::string::npos) << "level-2 lines must not be written";
+  // A configured level 1 leaves out the detail and the level digit of the markers.
+  const std::size_t second_run_size = ReadTestFile(LogPath()).size();
+  WriteTestFile(Installed("records.ini"), "[Records]\r\nlog_level=1\r\n");
+  ASSERT_EQ(RunOnEmptySource().status, 1);
+  const std::string third = ReadTestFile(LogPath()).substr(second_run_size);
+  EXPECT_NE(third.find("   -->Starting Nuvel Setup Application"), std::string::npos) << third;
+  EXPECT_NE(third.find("   ---->Records Path     (read)  ="), std::string::npos) << third;
+  EXPECT_EQ(third.find("IPN "), std::string::npos) << "level-2 lines must not be written";
 }
 
 TEST_F(StartupTest, CommandLine) {
-  RunResult version = Setup({"--version"});
+  RunResult version = RunBinary(NUVEL_SETUP_BINARY, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.output, "362.023.008.023 (36B1)\n");
 
-  RunResult help = Setup({"--help"});
+  RunResult help = RunBinary(NUVEL_SETUP_BINARY, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("--source DIR"), std::string::npos);
 
-  RunResult unknown = Setup({"--frobnicate"});
+  RunResult unknown = RunBinary(NUVEL_SETUP_BINARY, {"--frobnicate"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.output.find("unknown argument '--frobnicate'"), std::string::npos);
 
-  RunResult missing = Setup({"--source", sysroot_.path("no/such/source")});
+  RunResult missing = RunBinary(NUVEL_SETUP_BINARY, {"--source", sysroot_.path("no/such")});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.output.find("is not a folder"), std::string::npos);
   // A refused command line starts no run: no log is written.
-  EXPECT_TRUE(ReadTestFile(SystemFolder() + "Nuvel_log.txt").empty());
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
 }
 
 TEST_F(StartupTest, NuvelIniReadsAndWritesLikeTheSetup) {

@@ -72,8 +72,6 @@ class ScopedTimeZone {
 };
 
 TEST_F(DatesTest, PackedDatesUnpackToTheirDayNumbers) {
-  EXPECT_EQ(Packed(2040, 1, 1), kDateNever);
-
   int day = 0, month = 0, years = 0;
   EXPECT_EQ(GetDayMonthYear(Packed(1980, 1, 1), day, month, years), 1);
   EXPECT_EQ(GetDayMonthYear(Packed(1981, 1, 1), day, month, years), 367) << "1980 had 366 days";
@@ -94,8 +92,6 @@ TEST_F(DatesTest, LeapYearsSetFebruaryAndCountFromNineteenEighty) {
   EXPECT_EQ(Dates().daysPerMonth[2], 28);
   CheckForLeapYear(44);  // 2024 as years since 1980
   EXPECT_EQ(Dates().daysPerMonth[2], 29);
-  Dates().reset();
-  EXPECT_EQ(Dates().daysPerMonth[2], 28);
 
   EXPECT_EQ(GetLeapYearsSinceStartYear(0), 0);
   EXPECT_EQ(GetLeapYearsSinceStartYear(1), 1);  // 1980
@@ -167,7 +163,7 @@ TEST_F(DatesTest, DateStringsShowOutOfRangeValuesAsTheFirstOfJanuary1980) {
   EXPECT_EQ(ShortenDate(""), "");
 }
 
-TEST_F(DatesTest, IncrementByMonthsKeepsTheDayAndByDaysCarries) {
+TEST_F(DatesTest, DateArithmeticCarriesOverMonthEndsAndSkipsImpossibleDays) {
   const int jan31 = Packed(2024, 1, 31);
   EXPECT_EQ(IncrementDateByPeriod(jan31, 1001), 44 * 512 + 2 * 32 + 31);
   EXPECT_EQ(IncrementDateByPeriod(jan31, -2001), Packed(2024, 1, 30));
@@ -182,27 +178,19 @@ TEST_F(DatesTest, IncrementByMonthsKeepsTheDayAndByDaysCarries) {
   EXPECT_EQ(IncrementDateByPeriod(jan31, 500), jan31) << "not a period";
   EXPECT_EQ(IncrementDateByPeriod(jan31, 3000), jan31) << "not a period";
   EXPECT_EQ(IncrementDateByPeriod(Packed(1980, 1, 1), -2001), 0) << "before 1980";
-}
-
-TEST_F(DatesTest, IncrementOfDateZeroIsLogged) {
   base::Log().reset();
   EXPECT_EQ(IncrementDateByPeriod(0, 1001), 0);
-  ASSERT_EQ(base::Log().held.size(), 1u);
-  EXPECT_EQ(base::Log().held[0].first, 1);
-  EXPECT_EQ(base::Log().held[0].second, "date=0");
+  ASSERT_EQ(base::Log().held.size(), 1u) << "date 0 is logged";
+  EXPECT_EQ(base::Log().held[0], (std::pair<int, std::string>{1, "date=0"}));
   base::Log().reset();
-}
 
-TEST_F(DatesTest, AddMonthsMovesImpossibleDaysToTheNextFirst) {
+  // AddMonths moves impossible days to the next first.
   EXPECT_EQ(AddMonths(Packed(2024, 3, 31), 1), Packed(2024, 5, 1));
   EXPECT_EQ(AddMonths(Packed(2024, 3, 30), 1), Packed(2024, 4, 30));
   EXPECT_EQ(AddMonths(Packed(2024, 1, 29), 1), Packed(2024, 3, 1)) << "29 or more in February";
   EXPECT_EQ(AddMonths(Packed(2024, 10, 31), 3), Packed(2025, 1, 31));
   EXPECT_EQ(AddMonths(Packed(2024, 8, 31), -2), Packed(2024, 7, 1));
   EXPECT_EQ(AddMonths(Packed(2024, 12, 15), -12), Packed(2023, 12, 15));
-}
-
-TEST_F(DatesTest, NextValidDateSkipsImpossibleDays) {
   EXPECT_EQ(GetNextValidDate_after_X_Days(Packed(2024, 1, 31), 1), Packed(2024, 2, 1));
   EXPECT_EQ(GetNextValidDate_after_X_Days(Packed(2023, 2, 28), 1), Packed(2023, 3, 1));
   EXPECT_EQ(GetNextValidDate_after_X_Days(Packed(2024, 2, 28), 1), Packed(2024, 2, 29));
@@ -227,17 +215,15 @@ TEST_F(DatesTest, WeekdaysMatchTheCalendar) {
   }
 }
 
-TEST_F(DatesTest, DayOfTheYearLeavesOutWeekends) {
+TEST_F(DatesTest, TodayAndNowComeFromTheClock) {
   FixClock(2024, 1, 5, 9, 0, 0);  // Friday; 1 January 2024 was a Monday
   EXPECT_EQ(GetDayOfTheYear(0), 5);
-  FixClock(2024, 1, 7, 9, 0, 0);  // Sunday
+  FixClock(2024, 1, 7, 9, 0, 0);  // Sunday: weekends are left out
   EXPECT_EQ(GetDayOfTheYear(0), 5);
   EXPECT_EQ(GetDayOfTheYear(1), 6);
   FixClock(2023, 1, 1, 9, 0, 0);  // a Sunday
   EXPECT_EQ(GetDayOfTheYear(1), 0);
-}
 
-TEST_F(DatesTest, TodayAndNowComeFromTheClock) {
   FixClock(2024, 3, 5, 7, 8, 9);
   EXPECT_EQ(DDateString(), "2024-03-05");
   EXPECT_EQ(DTimeString(), "07:08");
@@ -285,9 +271,8 @@ TEST_F(DatesTest, ElapsedTimesOfDayWrapPastMidnight) {
   EXPECT_EQ(CalculateMinutesElapsed("10:75", "11:00"), 60) << "minute 75 counts as 0";
   EXPECT_EQ(CalculateSecondsElapsed("23:59:50", "00:00:10"), 20);
   EXPECT_EQ(CalculateSecondsElapsed("ab:cd:ef", "00:00:30"), 30);
-}
 
-TEST_F(DatesTest, StampDifferencesStopCountingTimeAtTwoDays) {
+  // Differences of stamps stop counting time at two days.
   int days = -9, minutes = -9, seconds = -9;
   TimeStampDayMinSec_elapsed(Get_DateTime_Long("2024-02-28+23:50:00"),
                              Get_DateTime_Long("2024-02-29+00:10:30"), days, minutes, seconds);
@@ -349,12 +334,6 @@ TEST(DiffTmTest, CountsSecondsAcrossMonthAndYearEnds) {
   EXPECT_EQ(diff_tm(Tm(2024, 1, 1), Tm(2023, 12, 31, 23)), 3600);
   EXPECT_EQ(diff_tm(Tm(2024, 1, 1), Tm(2023, 13, 1)), 0) << "month 13 carries into the year";
 }
-
-}  // namespace
-}  // namespace nuvel::text
-
-namespace nuvel::text {
-namespace {
 
 TEST(FileSystemDateTest, TodayComesFromAFileInTheRecordsFolderWhichIsRemovedAgain) {
   nuvel::testing::TestSysroot sysroot;

@@ -17,11 +17,23 @@ AnswerFile Parse(std::string_view text) {
   return file;
 }
 
-std::string ParseError(std::string_view text) {
-  AnswerFile file;
-  std::string error;
-  EXPECT_FALSE(ParseAnswerFile(text, file, &error)) << "accepted: " << text;
-  return error;
+// Every parsed line in one compact form: "line: match[key] settings -> answer [folder]".
+std::vector<std::string> Summaries(const AnswerFile& file) {
+  static const char* const kMatches[] = {"name", "prompt", "folder", "*", "prompt:*", "folder:*"};
+  static const char* const kSettings[] = {"set", "select", "check", "uncheck", "choose"};
+  std::vector<std::string> out;
+  for (const AnswerLine& line : file.lines) {
+    std::string text = std::to_string(line.line_number) + ": " +
+                       kMatches[static_cast<int>(line.match.kind)] + "[" + line.match.key + "]";
+    for (const AnswerSetting& setting : line.settings) {
+      text += std::string(" ") + kSettings[static_cast<int>(setting.kind)] + " " +
+              std::to_string(setting.item);
+      if (setting.kind == Kind::kSet) text += "=<" + setting.text + ">";
+      for (int row : setting.rows) text += ":" + std::to_string(row);
+    }
+    out.push_back(text + " -> " + std::to_string(line.answer) + " [" + line.folder + "]");
+  }
+  return out;
 }
 
 TEST(AnswerFileParse, EveryKindOfLineAndSetting) {
@@ -38,56 +50,25 @@ TEST(AnswerFileParse, EveryKindOfLineAndSetting) {
       "folder:* -> /tmp\n"
       "* -> 2\n"
       "control\n");
-  ASSERT_EQ(file.lines.size(), 9u);
   EXPECT_TRUE(file.control);
+  // Comments and blank lines still count as lines; a plain select means the first list (0).
+  EXPECT_EQ(Summaries(file),
+            (std::vector<std::string>{
+                "2: name[welcome] -> 1 []",
+                "4: name[family] select 0:0:2 -> 1 []",
+                "5: name[login] set 5=<ann@school.example> set 7=<secret> -> 1 []",
+                "6: folder[MSG_InstallationDirectory] -> 0 [/srv/my courses]",
+                "7: prompt[MSG_Message_InstallAnother] -> 2 []",
+                "8: name[options] check 3 uncheck 4 choose 6 select 9:1 -> 999 []",
+                "9: prompt:*[] -> 1 []",
+                "10: folder:*[] -> 0 [/tmp]",
+                "11: *[] -> 2 []",
+            }));
 
-  EXPECT_EQ(file.lines[0].match, (AnswerMatch{MatchKind::kName, "welcome"}));
-  EXPECT_EQ(file.lines[0].answer, 1);
-  EXPECT_EQ(file.lines[0].line_number, 2) << "comments and blank lines still count as lines";
-
-  const AnswerLine& family = file.lines[1];
-  ASSERT_EQ(family.settings.size(), 1u);
-  EXPECT_EQ(family.settings[0].kind, Kind::kSelect);
-  EXPECT_EQ(family.settings[0].item, 0) << "a plain select means the first list";
-  EXPECT_EQ(family.settings[0].rows, (std::vector<int>{0, 2}));
-
-  const AnswerLine& login = file.lines[2];
-  ASSERT_EQ(login.settings.size(), 2u);
-  EXPECT_EQ(login.settings[0].item, 5);
-  EXPECT_EQ(login.settings[0].text, "ann@school.example");
-  EXPECT_EQ(login.settings[1].item, 7);
-  EXPECT_EQ(login.settings[1].text, "secret");
-
-  EXPECT_EQ(file.lines[3].match, (AnswerMatch{MatchKind::kFolder, "MSG_InstallationDirectory"}));
-  EXPECT_EQ(file.lines[3].folder, "/srv/my courses") << "the folder is the rest of the line";
-
-  EXPECT_EQ(file.lines[4].match, (AnswerMatch{MatchKind::kPrompt, "MSG_Message_InstallAnother"}));
-  EXPECT_EQ(file.lines[4].answer, 2);
-
-  const AnswerLine& options = file.lines[5];
-  ASSERT_EQ(options.settings.size(), 4u);
-  EXPECT_EQ(options.settings[0].kind, Kind::kCheck);
-  EXPECT_EQ(options.settings[1].kind, Kind::kUncheck);
-  EXPECT_EQ(options.settings[1].item, 4);
-  EXPECT_EQ(options.settings[2].kind, Kind::kChoose);
-  EXPECT_EQ(options.settings[2].item, 6);
-  EXPECT_EQ(options.settings[3].item, 9);
-  EXPECT_EQ(options.settings[3].rows, (std::vector<int>{1}));
-  EXPECT_EQ(options.answer, 999);
-
-  EXPECT_EQ(file.lines[6].match.kind, MatchKind::kAnyPrompt);
-  EXPECT_EQ(file.lines[7].match.kind, MatchKind::kAnyFolder);
-  EXPECT_EQ(file.lines[7].folder, "/tmp");
-  EXPECT_EQ(file.lines[8].match.kind, MatchKind::kAny);
-}
-
-TEST(AnswerFileParse, CrLfLineEndsByteOrderMarkAndIndentedComments) {
-  AnswerFile file =
-      Parse("\xEF\xBB\xBFwelcome -> 1\r\n   # indented comment\r\n\tinstall -> 2\r\n");
-  ASSERT_EQ(file.lines.size(), 2u);
-  EXPECT_EQ(file.lines[0].match.key, "welcome");
-  EXPECT_EQ(file.lines[1].answer, 2);
-  EXPECT_EQ(file.lines[1].line_number, 3);
+  // Carriage returns, a byte order mark and indented comments are no part of the lines.
+  file = Parse("\xEF\xBB\xBFwelcome -> 1\r\n   # indented comment\r\n\tinstall -> 2\r\n");
+  EXPECT_EQ(Summaries(file),
+            (std::vector<std::string>{"1: name[welcome] -> 1 []", "3: name[install] -> 2 []"}));
   EXPECT_FALSE(file.control);
 }
 
@@ -98,23 +79,25 @@ TEST(AnswerFileParse, QuotedTextsAndIds) {
       "prompt:\"*\" -> 2\n"
       "folder:\"id with space\" -> \"  /padded \"\n"
       "folder:MSG_Folder -> \"\"\n");
-  ASSERT_EQ(file.lines.size(), 5u);
-  EXPECT_EQ(file.lines[0].settings[0].text, "say \"hi\" C:\\dir\n\ttab");
-  EXPECT_EQ(file.lines[0].settings[1].text, "plain");
-  EXPECT_EQ(file.lines[1].match, (AnswerMatch{MatchKind::kPrompt, "Nuvel Setup"}));
-  EXPECT_EQ(file.lines[2].match, (AnswerMatch{MatchKind::kPrompt, "*"}))
-      << "a quoted * is the id \"*\", not the fall-back";
-  EXPECT_EQ(file.lines[3].match.key, "id with space");
-  EXPECT_EQ(file.lines[3].folder, "  /padded ");
-  EXPECT_EQ(file.lines[4].folder, "") << "\"\" cancels the folder question";
+  // A quoted * is the id "*", not the fall-back; "" cancels the folder question.
+  EXPECT_EQ(Summaries(file),
+            (std::vector<std::string>{
+                "1: name[login] set 5=<say \"hi\" C:\\dir\n\ttab> set 6=<plain> -> 1 []",
+                "2: prompt[Nuvel Setup] -> 1 []",
+                "3: prompt[*] -> 2 []",
+                "4: folder[id with space] -> 0 [  /padded ]",
+                "5: folder[MSG_Folder] -> 0 []",
+            }));
+
+  const std::string nasty = "quote \" backslash \\ line\nreturn\r tab\t end\\";
+  file = Parse("login set 5=" + QuoteAnswerText(nasty) + " -> 1\n");
+  ASSERT_EQ(file.lines.size(), 1u);
+  EXPECT_EQ(file.lines[0].settings[0].text, nasty);
+  EXPECT_EQ(QuoteAnswerText("a\"b\\c"), "\"a\\\"b\\\\c\"");
 }
 
 TEST(AnswerFileParse, MalformedLinesNameTheirLineAndProblem) {
-  struct Case {
-    const char* text;
-    const char* expected;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"welcome\n", "line 1: expected '-> <answer>'"},
       {"# fine\nwelcome 1\n", "line 2: unknown setting '1'"},
       {"welcome -> one\n", "line 1: the answer after -> must be an item number"},
@@ -132,19 +115,13 @@ TEST(AnswerFileParse, MalformedLinesNameTheirLineAndProblem) {
       {"folder:MSG_X set 1=\"a\" -> /x\n", "line 1: a folder question takes no settings"},
       {"control now\n", "line 1: unknown setting 'now'"},
   };
-  for (const Case& c : cases) {
-    std::string error = ParseError(c.text);
-    EXPECT_NE(error.find(c.expected), std::string::npos)
-        << "for " << c.text << "got: " << error << "\nwanted: " << c.expected;
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text);
+    AnswerFile file;
+    std::string error;
+    EXPECT_FALSE(ParseAnswerFile(text, file, &error));
+    EXPECT_NE(error.find(expected), std::string::npos) << "got: " << error;
   }
-}
-
-TEST(AnswerFileParse, QuotingRoundTripsAnyText) {
-  const std::string nasty = "quote \" backslash \\ line\nreturn\r tab\t end\\";
-  AnswerFile file = Parse("login set 5=" + QuoteAnswerText(nasty) + " -> 1\n");
-  ASSERT_EQ(file.lines.size(), 1u);
-  EXPECT_EQ(file.lines[0].settings[0].text, nasty);
-  EXPECT_EQ(QuoteAnswerText("a\"b\\c"), "\"a\\\"b\\\\c\"");
 }
 
 // A dialog with one item of each settable kind, as the core would build it.
@@ -167,7 +144,7 @@ Dialog FormDialog() {
   return dialog;
 }
 
-TEST(AnswerFileRecord, OnlyChangedItemsBecomeSettings) {
+TEST(AnswerFileRecord, OnlyItemsTheUserChangedBecomeSettings) {
   Dialog before = FormDialog();
   EXPECT_EQ(RecordAnswerLine(before, before, 2), "login -> 2");
 
@@ -181,11 +158,9 @@ TEST(AnswerFileRecord, OnlyChangedItemsBecomeSettings) {
   EXPECT_EQ(RecordAnswerLine(before, after, 1),
             "login set 3=\"ann \\\"the\\\" admin\" set 4=\"s3cret\" uncheck 5 choose 7 "
             "select 0,2 select 9:none -> 1");
-}
 
-TEST(AnswerFileRecord, ChangesToHiddenOrDisabledItemsAreNotTheUsers) {
-  Dialog before = FormDialog();
-  Dialog after = before;
+  // Changes to hidden or disabled items were made by the core, not the user.
+  after = before;
   after.item(3)->text = "cleared by the core";
   after.item(3)->enabled = false;
   after.item(5)->value = 0;
@@ -193,30 +168,12 @@ TEST(AnswerFileRecord, ChangesToHiddenOrDisabledItemsAreNotTheUsers) {
   EXPECT_EQ(RecordAnswerLine(before, after, 1), "login -> 1");
 }
 
-TEST(AnswerFileRecord, RecordedLineParsesBackToTheSameSettings) {
-  Dialog before = FormDialog();
-  before.name = "prompt";
-  before.id = "Title with \"quotes\"";
-  Dialog after = before;
-  after.item(3)->text = "back\\slash";
-  after.item(8)->selected = {1};
-
-  AnswerFile file = Parse(RecordAnswerLine(before, after, 2) + "\n");
-  ASSERT_EQ(file.lines.size(), 1u);
-  const AnswerLine& line = file.lines[0];
-  EXPECT_EQ(line.match, (AnswerMatch{MatchKind::kPrompt, "Title with \"quotes\""}));
-  ASSERT_EQ(line.settings.size(), 2u);
-  EXPECT_EQ(line.settings[0].text, "back\\slash");
-  EXPECT_EQ(line.settings[1].rows, (std::vector<int>{1}));
-  EXPECT_EQ(line.answer, 2);
-}
-
-TEST(AnswerFileRecord, FolderLinesQuoteOnlyWhenNeeded) {
+TEST(AnswerFileRecord, FolderLinesQuoteOnlyWhenNeededAndParseBack) {
   EXPECT_EQ(RecordFolderLine("MSG_Where", "/srv/my courses"),
             "folder:MSG_Where -> /srv/my courses");
   EXPECT_EQ(RecordFolderLine("MSG_Where", ""), "folder:MSG_Where -> \"\"");
-  for (const std::string& folder :
-       {std::string("/a\\b"), std::string(" /lead"), std::string("/trail "), std::string("\"/q")}) {
+  for (const char* folder : {"/a\\b", " /lead", "/trail ", "\"/q"}) {
+    SCOPED_TRACE(folder);
     AnswerFile file = Parse(RecordFolderLine("Where to?", folder) + "\n");
     ASSERT_EQ(file.lines.size(), 1u);
     EXPECT_EQ(file.lines[0].match.key, "Where to?");

@@ -29,7 +29,7 @@ class StatusBoxTest : public ::testing::Test {
   FakeBackend* backend_ = nullptr;
 };
 
-TEST_F(StatusBoxTest, UpdateCreatesShowsAndPumpsOnce) {
+TEST_F(StatusBoxTest, UpdateShowsAndPumpsAndNullLinesStayAsTheyWere) {
   EXPECT_EQ(GetStatusBoxVisible(), 0);
   EXPECT_EQ(StatusBoxUpdate("Copying", "French 1", "lesson01.dat"), 0);
   EXPECT_EQ(GetStatusBoxVisible(), 1);
@@ -37,18 +37,19 @@ TEST_F(StatusBoxTest, UpdateCreatesShowsAndPumpsOnce) {
   EXPECT_EQ(backend_->pumps, 1);
   StatusBoxUpdate(nullptr, nullptr, "lesson02.dat");
   EXPECT_EQ(backend_->pumps, 2);
-}
-
-TEST_F(StatusBoxTest, NullLinesStayAsTheyWere) {
-  StatusBoxUpdate("Copying", "French 1", "lesson01.dat");
-  StatusBoxUpdate(nullptr, nullptr, "lesson02.dat");
   EXPECT_EQ(backend_->events.back(), "show Copying|French 1|lesson02.dat");
   StatusBoxUpdate(nullptr, "", nullptr);
   EXPECT_EQ(backend_->events.back(), "show Copying||lesson02.dat")
       << "an empty text replaces its line; only null keeps it";
+
+  // The lines outlive the box and show in the next one.
+  StatusBoxUpdate(nullptr, "French 1", nullptr);
+  StatusBoxDestroy();
+  StatusBoxUpdate(nullptr, nullptr, "b.dat");
+  EXPECT_EQ(backend_->events.back(), "show Copying|French 1|b.dat");
 }
 
-TEST_F(StatusBoxTest, SwitchedOffShowsNothingAndNeverFails) {
+TEST_F(StatusBoxTest, SwitchedOffShowsNothingAndNeverFailsButTheStripStillShows) {
   StatusBox().gShowStatusBox = 0;
   EXPECT_EQ(StatusBoxCreate(), 0);
   EXPECT_EQ(StatusBoxUpdate("Copying", "x", "y"), 0);
@@ -59,6 +60,10 @@ TEST_F(StatusBoxTest, SwitchedOffShowsNothingAndNeverFails) {
   EXPECT_EQ(GetStatusBoxVisible(), 0);
   EXPECT_TRUE(backend_->events.empty()) << "no box may appear with the switch off";
   EXPECT_FALSE(StatusBox().exists);
+
+  TCPStatusBoxUpdate("Records server", nullptr, nullptr);
+  EXPECT_EQ(TCPGetStatusVisible(), 1);
+  EXPECT_TRUE(backend_->strip_shown);
 }
 
 TEST_F(StatusBoxTest, CreateHideAndDestroyResults) {
@@ -76,7 +81,7 @@ TEST_F(StatusBoxTest, CreateHideAndDestroyResults) {
   EXPECT_FALSE(backend_->status_shown);
 }
 
-TEST_F(StatusBoxTest, OverallProgressRunKeepsTheBox) {
+TEST_F(StatusBoxTest, OverallProgressRunOrLeaveOpenKeepsTheBox) {
   StatusBoxUpdate("Installing", "1 of 3", nullptr);
   StatusBoxProgress(0.25);
   StatusBox().Status_Bar = 2;
@@ -87,21 +92,12 @@ TEST_F(StatusBoxTest, OverallProgressRunKeepsTheBox) {
   EXPECT_EQ(StatusBoxDestroy(), 0);
   EXPECT_EQ(GetStatusBoxVisible(), 0);
   EXPECT_EQ(StatusBox().box.progress, -1) << "destroying takes the progress bar away";
-}
 
-TEST_F(StatusBoxTest, LeaveOpenMakesDestroyDoNothing) {
   StatusBoxUpdate("Scanning", nullptr, nullptr);
   StatusBox().Status_Box_Leave_Open = 1;
   EXPECT_EQ(StatusBoxDestroy(), 0);
   EXPECT_EQ(GetStatusBoxVisible(), 1);
   EXPECT_TRUE(backend_->status_shown);
-}
-
-TEST_F(StatusBoxTest, LinesSurviveDestroyAndShowInTheNextBox) {
-  StatusBoxUpdate("Copying", "French 1", "a.dat");
-  StatusBoxDestroy();
-  StatusBoxUpdate(nullptr, nullptr, "b.dat");
-  EXPECT_EQ(backend_->events.back(), "show Copying|French 1|b.dat");
 }
 
 TEST_F(StatusBoxTest, ProgressIsClampedAndRedrawnOnlyWhileShown) {
@@ -134,13 +130,6 @@ TEST_F(StatusBoxTest, StripShowsOneLineAndIdle) {
   TCPStatusBoxDestroy();
   EXPECT_FALSE(StatusBox().tcpExists);
   EXPECT_FALSE(backend_->strip_shown);
-}
-
-TEST_F(StatusBoxTest, StripDoesNotDependOnTheStatusBoxSwitch) {
-  StatusBox().gShowStatusBox = 0;
-  TCPStatusBoxUpdate("Records server", nullptr, nullptr);
-  EXPECT_EQ(TCPGetStatusVisible(), 1);
-  EXPECT_TRUE(backend_->strip_shown);
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ namespace {
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using ::testing::StartsWith;
 
 // Scripted input; everything written is kept. The input ends after the last line.
 class FakeIo : public TerminalIo {
@@ -63,50 +62,34 @@ Dialog Question() {
   return dialog;
 }
 
-TEST_F(TerminalTest, ShowsTitleMessageAndNumberedButtons) {
+TEST_F(TerminalTest, ShowsTitleMessageAndNumberedEnabledButtons) {
   Type({"2"});
   Dialog dialog = Question();
+  dialog.Add(ItemKind::kButton, "Uninstall").enabled = false;
+  dialog.Add(ItemKind::kButton, "Hidden").visible = false;
   EXPECT_EQ(backend_->ModalDialog(dialog), 2);
   EXPECT_THAT(io_->output, HasSubstr("== Nuvel Setup ==\nWelcome.\nInstall the courses now?\n"))
       << "a CR line break of a message shows as a new line";
-  EXPECT_THAT(io_->output, HasSubstr("  [1] Install  [2] Quit\n> "));
+  EXPECT_THAT(io_->output, HasSubstr("  [1] Install  [2] Quit  (Uninstall)\n> "));
+  EXPECT_THAT(io_->output, Not(HasSubstr("Hidden")));
   EXPECT_THAT(io_->output, HasSubstr("\"control\" holds the Control key"))
       << "the help line names the control command";
 }
 
-TEST_F(TerminalTest, InvalidInputIsAskedAgainAndButtonTextsWork) {
-  Type({"7", "yes please", "", "QUIT"});
-  Dialog dialog = Question();
-  EXPECT_EQ(backend_->ModalDialog(dialog), 2);
-  EXPECT_EQ(io_->secret_reads.size(), 4u);
-  EXPECT_THAT(io_->output, HasSubstr("Please type a number from 1 to 2."));
-}
-
-TEST_F(TerminalTest, EndOfInputAndCloseAreTheCloseBox) {
-  Dialog dialog = Question();
-  EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox);
-  EXPECT_EQ(io_->secret_reads.size(), 1u) << "the end of the input is never read twice";
-  Type({"close"});
-  EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox);
-}
-
-TEST_F(TerminalTest, ControlCommandLatchesAndAsksAgain) {
-  Type({"control", "1"});
+TEST_F(TerminalTest, AnswersByNumberOrTextAskAgainUntilValid) {
+  Type({"7", "yes please", "", "control", "QUIT"});
   Dialog dialog = Question();
   EXPECT_FALSE(backend_->ControlKeyLatched());
-  EXPECT_EQ(backend_->ModalDialog(dialog), 1);
+  EXPECT_EQ(backend_->ModalDialog(dialog), 2);
+  EXPECT_EQ(io_->secret_reads.size(), 5u);
+  EXPECT_THAT(io_->output, HasSubstr("Please type a number from 1 to 2."));
   EXPECT_TRUE(backend_->ControlKeyLatched());
   EXPECT_THAT(io_->output, HasSubstr("The Control key is held for the rest of the run."));
-}
 
-TEST_F(TerminalTest, DisabledButtonsAreShownButNotNumbered) {
-  Dialog dialog = Question();
-  dialog.Add(ItemKind::kButton, "Uninstall").enabled = false;
-  dialog.Add(ItemKind::kButton, "Hidden").visible = false;
-  Type({"2"});
-  EXPECT_EQ(backend_->ModalDialog(dialog), 2);
-  EXPECT_THAT(io_->output, HasSubstr("  [1] Install  [2] Quit  (Uninstall)\n"));
-  EXPECT_THAT(io_->output, Not(HasSubstr("Hidden")));
+  Type({"close"});
+  EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox);
+  EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox) << "the end of the input is the close box";
+  EXPECT_EQ(io_->secret_reads.size(), 7u) << "the end of the input is never read twice";
 }
 
 Dialog Login() {
@@ -142,7 +125,7 @@ TEST_F(TerminalTest, FieldsAreAskedWithLabelsAndDefaults) {
   EXPECT_THAT(io_->output, HasSubstr("Field 8 [note]: "));
 }
 
-TEST_F(TerminalTest, EnterKeepsValuesAndEditAsksAgain) {
+TEST_F(TerminalTest, EnterKeepsValuesEditAsksAgainAndClosingMidwayIsTheCloseBox) {
   Type({"", "", "", "edit", "bob", "", "", "1"});
   Dialog dialog = Login();
   int changes = 0;
@@ -151,11 +134,8 @@ TEST_F(TerminalTest, EnterKeepsValuesAndEditAsksAgain) {
   EXPECT_EQ(dialog.item(5)->text, "bob");
   EXPECT_EQ(dialog.item(8)->text, "note");
   EXPECT_EQ(changes, 1);
-}
 
-TEST_F(TerminalTest, ClosingInTheMiddleOfTheFieldsIsTheCloseBox) {
   Type({"ann"});
-  Dialog dialog = Login();
   EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox);
 }
 
