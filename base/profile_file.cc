@@ -154,6 +154,9 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
     return -1;
   }
 
+  // The new file is made from the file as it is now: a cache left from before another writer
+  // (a line removal, another process) changed it would otherwise write its old lines back.
+  FreePrivateProfile();
   std::string current;
   GetNuvelPrivateProfileString(section, key, "", current, kProfileValueSize, file);
   long section_line, key_line;
@@ -187,9 +190,7 @@ int GetNuvelPrivateProfileString(std::string_view section, std::string_view key,
 
 int WriteNuvelPrivateProfileString(std::string_view section, std::string_view key,
                                    std::string& value, const std::string& file) {
-  // A write starts from the file as it is now: a cache left from before another writer (a line
-  // removal, another process) changed the file would otherwise write its old lines back.
-  FreePrivateProfile();
+  FreePrivateProfile();  // compare with the file as it is now
   if (!section.empty()) {
     std::string current;
     GetNuvelPrivateProfileString(section, key, "", current, 512, file);

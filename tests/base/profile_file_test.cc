@@ -119,11 +119,15 @@ TEST_F(ProfileFileTest, ReadsComeFromTheCacheButWritesNeverLoseOtherChanges) {
   // Changed behind the engine's back: reads still come from the cache...
   WriteTestFile(file_, "[Records]\na=2\n");
   EXPECT_EQ(Get("Records", "a"), "1");
-  // ...but a write starts from the file as it is now, keeping the other change.
+  // ...but a write starts from the file as it is now, keeping the other change, whether it
+  // goes through the stripping wrapper or the raw call.
   std::string value = "x";
   WriteNuvelPrivateProfileString("Records", "b", value, file_);
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=2\r\nb=x\r\n");
   EXPECT_EQ(Get("Records", "a"), "2");
+  WriteTestFile(file_, "[Records]\na=3\nb=x\n");
+  WritePrivateProfileString("Records", "c", "y", file_);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=3\r\nb=x\r\nc=y\r\n");
 }
 
 TEST_F(ProfileFileTest, ValueOnlyOfSpacesReportsItsLengthButStripsToEmpty) {
