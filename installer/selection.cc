@@ -387,7 +387,9 @@ int EstablishFamilies() {
     for (int row = 0; row < kFamilyRowCount; ++row) {
       FamilyRow& family = sel.fam[row];
       if (family.number != number) continue;
-      family.installed = installed;
+      // The family counts as installed when any of its versions is, with local content when any
+      // has it: a later, uninstalled version must not hide an installed one.
+      family.installed = std::max(family.installed, installed);
       if (family.present) continue;
       family.present = 1;
       ++sel.theDifferentFamiliesCount;

@@ -163,6 +163,17 @@ TEST_F(SelectionScenarioTest, ChosenOlderVersionAndSupportLanguageAreWhatGetsIns
                                    "disc.01"}));
   EXPECT_TRUE(LogHas("EstablishVersions: 2\r\n"));
   EXPECT_TRUE(LogHas("CountProducts: 1\r\n"));
+
+  // The installed older version marks its family, although the newer one, found after it, is
+  // not installed.
+  run = Setup(kFamiliesOnly);
+  ASSERT_EQ(run.status, 0) << run.output;
+  auto families = Dialogs("family");
+  ASSERT_EQ(families.size(), 1u) << run.output;
+  std::vector<std::string> lines = JsonStringArray(families[0], "lines");
+  const auto level3 = static_cast<std::size_t>(FamilyRow(kLevel3));
+  ASSERT_LT(level3, lines.size());
+  EXPECT_TRUE(lines[level3].ends_with("MB\t\tInstalled")) << lines[level3];
 }
 
 TEST_F(SelectionScenarioTest, ForcedLimitToOneLanguageAsksNothingAndInstallsIt) {
