@@ -594,14 +594,17 @@ TEST_F(FreeSpaceTest, FreeBytesOfAPathToBeCreatedAreItsParentsVolumes) {
 
 TEST_F(FreeSpaceTest, ExactlyTheNeedPassesAndOneByteMoreDoesNot) {
   const std::string path = sysroot_.path("courses");
-  // Retried while other programs change the free space between the readings.
+  // Retried while other programs change the free space between the readings; only a round in
+  // which it stayed the same counts.
   int passed = -1, refused = -1;
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  bool steady = false;
+  for (int attempt = 0; attempt < 100 && !steady; ++attempt) {
     const std::uint64_t before = GetSpaceFree(path);
     passed = CheckAvailSpace(path, before);
     refused = CheckAvailSpace(path, before + 1);
-    if (GetSpaceFree(path) == before) break;
+    steady = GetSpaceFree(path) == before;
   }
+  if (!steady) GTEST_SKIP() << "the free space never held still for a round";
   EXPECT_EQ(passed, 1);
   EXPECT_EQ(refused, 0);
   EXPECT_TRUE(Logged("Hard Disk Space Needed="));
