@@ -19,6 +19,7 @@
 #include "base/strings.h"
 #include "platform/files.h"
 #include "platform/syscalls.h"
+#include "tests/support/module_state.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
@@ -43,15 +44,7 @@ std::string FirstButtonOf(const ui::Dialog& dialog) {
   return button ? button->text : "";
 }
 
-void ResetModules() {
-  FileUtils().reset();
-  Paths().reset();
-  Log().reset();
-  Run().reset();
-  Strings().reset();
-  FreePrivateProfile();
-  platform::ResetSyscalls();
-}
+void ResetModules() { nuvel::testing::ResetBaseModules(); }
 
 // Every dialog shown is recorded by the fake back end and answered with its first button.
 class FileUtilsTest : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "platform/clock.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 
 namespace nuvel::base {
@@ -32,12 +33,7 @@ class LogTest : public ::testing::Test {
     ResetAll();
   }
 
-  static void ResetAll() {
-    Log().reset();
-    Paths().reset();
-    base::Run().reset();
-    FreePrivateProfile();
-  }
+  static void ResetAll() { nuvel::testing::ResetBaseModules(); }
 
   // One run's set-up of the log, as the driver does it at start-up.
   void StartRun() {

@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/syscalls.h"
+#include "tests/support/module_state.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
@@ -31,15 +32,7 @@ using nuvel::testing::ReadTestFile;
 using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 
-void ResetModules() {
-  FileUtils().reset();
-  Paths().reset();
-  Log().reset();
-  base::Run().reset();
-  Strings().reset();
-  FreePrivateProfile();
-  platform::ResetSyscalls();
-}
+void ResetModules() { nuvel::testing::ResetBaseModules(); }
 
 // Every dialog shown is recorded by the fake back end and answered with its first button.
 class PathsTest : public ::testing::Test {

@@ -18,6 +18,7 @@
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "platform/locale.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 #include "ui/prompts.h"
 
@@ -80,14 +81,7 @@ class StringsFixture : public ::testing::Test {
   }
   static void Setenv(const char* name, const char* value) { ::setenv(name, value, 1); }
 
-  static void ResetAll() {
-    Strings().reset();
-    Log().reset();
-    Paths().reset();
-    base::Run().reset();
-    ui::Prompts().reset();
-    FreePrivateProfile();
-  }
+  static void ResetAll() { nuvel::testing::ResetBaseModules(); }
 
   std::string WriteMessages(const std::string& contents, const std::string& name = "engine.luc") {
     std::string path = sysroot_.path("messages/" + name);

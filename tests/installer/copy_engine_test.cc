@@ -21,6 +21,7 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/syscalls.h"
+#include "tests/support/module_state.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/status_box.h"
@@ -71,12 +72,7 @@ class CopyEngineTest : public ::testing::Test {
     platform::ResetSyscalls();
     ResetState();
   }
-  static void ResetState() {
-    CopyEngine().reset();
-    base::Run().reset();
-    base::Log().reset();
-    ui::StatusBox().reset();
-  }
+  static void ResetState() { nuvel::testing::ResetInstallerModules(); }
 
   // True when a line held for the log contains `text`.
   static bool Logged(const std::string& text) {

@@ -20,6 +20,7 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/syscalls.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 #include "tests/support/fake_backend.h"
 #include "ui/status_box.h"
@@ -93,13 +94,7 @@ class ExpandTest : public ::testing::Test {
     platform::ResetSyscalls();
     ResetState();
   }
-  static void ResetState() {
-    Expand().reset();
-    CopyEngine().reset();
-    base::Run().reset();
-    base::Log().reset();
-    ui::StatusBox().reset();
-  }
+  static void ResetState() { nuvel::testing::ResetInstallerModules(); }
   static bool Logged(const std::string& text) {
     const auto& held = base::Log().held;
     return std::any_of(held.begin(), held.end(), [&](const auto& line) {

@@ -30,6 +30,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/syscalls.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 #include "tests/support/fake_backend.h"
 #include "ui/status_box.h"
@@ -117,20 +118,7 @@ class InstallTest : public ::testing::Test {
     ui::SetBackend(nullptr);
     ResetAll();
   }
-  static void ResetAll() {
-    Install().reset();
-    Selection().reset();
-    Sources().reset();
-    CopyEngine().reset();
-    Expand().reset();
-    ui::StatusBox().reset();
-    base::Strings().reset();
-    base::Log().reset();
-    base::Paths().reset();
-    base::Run().reset();
-    base::FileUtils().reset();
-    base::FreePrivateProfile();
-  }
+  static void ResetAll() { nuvel::testing::ResetInstallerModules(); }
 
   // Writes a sample source and makes it the source of the run, as the driver does: its root,
   // its setup.ini, its products, its disc registered, its families formed.

@@ -16,6 +16,7 @@
 #include "installer/product_table.h"
 #include "installer/sources.h"
 #include "platform/files.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 #include "tests/support/fake_backend.h"
 
@@ -59,15 +60,7 @@ class SelectionTest : public ::testing::Test {
     ui::SetBackend(nullptr);
     ResetAll();
   }
-  static void ResetAll() {
-    Selection().reset();
-    Sources().reset();
-    base::Strings().reset();
-    base::Log().reset();
-    base::Paths().reset();
-    base::Run().reset();
-    base::FreePrivateProfile();
-  }
+  static void ResetAll() { nuvel::testing::ResetInstallerModules(); }
 
   // A product found on the source: its folder with nuvel.ini, and the record as the sources
   // module fills it. `multi_languages` (when given) goes into the product's setup.ini.

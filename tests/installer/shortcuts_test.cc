@@ -24,6 +24,7 @@
 #include "platform/events.h"
 #include "platform/process.h"
 #include "platform/trash.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 #include "tests/support/fake_backend.h"
 #include "ui/prompts.h"
@@ -37,15 +38,7 @@ using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 using ui::testing::FakeBackend;
 
-void ResetModules() {
-  base::Run().reset();
-  base::Paths().reset();
-  base::Log().reset();
-  base::Strings().reset();
-  base::FileUtils().reset();
-  base::FreePrivateProfile();
-  ui::Prompts().reset();
-}
+void ResetModules() { nuvel::testing::ResetBaseModules(); }
 
 void MakeExecutable(const std::string& path, const std::string& text) {
   WriteTestFile(path, text);

@@ -22,6 +22,7 @@
 #include "base/strings.h"
 #include "installer/product_table.h"
 #include "platform/volumes.h"
+#include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
 #include "tests/support/fake_backend.h"
 #include "ui/prompts.h"
@@ -36,17 +37,7 @@ using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
 using ui::testing::FakeBackend;
 
-void ResetModules() {
-  Sources().reset();
-  base::Run().reset();
-  base::Paths().reset();
-  base::Log().reset();
-  base::Strings().reset();
-  base::FileUtils().reset();
-  base::FreePrivateProfile();
-  ui::Prompts().reset();
-  ui::StatusBox().reset();
-}
+void ResetModules() { nuvel::testing::ResetInstallerModules(); }
 
 std::string NuvelIni(const std::map<std::string, std::string>& keys) {
   std::string text = "[nuvel.ini]\r\n";

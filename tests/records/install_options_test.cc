@@ -17,6 +17,7 @@
 #include "base/strings.h"
 #include "platform/syscalls.h"
 #include "records/password.h"
+#include "tests/support/module_state.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
@@ -50,15 +51,7 @@ class RecordingScript : public ui::testing::FakeBackend {
   std::unique_ptr<ui::Backend> inner_;
 };
 
-void ResetModules() {
-  base::FileUtils().reset();
-  Paths().reset();
-  base::Log().reset();
-  base::Run().reset();
-  base::Strings().reset();
-  base::FreePrivateProfile();
-  platform::ResetSyscalls();
-}
+void ResetModules() { nuvel::testing::ResetBaseModules(); }
 
 // The answers that press Browse and pick `folder`.
 std::string Browse(const std::string& folder) {

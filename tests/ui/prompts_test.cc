@@ -12,6 +12,7 @@
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "base/strings.h"
+#include "tests/support/module_state.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "ui/status_box.h"
@@ -72,15 +73,7 @@ class PromptsTest : public ::testing::Test {
     SetBackend(nullptr);
     ResetAll();
   }
-  static void ResetAll() {
-    base::Strings().reset();
-    base::Log().reset();
-    base::Paths().reset();
-    base::Run().reset();
-    base::FreePrivateProfile();
-    Prompts().reset();
-    StatusBox().reset();
-  }
+  static void ResetAll() { nuvel::testing::ResetBaseModules(); }
 
   std::string Log() { return ReadTestFile(base::Paths().localNuvelDirectory + "Nuvel_log.txt"); }
   // True when a log line ends with `text` (so nothing may follow it).
