@@ -180,6 +180,27 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
   return static_cast<int>(key_line);
 }
 
+int RemovePrivateProfileKey(std::string_view section, std::string_view key,
+                            const std::string& file) {
+  std::string path = ExistingPathAnyCase(file);
+  if (section.empty() || key.empty() || path.empty()) return 0;
+  FreePrivateProfile();
+  LoadCache(path, kProfileValueSize);
+  const std::vector<std::string> lines = Cache().lines;
+  long section_line, key_line;
+  FindSectionAndKey(lines, section, key, section_line, key_line);
+  if (key_line < 0) return 0;
+
+  const std::string key_target = UpperAscii(key);
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (static_cast<long>(i) > section_line && FirstToken(lines[i]) == key_target) continue;
+    text += lines[i] + "\r\n";
+  }
+  FreePrivateProfile();
+  return platform::WriteFileAtomic(path, text) ? -2 : 1;
+}
+
 int GetNuvelPrivateProfileString(std::string_view section, std::string_view key,
                                  std::string_view def, std::string& buffer, std::size_t size,
                                  const std::string& file) {

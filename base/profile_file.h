@@ -43,6 +43,12 @@ int CachedPrivateProfileString(std::string_view section, std::string_view key,
 int WritePrivateProfileString(std::string_view section, std::string_view key,
                               std::string_view value, const std::string& file);
 
+/// Removes `key` from `section`: every line after the section header whose first token is the
+/// key (a lookup would otherwise find the next one). Returns 1 when lines were removed, 0 when
+/// the file, the section or the key is absent, -2 when the file could not be rewritten.
+int RemovePrivateProfileKey(std::string_view section, std::string_view key,
+                            const std::string& file);
+
 /// Drops the cache; the next read loads its file again.
 void FreePrivateProfile();
 

@@ -3,6 +3,7 @@
 //
 //   nuvel-ini get FILE SECTION KEY         prints the value; exit 1 when the key is not set
 //   nuvel-ini set FILE SECTION KEY VALUE   stores the value (CR LF lines, atomic rewrite)
+//   nuvel-ini remove FILE SECTION KEY      removes the key's lines; exit 1 when it was not set
 
 #include <cstdio>
 #include <string>
@@ -14,7 +15,8 @@ namespace {
 int Usage() {
   std::fputs(
       "usage: nuvel-ini get FILE SECTION KEY\n"
-      "       nuvel-ini set FILE SECTION KEY VALUE\n",
+      "       nuvel-ini set FILE SECTION KEY VALUE\n"
+      "       nuvel-ini remove FILE SECTION KEY\n",
       stderr);
   return 2;
 }
@@ -39,6 +41,14 @@ int main(int argc, char** argv) {
       return 1;
     }
     return 0;
+  }
+  if (command == "remove" && argc == 5) {
+    int result = nuvel::base::RemovePrivateProfileKey(section, key, file);
+    if (result == -2) {
+      std::fprintf(stderr, "nuvel-ini: cannot write %s\n", file.c_str());
+      return 1;
+    }
+    return result == 1 ? 0 : 1;
   }
   return Usage();
 }

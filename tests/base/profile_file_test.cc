@@ -84,6 +84,23 @@ TEST_F(ProfileFileTest, WritesCreateTheFileAddSectionsOnTopAndReplaceKeysInPlace
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nA=1\r\nlog_level=5\r\nb=2\r\n");
 }
 
+TEST_F(ProfileFileTest, RemoveTakesEveryLineOfTheKeyAfterItsSectionAndNothingElse) {
+  // The key before the header belongs to nobody's lookup and stays; so do keys that merely
+  // begin with the removed one.
+  WriteTestFile(file_,
+                "proxy=early\r\n[Records]\r\nPROXY = a\r\nproxyipport=8080\r\n[Other]\r\n"
+                "proxy=b\r\n");
+  Get("Records", "proxy");  // a cached copy must not come back in later reads
+  EXPECT_EQ(RemovePrivateProfileKey("records", "proxy", file_), 1);
+  EXPECT_EQ(ReadTestFile(file_), "proxy=early\r\n[Records]\r\nproxyipport=8080\r\n[Other]\r\n");
+  EXPECT_EQ(Get("Records", "proxy"), "DEFAULT");
+
+  EXPECT_EQ(RemovePrivateProfileKey("Records", "proxy", file_), 0);
+  EXPECT_EQ(RemovePrivateProfileKey("Missing", "proxyipport", file_), 0);
+  EXPECT_EQ(RemovePrivateProfileKey("Records", "x", sysroot_.path("absent.ini")), 0);
+  EXPECT_FALSE(std::filesystem::exists(sysroot_.path("absent.ini")));
+}
+
 TEST_F(ProfileFileTest, AnyLineEndingIsReadAndRewrittenAsCrLfWithoutBlankLines) {
   for (std::string ending : {"\n", "\r", "\r\n", "\n\n\r\n"}) {
     SCOPED_TRACE("line ending of " + std::to_string(ending.size()) + " bytes");

@@ -103,6 +103,11 @@ TEST_F(StartupTest, NuvelIniReadsAndWritesLikeTheSetup) {
 
   EXPECT_EQ(RunBinary(NUVEL_INI_BINARY, {"get", file, "Records", "absent"}).status, 1);
   EXPECT_EQ(RunBinary(NUVEL_INI_BINARY, {"frob", file, "Records", "k"}).status, 2);
+
+  RunResult removed = RunBinary(NUVEL_INI_BINARY, {"remove", file, "Records", "Log_Level"});
+  EXPECT_EQ(removed.status, 0) << removed.output;
+  EXPECT_EQ(ReadTestFile(file), "[Records]\r\n[Other]\r\nx=1\r\n");
+  EXPECT_EQ(RunBinary(NUVEL_INI_BINARY, {"remove", file, "Records", "log_level"}).status, 1);
 }
 
 }  // namespace
