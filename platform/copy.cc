@@ -175,6 +175,10 @@ bool BusyMarked(const struct stat& st) {
   return st.st_mtim.tv_sec == static_cast<time_t>(kBusyTime) && st.st_mtim.tv_nsec == 0;
 }
 
+// The permission bits a copy takes: the source's, with the owner's write permission added, so
+// that what was copied from a read-only disc can be updated, amended and removed later.
+mode_t WritableMode(mode_t mode) { return (mode & 07777) | S_IWUSR; }
+
 ObjectKind KindOfMode(mode_t mode) {
   if (S_ISREG(mode)) return ObjectKind::kFile;
   if (S_ISDIR(mode)) return ObjectKind::kDirectory;
@@ -294,7 +298,7 @@ std::error_code CopyRegularFile(const std::string& from, const std::string& to,
   if (!ec) ec = CopyAttributes(in, out.fd_);
   // The mode is set after the attributes: an access list copied as an attribute would otherwise
   // leave its own mask in the group bits.
-  if (!ec && ::fchmod(out.fd_, st.st_mode & 07777) != 0) ec = LastError();
+  if (!ec && ::fchmod(out.fd_, WritableMode(st.st_mode)) != 0) ec = LastError();
   if (!ec) ec = SetTimes(out.fd_, st);  // also clears the busy mark
   if (!ec) ec = out.Place();
   syscalls().close(in);
@@ -353,7 +357,7 @@ std::error_code CopyFolderAttributes(const std::string& from, const std::string&
   std::error_code ec;
   if (::fstat(in, &st) != 0) ec = LastError();
   if (!ec) ec = CopyAttributes(in, out);
-  if (!ec && ::fchmod(out, st.st_mode & 07777) != 0) ec = LastError();
+  if (!ec && ::fchmod(out, WritableMode(st.st_mode)) != 0) ec = LastError();
   if (!ec) ec = SetTimes(out, st);
   syscalls().close(out);
   syscalls().close(in);

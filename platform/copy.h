@@ -78,7 +78,8 @@ using CopyProgress = std::function<void(std::uint64_t bytes)>;
 /// Copies the regular file `from` to `to`, replacing whatever file or link is at `to`. The data
 /// is streamed (inside the kernel when the file systems allow it, else through a fixed buffer;
 /// never the whole file in memory) into a new file (see PartialFile), which then gets the
-/// source's permission bits, access and modification times to the nanosecond, and extended
+/// source's permission bits (with the owner's write permission added, so that a copy from a
+/// read-only disc stays updatable), access and modification times to the nanosecond, and extended
 /// attributes, and becomes `to`. Attributes the destination does not support (ENOTSUP), and those
 /// outside the "user." namespace that this process may not set, are left out. On failure the
 /// new file is removed and `to` is left as it was. `progress` may be empty.
@@ -93,7 +94,8 @@ std::error_code CopySymlink(const std::string& from, const std::string& to);
 /// A new folder stays writable by its owner until CopyFolderAttributes gives it its final mode.
 std::error_code CreateFolderForCopy(const std::string& to, bool& created);
 
-/// Gives folder `to` the permission bits, extended attributes and times of folder `from`. Call
+/// Gives folder `to` the permission bits (the owner's write permission added), extended
+/// attributes and times of folder `from`. Call
 /// it after the folder's contents are written, since adding entries changes a folder's times.
 std::error_code CopyFolderAttributes(const std::string& from, const std::string& to);
 
