@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_text.h"
+#include "platform/process.h"
 #include "platform/volumes.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
@@ -48,7 +49,12 @@ bool Excluded(const std::string& relative, const std::string& name) {
          platform::IsPartialName(name);
 }
 
-bool StopWanted() { return base::Run().quitFlag != 0 || ui::CurrentBackend().StopRequested(); }
+// A pending quit signal is served here too (it ends the run), so that a copy without a status
+// box to pump events still stops between two files.
+bool StopWanted() {
+  platform::ServiceQuitSignal();
+  return base::Run().quitFlag != 0 || ui::CurrentBackend().StopRequested();
+}
 
 // One folder copy: the walk over the source with its filters, the registry and the progress.
 class TreeCopy {
@@ -86,6 +92,7 @@ class TreeCopy {
     std::string to;
     std::string relative;  // below the copy's source, "" for the source itself
     bool entered = false;  // its items are done or pending above it on the stack
+    bool existed = false;  // the folder was there before the copy
   };
 
   // The folders that lead to the destination are made as needed.
@@ -151,16 +158,21 @@ class TreeCopy {
     std::vector<platform::TreeEntry> entries;
     while (!stack.empty()) {
       if (stack.back().entered) {
-        if (auto ec = platform::CopyFolderAttributes(stack.back().from, stack.back().to)) {
-          return ec.value();
+        // The destination folder itself keeps the mode it had (an installation folder that all
+        // users write into must not take the mode of the source's folder); everything the copy
+        // made or fills below it takes the source's.
+        const Pending& done = stack.back();
+        if (!(done.relative.empty() && done.existed)) {
+          if (auto ec = platform::CopyFolderAttributes(done.from, done.to)) return ec.value();
         }
         stack.pop_back();
         continue;
       }
       stack.back().entered = true;
-      const Pending folder = stack.back();
       bool created = false;
-      if (auto ec = platform::CreateFolderForCopy(folder.to, created)) return ec.value();
+      if (auto ec = platform::CreateFolderForCopy(stack.back().to, created)) return ec.value();
+      stack.back().existed = !created;
+      const Pending folder = stack.back();
       if (!created) RemoveInterruptedCopies(folder.to);
       if (auto ec = platform::ListTreeEntries(folder.from, entries)) return ec.value();
       for (const platform::TreeEntry& entry : entries) {

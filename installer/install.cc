@@ -363,8 +363,9 @@ bool AcceptInstalledCopy(const FoundProduct& product, const std::string& sourceF
   return true;
 }
 
-// Amends the installed nuvel.ini: the language recorded and the English-only flag.
-void RecordLanguage(const FoundProduct& product, const std::string& installedFolder) {
+// Amends the installed nuvel.ini: the language recorded and the English-only flag. False when
+// the file could not be written: the course would run in a language nobody chose.
+bool RecordLanguage(const FoundProduct& product, const std::string& installedFolder) {
   const std::string installedIni = AnyCase(Join(installedFolder, "nuvel.ini"));
   std::string language = LanguageToRecord(product, installedFolder);
   if (!language.empty()) {
@@ -372,9 +373,9 @@ void RecordLanguage(const FoundProduct& product, const std::string& installedFol
         base::CurrentLanguageCode() != "JPN") {
       language = "ENG";
     }
-    WriteIni("nuvel.ini", "language", language, installedIni);
+    if (!WriteIni("nuvel.ini", "language", language, installedIni)) return false;
   }
-  if (Install().fTurnEngOnlyFlagOn) WriteIni("nuvel.ini", "english_only", "y", installedIni);
+  return !Install().fTurnEngOnlyFlagOn || WriteIni("nuvel.ini", "english_only", "y", installedIni);
 }
 
 // Installs product number k (1-based) of installOrder. False when the installation stops.
@@ -427,10 +428,21 @@ bool InstallOneProduct(int k) {
   // 5. An installed copy.
   if (!AcceptInstalledCopy(product, sourceFolder, installedFolder)) return false;
 
-  // 6. The disc, the folder and the status box.
+  // 6. The disc, the folder and the status box. The folder carries the installing mark before
+  // anything is copied into it, so that a run ended in the middle leaves no course that looks
+  // installed.
   Installer_Disk_Inserted(0);
-  if (std::error_code ec = platform::MakeDirectories(installedFolder)) {
-    return Fail("ERROR: InstallProducts could not create %s: %s", installedFolder, ec.message());
+  std::vector<std::string> folders{folder};
+  if (IsMainCourseEdition(folder)) folders.push_back(WithCode(folder, kMainCourseTwinCode));
+  for (const std::string& name : folders) {
+    const std::string path = Join(launch, name);
+    if (std::error_code ec = platform::MakeDirectories(path)) {
+      return Fail("ERROR: InstallProducts could not create %s: %s", path, ec.message());
+    }
+    if (std::error_code ec = platform::WriteFileAtomic(Join(path, kInstallingMark), "")) {
+      return Fail("ERROR: InstallProducts could not mark %s: %s", path, ec.message());
+    }
+    state.unfinished.push_back(path);
   }
   std::string title = "Startup Files:";
   if (state.nTotalToInstall > 1) {
@@ -461,7 +473,10 @@ bool InstallOneProduct(int k) {
   product.parts = std::string(kAllParts);
 
   // 10. The language and the English-only flag.
-  RecordLanguage(product, installedFolder);
+  if (!RecordLanguage(product, installedFolder)) {
+    CloseProgress();
+    return Fail("ERROR: InstallProducts could not record the language of %s", installedFolder);
+  }
 
   // 11. Technologies the course needs.
   if (IsItLH(AnyCase(Join(installedFolder, "nuvel.ini")))) {
@@ -474,10 +489,6 @@ bool InstallOneProduct(int k) {
   std::string redirector = ReadIni("Nuvel", "install_redirector_mac", "N", run.szDefaultIniFile);
   redirector = ReadIni("Nuvel", "install_redirector_mac", redirector, run.szOverrideIniFile);
   if (IsYes(redirector)) MakeOldStyleDirectory(folder);
-
-  // 13. The installed version.
-  RecordVersion(folder, "0");
-  if (IsMainCourseEdition(folder)) RecordVersion(WithCode(folder, kMainCourseTwinCode), "001");
 
   // 14. An Internet installation keeps the course's version file with its content.
   if (run.Internet) {
@@ -834,6 +845,19 @@ int InstallProducts() {
     if (!InstallOneProduct(k)) return 0;
   }
   return 1;
+}
+
+void FinishInstalledCourses() {
+  InstallState& state = Install();
+  for (const std::string& path : state.unfinished) {
+    const std::string folder = path.substr(path.find_last_of('/') + 1);
+    RecordVersion(folder, FolderCode(folder) == kMainCourseTwinCode ? "001" : "0");
+    if (std::error_code ec = platform::RemoveFile(Join(path, kInstallingMark))) {
+      WriteLogf(0, "ERROR: could not remove the installing mark of %s: %s", path.c_str(),
+                ec.message().c_str());
+    }
+  }
+  state.unfinished.clear();
 }
 
 int Copy_The_Content() {

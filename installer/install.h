@@ -19,7 +19,8 @@
 //
 // Installed tree below the installation folder:
 //   launch/<folder>/   the product folder of the source (install/data/<folder>), its nuvel.ini
-//                      amended with the language recorded and the English-only flag
+//                      amended with the language recorded and the English-only flag; while the
+//                      course is being installed it also holds the mark ".nuvel-installing"
 //   content/<folder>/  the content subfolders (COM, ENG, GEN, KID and the chosen languages),
 //                      VERSION, NUVEL.INI, complete.txt and one marker disc.NN per part copied
 //   techm/sr/          the speech-recognition technology (install/MacOS/babel of the source)
@@ -39,6 +40,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nuvel::installer {
 
@@ -81,6 +83,7 @@ struct InstallState {
   int documentsAvailable = 0;         // the source's documents were installed
   bool companionFilesCopied = false;  // CopyNonCoursesfiles ran in this run
   bool technologiesCopied = false;    // Copy_Technologies ran in this run
+  std::vector<std::string> unfinished;  // product folders installed in this pass, still marked
   InstallOptions options;
 
   void reset() { *this = InstallState{}; }
@@ -100,10 +103,21 @@ inline InstallOptions& InstallOpts() { return Install().options; }
 /// MSG_Message_AlreadyInstalled3; Cancel sets fCancel), the copy to launch/<folder> (the
 /// main-course edition also to its GRA twin), the language and English-only flag written into the
 /// installed nuvel.ini, speech recognition and text-to-speech noted, the redirector folder when
-/// the source asks for it, and the version from versions.ini recorded in records.ini. Returns 1
+/// the source asks for it. Every course installed carries the installing mark until
+/// FinishInstalledCourses records its version from versions.ini in records.ini. Returns 1
 /// when every product was installed; 0 when the installation stopped (Cancel, Exit, a refused
 /// check or a failed copy: the flags tell which).
 int InstallProducts();
+
+/// The mark a course's startup folder carries from the start of its installation until the
+/// whole course is in place (startup files, companions, support files, technologies, content).
+/// A course that carries it is not installed: a run that was stopped or failed half-way left
+/// it, and the next installation of the course completes it.
+inline constexpr const char* kInstallingMark = ".nuvel-installing";
+
+/// Ends the installation of the courses of this pass once everything of it is in place: their
+/// versions from versions.ini go into records.ini and their installing marks are removed.
+void FinishInstalledCourses();
 
 /// Copies the content of every product of installOrder, part by part, into the content folder
 /// (the launch folder's sibling "content"), until a copy fails or the user exits. A part n is

@@ -12,6 +12,7 @@
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "base/strings.h"
+#include "installer/install.h"
 #include "installer/product_table.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -371,8 +372,13 @@ int NumOfProducts() {
   base::RunState& run = base::Run();
   for (const std::string& name : SortedFolders(base::Paths().DataPath)) {
     if (name[0] == '.') continue;
-    const std::string ini =
-        base::ExistingPathAnyCase(Join(Join(base::Paths().DataPath, name), "nuvel.ini"));
+    const std::string folder_path = Join(base::Paths().DataPath, name);
+    if (platform::Exists(Join(folder_path, kInstallingMark))) {
+      WriteLogf(0, "%s was not installed completely; installing it again completes it",
+                name.c_str());
+      continue;
+    }
+    const std::string ini = base::ExistingPathAnyCase(Join(folder_path, "nuvel.ini"));
     if (ini.empty()) continue;
     const int fix_level = std::atoi(ReadIniValue("nuvel.ini", "fix_level", ini).c_str());
     run.max_fix_level_installed = std::max(run.max_fix_level_installed, fix_level);

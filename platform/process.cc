@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "platform/events.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/terminal.h"
 
 extern char** environ;
 
@@ -206,7 +208,39 @@ std::string LockFileName(const std::string& code) {
 
 volatile std::sig_atomic_t gPendingQuitSignal = 0;
 
-extern "C" void RecordQuitSignal(int signal) { gPendingQuitSignal = signal; }
+// A quit signal that nobody serves within this time ends the process from the signal context:
+// a loop that never turns the event pump, or one long system call, cannot keep the program
+// alive. Everything the program writes is crash-safe, so ending there loses nothing.
+constexpr long kQuitGraceMicroseconds = 900'000;
+volatile std::sig_atomic_t gQuitWatchdogSignal = 0;
+
+void SetQuitWatchdog(long microseconds) {
+  itimerval timer{};
+  timer.it_value.tv_usec = microseconds;
+  ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+extern "C" void EndAfterQuitGrace(int) {
+  const int signal = gQuitWatchdogSignal != 0 ? gQuitWatchdogSignal : SIGTERM;
+  RestoreTerminal();
+  static const char kMessage[] = "nuvel-setup: ended by a quit signal\n";
+  ssize_t ignored = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  (void)ignored;
+  ::_exit(128 + signal);
+}
+
+extern "C" void RecordQuitSignal(int signal) {
+  gPendingQuitSignal = signal;
+  if (gQuitWatchdogSignal == 0) {
+    gQuitWatchdogSignal = signal;
+    SetQuitWatchdog(kQuitGraceMicroseconds);
+  }
+}
+
+void DisarmQuitWatchdog() {
+  SetQuitWatchdog(0);
+  gQuitWatchdogSignal = 0;
+}
 
 std::function<void(int)>& QuitHandler() {
   static std::function<void(int)> handler;
@@ -391,10 +425,14 @@ void InstallQuitSignalHandlers(std::function<void(int)> on_quit) {
   // No SA_RESTART: a dialog blocked reading the terminal wakes up and serves the quit.
   action.sa_flags = 0;
   for (int signal : kQuitSignals) ::sigaction(signal, &action, nullptr);
+  action.sa_handler = EndAfterQuitGrace;
+  ::sigaction(SIGALRM, &action, nullptr);
 }
 
 void RemoveQuitSignalHandlers() {
   for (int signal : kQuitSignals) std::signal(signal, SIG_DFL);
+  DisarmQuitWatchdog();
+  std::signal(SIGALRM, SIG_DFL);
   gPendingQuitSignal = 0;
   QuitHandler() = nullptr;
 }
@@ -405,6 +443,7 @@ int ServiceQuitSignal() {
   int signal = gPendingQuitSignal;
   if (signal == 0) return 0;
   gPendingQuitSignal = 0;
+  DisarmQuitWatchdog();
   if (QuitHandler()) QuitHandler()(signal);
   return signal;
 }

@@ -74,7 +74,9 @@ void ReleaseInstanceLock(const std::string& code);
 /// Installs handlers for SIGTERM, SIGINT and SIGHUP, the desktop's ways of asking a program to
 /// quit. A handler only records the signal; the next turn of the event pump
 /// (PumpEventsAndSignals, or ServiceQuitSignal from any other pump) calls `on_quit` with the
-/// signal number, outside the signal's context.
+/// signal number, outside the signal's context. A signal that is not served within 0.9 seconds
+/// ends the process with status 128 + the signal number (after giving the terminal its echo
+/// back), so that no loop or long system call keeps a program alive that was asked to quit.
 void InstallQuitSignalHandlers(std::function<void(int signal)> on_quit);
 
 /// Restores the default handlers and forgets a pending signal and the quit handler.

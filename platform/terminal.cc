@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,9 +15,9 @@ namespace nuvel::platform {
 namespace {
 
 // The terminal settings saved while echo is off, restored after the read and, should the
-// process exit in the middle of it, by the exit handler.
+// process exit in the middle of it, by the exit handler or the quit path (RestoreTerminal).
 struct EchoState {
-  bool off = false;
+  volatile std::sig_atomic_t off = false;
   termios saved{};
 };
 
@@ -46,6 +47,8 @@ bool EchoOff() {
 }
 
 }  // namespace
+
+void RestoreTerminal() { RestoreEcho(); }
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }

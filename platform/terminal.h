@@ -22,6 +22,10 @@ int TerminalColumns();
 /// the user closing the question).
 bool ReadTerminalLine(std::string& line, bool echo);
 
+/// Gives the terminal its echo back should a read without echo be under way. Safe to call from
+/// a signal handler and before an immediate exit.
+void RestoreTerminal();
+
 /// Writes text to standard output and flushes it.
 void WriteTerminal(std::string_view text);
 

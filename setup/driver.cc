@@ -19,6 +19,7 @@
 #include "installer/shortcuts.h"
 #include "installer/sources.h"
 #include "platform/process.h"
+#include "platform/terminal.h"
 #include "platform/volumes.h"
 #include "setup/install_flow.h"
 #include "setup/options.h"
@@ -98,6 +99,7 @@ bool SystemIsSupported() {
     ui::Prompt_User(message, "OK", "", "", message);
   }
   WriteLogf(0, "%s", message.c_str());
+  platform::RestoreTerminal();
   std::fflush(nullptr);
   std::_Exit(status);
 }
@@ -119,7 +121,7 @@ Next StartUp(const DriverOptions& options) {
   // The quit event (SIGTERM, SIGINT, SIGHUP) ends the run wherever it is.
   platform::InstallQuitSignalHandlers([](int signal) {
     WriteLogf(0, "Quit event received (signal %d)", signal);
-    Quit("Exiting Nuvel...", kExitNormal);
+    Quit("Exiting Nuvel...", kExitSignalBase + signal);
   });
 
   Run().current_dir = options.source;

@@ -77,6 +77,7 @@ struct FlowState {
   int multiLanguageEntry = 0;            // its MLangTable entry
   bool installingPlacementTest = false;  // "INSTALLING_PT": the offered placement test
   bool placementTestOffered = false;     // offered once per run: "no" is not asked again
+  int dialogsAtInstallOptions = -1;      // ui::DialogsShown() when Install Options last began
 };
 
 FlowState& Flow() {
@@ -551,6 +552,7 @@ Step Install() {
   }
   if (Run().copyFailed) return Step::kIncomplete;
   if (Run().fExit) return Step::kFinish;
+  installer::FinishInstalledCourses();
 
   RecordCompanionVersions();
   if (OfferPlacementTest()) return Step::kInstall;
@@ -632,6 +634,15 @@ FlowEnd RunWelcomeLoop() {
         break;
       }
       case Step::kInstallOptions:
+        // Coming back here without a single dialog shown since the last time would repeat for
+        // ever (the source skips the Install Options dialog and nothing else asks the user).
+        if (Flow().dialogsAtInstallOptions == ui::DialogsShown()) {
+          WriteLogf(0, "The installation needs the Install Options dialog, which the source skips");
+          ui::Prompt_User("MSG_Message_InstallOptionsNeeded", "MSG_Button_OK", "", "",
+                          "MSG_Message_InstallOptionsNeeded");
+          return FlowEnd::kIncomplete;
+        }
+        Flow().dialogsAtInstallOptions = ui::DialogsShown();
         step = InstallOptionsPass();
         break;
       case Step::kCheckInstallations:

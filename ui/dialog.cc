@@ -17,6 +17,7 @@ struct DialogModule {
   std::string answers;     // path of the recorded answers, "" when none are written
   bool control_seen = false;
   bool control_forced = false;  // --control: held for the whole run
+  int dialogs_shown = 0;
 };
 
 DialogModule& Module() {
@@ -256,6 +257,7 @@ int ModalDialog(Dialog& dialog) {
   Backend& backend = CurrentBackend();
   DialogModule& module = Module();
   Dialog before = dialog;
+  ++module.dialogs_shown;
   int hit = backend.ModalDialog(dialog);
   if (backend.ControlKeyLatched()) module.control_seen = true;
   Append(module.transcript, TranscriptLine(dialog, hit));
@@ -267,6 +269,7 @@ std::string ChooseFolder(const std::string& id, const std::string& prompt,
                          const std::string& start) {
   Backend& backend = CurrentBackend();
   DialogModule& module = Module();
+  ++module.dialogs_shown;
   std::string folder = backend.ChooseFolder(id, prompt, start);
   if (backend.ControlKeyLatched()) module.control_seen = true;
   Append(module.transcript, FolderTranscriptLine(id, prompt, start, folder));
@@ -278,6 +281,8 @@ void HoldControlKey() {
   Module().control_forced = true;
   Module().control_seen = true;
 }
+
+int DialogsShown() { return Module().dialogs_shown; }
 
 bool IsControlKeyHeldDown() {
   DialogModule& module = Module();

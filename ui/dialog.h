@@ -134,6 +134,10 @@ int ModalDialog(Dialog& dialog);
 std::string ChooseFolder(const std::string& id, const std::string& prompt,
                          const std::string& start);
 
+/// How many dialogs and folder questions were shown in this run: a flow that comes back to a
+/// step without any shown in between is a loop the user cannot leave.
+int DialogsShown();
+
 /// Holds the Control key for the whole run (--control).
 void HoldControlKey();
 /// True when the Control key is held for the run, was down at the last click, or is down now.

@@ -168,6 +168,7 @@ class InstallTest : public ::testing::Test {
   void InstallWithContent() {
     ASSERT_EQ(InstallProducts(), 1) << Log();
     ASSERT_EQ(Copy_The_Content(), 0) << Log();
+    FinishInstalledCourses();
   }
 
   void ExpectContentCopyFails(const std::string& error) {
@@ -227,6 +228,12 @@ TEST_F(InstallTest, MainCourseEditionIsAlsoInstalledAsItsTwinAndGetsTheVersionFi
             ReadTestFile(Source("install/data/005MUL50/nuvel.ini")));
   EXPECT_EQ(ReadTestFile(Launch("005GRA50/course.png")),
             ReadTestFile(Source("install/data/005MUL50/course.png")));
+  // Both folders stay marked, and out of records.ini, until the whole course is in place.
+  EXPECT_TRUE(fs::exists(Launch("005GRA50/.nuvel-installing")));
+  EXPECT_EQ(Ini(Records(), "Records", "005mul50"), "");
+  FinishInstalledCourses();
+  EXPECT_FALSE(fs::exists(Launch("005MUL50/.nuvel-installing")));
+  EXPECT_FALSE(fs::exists(Launch("005GRA50/.nuvel-installing")));
   EXPECT_EQ(Ini(Records(), "Records", "005mul50"), "21~21");
   EXPECT_EQ(Ini(Records(), "Records", "005gra50"), "4~4");
 
@@ -335,7 +342,7 @@ TEST_F(InstallTest, UnwritableLaunchOrContentFolderOrShortDiskSpaceFailsTheCopy)
   EXPECT_EQ(InstallProducts(), 0);
   EXPECT_EQ(base::Run().copyFailed, 1);
   EXPECT_EQ(base::Run().num_of_products, 0);
-  EXPECT_THAT(Log(), HasSubstr("ERROR: could not copy the startup files"));
+  EXPECT_THAT(Log(), HasSubstr("ERROR: InstallProducts could not mark"));
 
   platform::ResetSyscalls();
   base::Run().copyFailed = 0;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -203,6 +204,32 @@ TEST_F(ProcessTest, QuitSignalIsOnlyRecordedUntilThePumpServesIt) {
   ASSERT_FALSE(RunAndWait({"kill", "-HUP", std::to_string(::getpid())}, status, nullptr, true));
   PumpEventsAndSignals();
   EXPECT_EQ(served, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
+}
+
+TEST(QuitSignalDeathTest, QuitSignalNobodyServesEndsTheProcessWithItsStatus) {
+  // A loop that never turns the event pump, and a sleep that is not interrupted by the signal.
+  EXPECT_EXIT(
+      {
+        InstallQuitSignalHandlers([](int) {});
+        ::raise(SIGTERM);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        ::_exit(0);
+      },
+      ::testing::ExitedWithCode(128 + SIGTERM), "ended by a quit signal");
+  // Served in time, the signal leaves the process to its quit handler.
+  EXPECT_EXIT(
+      {
+        InstallQuitSignalHandlers([](int) {});
+        ::raise(SIGINT);
+        ServiceQuitSignal();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        ::_exit(7);
+      },
+      ::testing::ExitedWithCode(7), "");
 }
 
 // ---- The desktop's opener ----------------------------------------------------------------

@@ -190,15 +190,16 @@ struct TerminalSetup {
            !ReadUntil(std::string(1, '\0'), milliseconds(200));
   }
 
-  // Waits for an exit with status 0 (the terminal kept drained); false when it did not end in
-  // time, was ended by a signal or exited with another status.
-  bool EndedWithStatusZero(milliseconds limit) {
+  // Waits for an exit with `expected` status (the terminal kept drained); false when it did not
+  // end in time, was ended by a signal or exited with another status.
+  bool EndedWithStatus(milliseconds limit, int expected) {
     for (auto end = Clock::now() + limit; !ended && Clock::now() < end;) {
       ended = ::waitpid(pid, &status, WNOHANG) == pid;
       if (!ended) ReadUntil(std::string(1, '\0'), milliseconds(50));
     }
-    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return ended && WIFEXITED(status) && WEXITSTATUS(status) == expected;
   }
+  bool EndedWithStatusZero(milliseconds limit) { return EndedWithStatus(limit, 0); }
 
   pid_t pid = -1;
   int terminal = -1;  // the master side
@@ -242,7 +243,8 @@ TEST_F(DesktopScenarioTest, QuitSignalWhileWelcomeWaitsOnTheTerminalEndsTheRun) 
   TerminalSetup setup(Source());
   ASSERT_TRUE(setup.WelcomeWaits()) << setup.screen;
   ::kill(setup.pid, SIGTERM);
-  ASSERT_TRUE(setup.EndedWithStatusZero(seconds(10))) << "no end on the signal:\n" << setup.screen;
+  ASSERT_TRUE(setup.EndedWithStatus(seconds(10), 128 + SIGTERM))
+      << "no end on the signal:\n" << setup.screen;
   std::string log = Log();
   std::size_t quit_line =
       log.find("Quit event received (signal " + std::to_string(SIGTERM) + ")\r\n");

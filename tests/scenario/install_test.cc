@@ -556,85 +556,189 @@ TEST_F(UninstallScenarioTest, UninstallAllOfTheDefaultInstallationRemovesTheSyst
   EXPECT_TRUE(fs::is_directory(sysroot_.path("home")));
 }
 
-// ---- An installation killed in the middle and run again ---------------------------------------
+// ---- Modes, loops ------------------------------------------------------------------------------
 
-TEST_F(InstallScenarioTest, InstallationKilledDuringTheContentCopyCompletesWhenRunAgain) {
-  // Big enough that the content copy of 001MUL50 takes a noticeable time.
-  MakeSource({"--content-mb", "400", "--content-as", "folders"});
-  if (HasFatalFailure()) return;
-  const std::string answers = kStart + kDeclineUpdate + kFoundations1French + kEnd;
-  const std::string content = Installed("content/001MUL50");
-  const std::set<std::string> chosen = {"COM", "ENG", "GEN", "KID", "FRA"};
-  std::size_t total = 0;
-  for (const std::string& sub : chosen) {
-    total += FilesBelow(Source("Nuvel/content/001MUL50/" + sub)).size();
+// Permission bits of a path.
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(InstallScenarioTest, ReadOnlySourceGivesAWritableTreeAndTheFolderKeepsItsMode) {
+  // A source as a read-only disc shows it: folders r-x, files r--. The installation folder was
+  // made writable for every user beforehand.
+  std::vector<fs::path> sourcePaths;
+  for (const auto& entry : fs::recursive_directory_iterator(Source())) {
+    sourcePaths.push_back(entry.path());
   }
-  ASSERT_GT(total, 10u);
-  // Files already copied in full (an unfinished one has its temporary name).
-  auto copied = [&] {
-    auto files = FilesBelow(content);
-    return std::count_if(files.begin(), files.end(), [](const std::string& file) {
-      return file.find(".nuvel-partial") == std::string::npos;
-    });
+  for (const fs::path& path : sourcePaths) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  fs::create_directories(Installed());
+  fs::permissions(Installed(), fs::perms::all);
+
+  RunResult run = Setup(kStart + kFoundations1French + kEnd);
+  for (const fs::path& path : sourcePaths) {
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  }
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ModeOf(Installed()), 0777u) << "the copy of the source's folder stamped its mode";
+  std::vector<std::string> readOnly;
+  for (const char* folder : {"launch/001MUL50", "content/001MUL50", "support"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(Installed(folder))) {
+      if (!(ModeOf(entry.path()) & S_IWUSR)) readOnly.push_back(entry.path());
+    }
+  }
+  EXPECT_EQ(readOnly, std::vector<std::string>{});
+  EXPECT_EQ(IniGet(Installed("launch/001MUL50/nuvel.ini"), "nuvel.ini", "language"), "FRA");
+}
+
+TEST_F(InstallScenarioTest, FlowThatWouldComeBackWithoutAnyDialogEndsWithAMessage) {
+  // Install Options is skipped, and without Control the installation never goes past it.
+  SetSourceOption("force_TCPIP", "N");
+  SetSourceOption("askrecords", "no");
+  RunResult run = Setup("welcome -> 1\nprompt:* -> 1\n");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_TRUE(Contains(Path(), "prompt:MSG_Message_InstallOptionsNeeded 1")) << run.output;
+}
+
+// ---- An installation ended in the middle and run again -----------------------------------------
+
+class InterruptedInstallTest : public InstallScenarioTest {
+ protected:
+  const std::string answers_ = kStart + kDeclineUpdate + kFoundations1French + kEnd;
+  const std::set<std::string> chosen_ = {"COM", "ENG", "GEN", "KID", "FRA"};
+
+  void SetUp() override {
+    // Big enough that the content copy of 001MUL50 takes a noticeable time.
+    MakeSource({"--content-mb", "300", "--content-as", "folders"});
+    for (const std::string& sub : chosen_) {
+      total_ += FilesBelow(Source("Nuvel/content/001MUL50/" + sub)).size();
+    }
+    WriteTestFile(sysroot_.path("answers.txt"),
+                  "prompt:MSG_Message_AboutToInstallPT -> 2\n" + answers_);
+  }
+
+  std::string Content() const { return Installed("content/001MUL50"); }
+
+  // Files of the course's content already copied in full (an unfinished one has its
+  // temporary name).
+  std::size_t Copied() const {
+    auto files = FilesBelow(Content());
+    return static_cast<std::size_t>(std::count_if(
+        files.begin(), files.end(),
+        [](const std::string& file) { return file.find(".nuvel-partial") == std::string::npos; }));
+  }
+
+  struct Ended {
+    bool caught = false;  // the signal was sent in the middle of the content copy
+    int status = 0;       // as waitpid reports it
+    double seconds_after_signal = 0;
   };
 
-  // The same run as Setup() would start, in the background.
-  WriteTestFile(sysroot_.path("answers.txt"),
-                "prompt:MSG_Message_AboutToInstallPT -> 2\n" + answers);
-  const std::string output = sysroot_.path("background-output.txt");
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("LANGUAGE", "en", 1);
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) ::unsetenv(name);
-    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-    ::execl(NUVEL_SETUP_BINARY, NUVEL_SETUP_BINARY, "--source", Source().c_str(), "--answers",
-            sysroot_.path("answers.txt").c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ASSERT_GT(pid, 0);
-  bool caught = false, ended = false;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    // Killed about a third of the way through the course's content.
-    if (copied() >= static_cast<std::ptrdiff_t>(total / 3) &&
-        !fs::exists(content + "/complete.txt")) {
-      ::kill(pid, SIGKILL);
-      caught = true;
-      break;
+  // Runs the same installation as Setup() would, in the background, and sends `signal` once
+  // `fraction` of the course's content files are copied.
+  Ended RunAndSignal(int signal, double fraction) {
+    const std::string output = sysroot_.path("background-output.txt");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("LANGUAGE", "en", 1);
+      for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) ::unsetenv(name);
+      int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      ::execl(NUVEL_SETUP_BINARY, NUVEL_SETUP_BINARY, "--source", Source().c_str(), "--answers",
+              sysroot_.path("answers.txt").c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
     }
-    if ((ended = ::waitpid(pid, &status, WNOHANG) == pid)) break;
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    Ended result;
+    if (pid <= 0) return result;
+    bool ended = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto signalled = deadline;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Copied() >= static_cast<std::size_t>(static_cast<double>(total_) * fraction) &&
+          !fs::exists(Content() + "/complete.txt")) {
+        ::kill(pid, signal);
+        signalled = std::chrono::steady_clock::now();
+        result.caught = true;
+        break;
+      }
+      if ((ended = ::waitpid(pid, &result.status, WNOHANG) == pid)) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    if (!ended) {
+      if (!result.caught) ::kill(pid, SIGKILL);
+      ::waitpid(pid, &result.status, 0);
+    }
+    result.seconds_after_signal =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    if (!result.caught) ADD_FAILURE() << "the content copy was not caught; output:\n"
+                                      << ReadTestFile(output);
+    return result;
   }
-  if (!ended) {
-    if (!caught) ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
+
+  // Runs the installation again with the same answers: it must end as an uninterrupted one.
+  void ExpectCompletedByANewRun() {
+    RunResult run = Setup(answers_);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(Contains(Path(), "install 1"));
+    ExpectStartupFiles("001MUL50");
+    ExpectCompleteContent("001MUL50", chosen_);
+    EXPECT_FALSE(fs::exists(Installed("launch/001MUL50/.nuvel-installing")));
+    EXPECT_EQ(TemporaryFilesBelow(Installed()), std::vector<std::string>{});
+    // records.ini is whole and readable.
+    EXPECT_EQ(Records("launch_path_local"), Installed());
+    ExpectRecordedVersions("001mul50");
   }
-  ASSERT_TRUE(caught) << "the content copy was not caught in the middle; output:\n"
-                      << ReadTestFile(output);
-  ASSERT_TRUE(WIFSIGNALED(status));
+
+  std::size_t total_ = 0;
+};
+
+TEST_F(InterruptedInstallTest, KilledDuringTheContentCopyCompletesWhenRunAgain) {
+  ASSERT_GT(total_, 10u);
+  Ended killed = RunAndSignal(SIGKILL, 1.0 / 3);
+  ASSERT_TRUE(killed.caught);
+  ASSERT_TRUE(WIFSIGNALED(killed.status));
   // Killed in the middle: some content, not all of it.
-  ASSERT_FALSE(fs::exists(content + "/complete.txt"));
-  ASSERT_LT(copied(), static_cast<std::ptrdiff_t>(total));
+  ASSERT_FALSE(fs::exists(Content() + "/complete.txt"));
+  ASSERT_LT(Copied(), total_);
   // Whether or not the kill hit a file being written, files are left as an interrupted copy
   // leaves them: a partial file beside a complete one, a new file cut short under its name.
-  WriteTestFile(content + "/COM/.L0001.DAT.nuvel-partial", "cut sh");
-  const std::string cut = content + "/COM/L0002.DAT";
+  WriteTestFile(Content() + "/COM/.L0001.DAT.nuvel-partial", "cut sh");
+  const std::string cut = Content() + "/COM/L0002.DAT";
   WriteTestFile(cut, "cut sh");
   const struct timespec busy[2] = {{platform::kBusyTime, 0}, {platform::kBusyTime, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, cut.c_str(), busy, 0), 0);
 
-  RunResult run = Setup(answers);
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Contains(Path(), "install 1"));
-  ExpectStartupFiles("001MUL50");
-  ExpectCompleteContent("001MUL50", chosen);
-  EXPECT_EQ(TemporaryFilesBelow(Installed()), std::vector<std::string>{});
-  // records.ini is whole and readable.
-  EXPECT_EQ(Records("launch_path_local"), Installed());
-  ExpectRecordedVersions("001mul50");
+  ExpectCompletedByANewRun();
+}
+
+// A quit signal at any moment of the copy ends the run at once with 128 + the signal, and the
+// course is not reported as installed: not in records.ini, not among the installed courses of
+// the next run, which installs it in full when asked to.
+TEST_F(InterruptedInstallTest, QuitSignalsAtManyMomentsEndTheRunAndTheNextRunCompletesIt) {
+  ASSERT_GT(total_, 10u);
+  const std::pair<int, double> moments[] = {
+      {SIGTERM, 0.05}, {SIGINT, 0.3}, {SIGTERM, 0.5}, {SIGHUP, 0.7}, {SIGTERM, 0.95}};
+  for (auto [signal, fraction] : moments) {
+    SCOPED_TRACE("signal " + std::to_string(signal) + " at " + std::to_string(fraction));
+    fs::remove_all(Installed());
+    Ended ended = RunAndSignal(signal, fraction);
+    ASSERT_TRUE(ended.caught);
+    ASSERT_TRUE(WIFEXITED(ended.status));
+    EXPECT_EQ(WEXITSTATUS(ended.status), 128 + signal);
+    // Generous against a loaded machine; a run that ignores the signal takes far longer.
+    EXPECT_LT(ended.seconds_after_signal, 3.0);
+    EXPECT_FALSE(fs::exists(Content() + "/complete.txt"));
+    EXPECT_EQ(Records("001mul50"), "<missing>");
+    EXPECT_TRUE(fs::exists(Installed("launch/001MUL50/.nuvel-installing")));
+
+    ExpectCompletedByANewRun();
+    if (HasFatalFailure()) return;
+    EXPECT_NE(Log().find("001MUL50 was not installed completely"), std::string::npos);
+  }
 }
 
 }  // namespace

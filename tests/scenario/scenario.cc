@@ -23,7 +23,8 @@ std::string Quoted(const std::string& arg) {
 RunResult RunBinary(const std::string& binary, const std::vector<std::string>& args,
                     const Env& env) {
   // Through env(1): the test's environment without the locale variables, LANGUAGE=en unless
-  // `env` names it, then `env` applied.
+  // `env` names it, then `env` applied. A run that never ends (a loop) is ended after two
+  // minutes and fails its test with status 124 instead of holding up the suite.
   std::string unset = " -u LC_ALL -u LC_MESSAGES -u LANG", set;
   bool language = false;
   for (const auto& [name, value] : env) {
@@ -32,7 +33,8 @@ RunResult RunBinary(const std::string& binary, const std::vector<std::string>& a
         value.empty() ? " -u " + Quoted(name) : " " + Quoted(name + "=" + value);
   }
   std::string command =
-      "env" + unset + (language ? "" : " LANGUAGE=en") + set + " " + Quoted(binary);
+      "timeout -k 5 120 env" + unset + (language ? "" : " LANGUAGE=en") + set + " " +
+      Quoted(binary);
   for (const auto& arg : args) command += " " + Quoted(arg);
   command += " 2>&1";
   RunResult result;
