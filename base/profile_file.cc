@@ -142,9 +142,20 @@ int GetPrivateProfileString(std::string_view section, std::string_view key, std:
 
 void FreePrivateProfile() { Cache().reset(); }
 
+bool IsStorableProfileText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return IsLineByte(static_cast<unsigned char>(c)); });
+}
+
 int WritePrivateProfileString(std::string_view section, std::string_view key,
                               std::string_view value, const std::string& file) {
   if (section.empty()) return -2;
+  if (!IsStorableProfileText(section) || !IsStorableProfileText(key) ||
+      !IsStorableProfileText(value)) {
+    WriteLogf(0, "ERROR: refused to write a line break or control character into %s",
+              file.c_str());
+    return -2;
+  }
   std::string path = ExistingPathAnyCase(file);
   if (path.empty()) {
     std::string text = "[" + std::string(section) + "]\r\n" + std::string(key) + "=" +

@@ -39,9 +39,15 @@ int CachedPrivateProfileString(std::string_view section, std::string_view key,
 /// section header is written at the top; a missing key is appended at the end of the file.
 /// Returns the 0-based index of the line that holds the key, -1 when the file was created or the
 /// key appended, -2 when the file could not be rewritten (nothing was changed). An empty
-/// section does nothing and returns -2.
+/// section, and a section, key or value that is not storable text (see IsStorableProfileText),
+/// do nothing and return -2.
 int WritePrivateProfileString(std::string_view section, std::string_view key,
                               std::string_view value, const std::string& file);
+
+/// False for text holding a byte that would end its line in a profile file (a CR, an LF or any
+/// other control character but TAB): stored, it would add lines (a section, a setting) of the
+/// writer's choosing.
+bool IsStorableProfileText(std::string_view text);
 
 /// Removes `key` from `section`: every line after the section header whose first token is the
 /// key (a lookup would otherwise find the next one). Returns 1 when lines were removed, 0 when

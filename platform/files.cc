@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
@@ -85,6 +86,42 @@ std::error_code WriteFileAtomic(const std::string& path, std::string_view data) 
   if (!ec && syscalls().rename(temp.c_str(), path.c_str()) != 0) ec = LastError();
   if (ec) syscalls().unlink(temp.c_str());
   return ec;
+}
+
+namespace {
+
+// ".<name>.<8 hex digits>.tmp", as TempNameBeside makes them.
+bool IsAtomicWriteName(std::string_view name) {
+  constexpr std::size_t kTail = 1 + 8 + 4;  // ".xxxxxxxx.tmp"
+  if (name.size() < 1 + 1 + kTail || name.front() != '.' || !name.ends_with(".tmp")) return false;
+  std::string_view hex = name.substr(name.size() - kTail, kTail);
+  if (hex.front() != '.') return false;
+  for (char c : hex.substr(1, 8)) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) || std::isupper(static_cast<unsigned char>(c))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder,
+                                                     int min_age_seconds) {
+  std::vector<std::string> removed;
+  std::vector<std::string> names;
+  if (ListDirectory(folder, names)) return removed;
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  const std::time_t now = std::time(nullptr);
+  for (const std::string& name : names) {
+    if (!IsAtomicWriteName(name)) continue;
+    const std::string path = base + name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (now - st.st_mtime < min_age_seconds) continue;
+    if (syscalls().unlink(path.c_str()) == 0) removed.push_back(path);
+  }
+  return removed;
 }
 
 std::error_code AppendToFile(const std::string& path, std::string_view data) {

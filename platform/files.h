@@ -22,6 +22,13 @@ std::error_code ReadFile(const std::string& path, std::string& out);
 /// less the umask).
 std::error_code WriteFileAtomic(const std::string& path, std::string_view data);
 
+/// Removes the temporary files that WriteFileAtomic leaves beside a file of `folder` when the
+/// process is killed between their creation and the rename (".<name>.<8 hex digits>.tmp"), once
+/// they are older than `min_age_seconds` (a younger one may belong to a write under way).
+/// Returns the paths removed.
+std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder,
+                                                     int min_age_seconds);
+
 /// Appends `data` to the file, creating it when missing.
 std::error_code AppendToFile(const std::string& path, std::string_view data);
 

@@ -151,6 +151,14 @@ Next StartUp(const DriverOptions& options) {
   base::Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
   if (Run().quitFlag) return Next::kAbort;
   base::Read_RecordsIni();
+  // A settings rewrite killed between its temporary file and the rename leaves the temporary
+  // file behind; one older than a minute belongs to no write under way.
+  for (const std::string& folder :
+       {base::Paths().localNuvelDirectory, base::Paths().rRecordsIniPath}) {
+    for (const std::string& path : platform::RemoveStaleAtomicWriteFiles(folder, 60)) {
+      WriteLogf(1, "Removed the temporary file of an interrupted settings write: %s", path.c_str());
+    }
+  }
   // Opened once records.ini is known, so that its force_OS_lang chooses the language.
   OpenMessages();
   return Next::kContinue;

@@ -36,6 +36,13 @@ int main(int argc, char** argv) {
   }
   if (command == "set" && argc == 6) {
     std::string value = argv[5];
+    if (!nuvel::base::IsStorableProfileText(section) || !nuvel::base::IsStorableProfileText(key) ||
+        !nuvel::base::IsStorableProfileText(value)) {
+      std::fputs("nuvel-ini: a section, key or value may not hold a line break or control "
+                 "character\n",
+                 stderr);
+      return 2;
+    }
     if (nuvel::base::WriteNuvelPrivateProfileString(section, key, value, file) == -2) {
       std::fprintf(stderr, "nuvel-ini: cannot write %s\n", file.c_str());
       return 1;

@@ -101,6 +101,20 @@ TEST_F(ProfileFileTest, RemoveTakesEveryLineOfTheKeyAfterItsSectionAndNothingEls
   EXPECT_FALSE(std::filesystem::exists(sysroot_.path("absent.ini")));
 }
 
+TEST_F(ProfileFileTest, LineBreaksInSectionsKeysOrValuesAreRefusedAndNothingIsWritten) {
+  WriteTestFile(file_, "[Records]\r\nnote=a\r\n");
+  EXPECT_EQ(WritePrivateProfileString("Records", "note", "x\r\n[Other]\r\nlog_level=5", file_), -2);
+  std::string value = "x\n[Other]\nlog_level=5";
+  EXPECT_EQ(WriteNuvelPrivateProfileString("Records", "note", value, file_), -2);
+  EXPECT_EQ(WritePrivateProfileString("Records", "a\rb", "1", file_), -2);
+  EXPECT_EQ(WritePrivateProfileString("Rec\nords", "note", "1", file_), -2);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nnote=a\r\n");
+  // A TAB is part of a line, and a line end at the value's end is trimmed as ever.
+  value = "a\tb\r\n";
+  EXPECT_EQ(WriteNuvelPrivateProfileString("Records", "note", value, file_), 1);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nnote=a\tb\r\n");
+}
+
 TEST_F(ProfileFileTest, AnyLineEndingIsReadAndRewrittenAsCrLfWithoutBlankLines) {
   for (std::string ending : {"\n", "\r", "\r\n", "\n\n\r\n"}) {
     SCOPED_TRACE("line ending of " + std::to_string(ending.size()) + " bytes");

@@ -63,6 +63,29 @@ TEST_F(FilesTest, AtomicWriteReplacesWholeOrNotAtAll) {
   for (const auto& name : names) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
+TEST_F(FilesTest, OnlyStaleTemporaryFilesOfAtomicWritesAreRemoved) {
+  const std::int64_t kLongAgo = 173000000;
+  const std::string folder = sysroot_.path("settings");
+  ASSERT_FALSE(MakeDirectories(folder));
+  auto make = [&](const std::string& name, bool old) {
+    WriteTestFile(folder + "/" + name, "x");
+    if (old) {
+      ASSERT_FALSE(SetModificationTime(folder + "/" + name, kLongAgo));
+    }
+  };
+  make(".records.ini.0a1b2c3d.tmp", true);   // left by a killed rewrite
+  make(".records.ini.99887766.tmp", false);  // a rewrite under way
+  for (const char* foreign : {".notes.tmp", ".records.ini.0A1B2C3D.tmp", "records.ini.0a1b2c3d.tmp",
+                              ".records.ini.0a1b2c3.tmp", "records.ini"}) {
+    make(foreign, true);
+  }
+  EXPECT_EQ(RemoveStaleAtomicWriteFiles(folder, 60),
+            std::vector<std::string>{folder + "/.records.ini.0a1b2c3d.tmp"});
+  std::vector<std::string> names;
+  ASSERT_FALSE(ListDirectory(folder, names));
+  EXPECT_EQ(names.size(), 6u);
+}
+
 TEST_F(FilesTest, AppendCreatesAndExtends) {
   std::string path = sysroot_.path("log.txt");
   EXPECT_FALSE(AppendToFile(path, "a\r\n"));

@@ -721,7 +721,8 @@ TEST_F(InterruptedInstallTest, KilledDuringTheContentCopyCompletesWhenRunAgain) 
 TEST_F(InterruptedInstallTest, QuitSignalsAtManyMomentsEndTheRunAndTheNextRunCompletesIt) {
   ASSERT_GT(total_, 10u);
   const std::pair<int, double> moments[] = {
-      {SIGTERM, 0.05}, {SIGINT, 0.3}, {SIGTERM, 0.5}, {SIGHUP, 0.7}, {SIGTERM, 0.95}};
+      {SIGTERM, 0.02}, {SIGTERM, 0.1}, {SIGINT, 0.2},  {SIGTERM, 0.3},  {SIGHUP, 0.45},
+      {SIGTERM, 0.55}, {SIGTERM, 0.7}, {SIGINT, 0.8}, {SIGTERM, 0.9}, {SIGTERM, 0.98}};
   for (auto [signal, fraction] : moments) {
     SCOPED_TRACE("signal " + std::to_string(signal) + " at " + std::to_string(fraction));
     fs::remove_all(Installed());

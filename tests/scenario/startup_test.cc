@@ -108,6 +108,13 @@ TEST_F(StartupTest, NuvelIniReadsAndWritesLikeTheSetup) {
   EXPECT_EQ(removed.status, 0) << removed.output;
   EXPECT_EQ(ReadTestFile(file), "[Records]\r\n[Other]\r\nx=1\r\n");
   EXPECT_EQ(RunBinary(NUVEL_INI_BINARY, {"remove", file, "Records", "log_level"}).status, 1);
+
+  // A value cannot add lines of its own.
+  RunResult injected =
+      RunBinary(NUVEL_INI_BINARY, {"set", file, "Records", "note", "x\r\n[Other]\r\nlog_level=5"});
+  EXPECT_EQ(injected.status, 2);
+  EXPECT_NE(injected.output.find("line break"), std::string::npos) << injected.output;
+  EXPECT_EQ(ReadTestFile(file), "[Records]\r\n[Other]\r\nx=1\r\n");
 }
 
 }  // namespace
