@@ -6,10 +6,21 @@
 // selected), 3 the prompt, 4 the list of installed courses (sorted by display line without
 // regard to case), 5 Uninstall All.
 //
-// The whole-installation removal never deletes the file-system root, the home folder or a folder
-// above it, or a folder that does not hold an installation (none of "launch", "content",
-// "records.ini", "support" or "Nuvel_log.txt" in it): a records path that was never set up would
-// otherwise name a system folder as the "parent of the records folder".
+// Removing the whole installation deletes only what this program creates, by name: in the
+// installation folder the startup files ("launch"), the content, the support files, the
+// technologies, the documents and the companion applications; in a records folder records.ini,
+// the log, the student records ("data", "data_i_NNN") and the shortcuts; in the local system
+// folder the settings, the log and the per-user files. In "launch" and "content" only the
+// folders named like a product folder are ours, in "support" only the files this program puts
+// there. Every other entry stays where it is and is reported; a folder is removed only when it
+// is then empty. The system folder goes to the Trash whole when it holds nothing else (and is
+// not the installation folder).
+//
+// A folder is never touched when it is the file-system root, the system root, or is or holds
+// the home folder, the Applications folder or the shared data folder, nor when it holds nothing
+// this program creates: a records path that was never set up would otherwise name a system
+// folder. A records folder chosen in Install Options keeps the student records in its "data"
+// folder (RecordsPath): the records folder is then the chosen one, RecordsPath's parent.
 #pragma once
 
 #include <string>
@@ -41,12 +52,21 @@ std::vector<std::string> BuildProdInstalledList();
 /// Logs "DeleteDirectory: %s" and deletes the tree; the platform status (0 success).
 int DeleteDirectory(const std::string& path);
 
-/// True when `folder` may be deleted as part of an installation (see above).
-bool HoldsInstallation(const std::string& folder);
+/// What removing the whole installation left: the entries it did not create, those of its own it
+/// could not delete (paths), and the number of folders refused by the safety rule.
+struct WholeRemoval {
+  std::vector<std::string> left;
+  std::vector<std::string> failed;
+  int refused = 0;
+};
 
-/// Deletes the installation folder and the records folder's parent (each only when it holds an
-/// installation), and moves the local system folder to the Trash. Returns the number of folders
-/// refused by the safety rule.
-int RemoveWholeInstallation();
+/// The folders that removing the whole installation touches (installation, records and system
+/// folders that pass the safety rule and hold something of this program), sorted.
+std::vector<std::string> WholeInstallationFolders();
+
+/// Removes the whole installation as described above, and the desktop launchers that point
+/// into it. Logs what it deletes and what it leaves, then stops logging (the log is among the
+/// files removed).
+WholeRemoval RemoveWholeInstallation();
 
 }  // namespace nuvel::installer

@@ -577,7 +577,7 @@ Step Install() {
   return Step::kFinish;
 }
 
-// --- Uninstall (steps 28 to 30) ----------------------------------------------------------------
+// --- Uninstall -------------------------------------------------------------------------------
 
 Step UninstallLoop() {
   for (;;) {
@@ -585,13 +585,20 @@ Step UninstallLoop() {
     int result = installer::Prompt_Uninstall();
     if (Run().fExit) return Step::kFinish;
     if (result == installer::kUninstallDone) return Step::kWelcome;
-    if (result == installer::kUninstallLastRemoved) break;
-    if (result != installer::kUninstallAll) continue;
+    // Removing the last course asks the same question as Uninstall All: the records and the
+    // settings stay unless the user confirms.
+    if (result != installer::kUninstallAll && result != installer::kUninstallLastRemoved) continue;
 
     std::string name = Run().szCoursewareName;
     if (!base::EqualsIgnoreCase(name, "Nuvel")) name += " / Nuvel";
-    std::string message = platform::ParentFolder(base::Paths().DataPath) + "\r\r" +
-                          base::StrRezf(0, "MSG_Message_UninstallAllServer", {name});
+    // Every folder the removal will touch, not only the installation folder.
+    std::string folders;
+    for (const std::string& folder : installer::WholeInstallationFolders()) {
+      folders += (folders.empty() ? "" : "\r") + folder;
+    }
+    if (folders.empty()) folders = platform::ParentFolder(base::Paths().DataPath);
+    std::string message =
+        folders + "\r\r" + base::StrRezf(0, "MSG_Message_UninstallAllServer", {name});
     WriteLogf(0, "Showing 'Uninstall All' Dialog");
     int answer = ui::Prompt_User(message, "MSG_Button_UninstallAll", "MSG_Button_Cancel",
                                  base::StrRezf(0, "MSG_Message_UninstallAllServer", {name}),
@@ -599,9 +606,18 @@ Step UninstallLoop() {
     if (Run().fExit) return Step::kFinish;
     if (answer == 1) break;
   }
-  installer::RemoveWholeInstallation();
+  installer::WholeRemoval removal = installer::RemoveWholeInstallation();
   base::StopLogging();
-  ui::Prompt_User("Complete!", "OK", "", "", "Complete!");
+  std::string message = "Complete!";
+  if (!removal.left.empty()) {
+    message += "\r\r" + base::StrRez(0, "MSG_Message_LeftInPlace");
+    for (const std::string& path : removal.left) message += "\r" + path;
+  }
+  if (!removal.failed.empty()) {
+    message += "\r\r" + base::StrRez(0, "MSG_Message_CouldNotRemove");
+    for (const std::string& path : removal.failed) message += "\r" + path;
+  }
+  ui::Prompt_User(message, "OK", "", "", "Complete!");
   return Step::kUninstalled;
 }
 

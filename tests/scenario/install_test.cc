@@ -511,14 +511,36 @@ TEST_F(UninstallScenarioTest, UninstallingOneCourseRemovesItsTwoFoldersOnly) {
   EXPECT_TRUE(fs::exists(Installed("Launcher.app")));
 }
 
-TEST_F(UninstallScenarioTest, UninstallingTheLastCourseRemovesTheWholeInstallation) {
+TEST_F(UninstallScenarioTest, UninstallingTheLastCourseAsksBeforeRemovingTheWholeInstallation) {
   fs::create_directories(sysroot_.path("home/Desktop"));
   InstallIntoSrv();
   ASSERT_TRUE(fs::exists(sysroot_.path("home/Desktop/Student.desktop")));
-  RunResult run = Setup("welcome -> 4\nuninstall select 0 -> 2\nprompt:Complete! -> 1\n");
+  const std::string settings = ReadTestFile(Installed("records.ini"));
+
+  // Cancel: the course is gone, everything else stays, and the uninstall dialog is back.
+  RunResult run = Setup(
+      "welcome -> 4\nuninstall select 0 -> 2\nprompt:MSG_Message_UninstallAllServer -> 2\n"
+      "uninstall -> 1\nwelcome -> 2\n");
   ASSERT_EQ(run.status, 0) << run.output;
-  // No confirmation: removing the last course goes straight to the removal.
-  EXPECT_EQ(Path(), (std::vector<std::string>{"welcome 4", "uninstall 2", "prompt:Complete! 1"}));
+  EXPECT_EQ(Path(), (std::vector<std::string>{"welcome 4", "uninstall 2",
+                                              "prompt:MSG_Message_UninstallAllServer 2",
+                                              "uninstall 1", "welcome 2"}));
+  EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/launch/010ENG50")));
+  EXPECT_TRUE(fs::is_directory(sysroot_.path("srv/Nuvel/Launcher.app")));
+  EXPECT_TRUE(fs::is_directory(sysroot_.path("srv/Nuvel/support")));
+  EXPECT_EQ(ReadTestFile(Installed("records.ini")), settings);
+  EXPECT_TRUE(fs::exists(sysroot_.path("home/Desktop/Student.desktop")));
+
+  // Confirmed: the whole installation goes.
+  fs::remove_all(Installed());
+  InstallIntoSrv();
+  run = Setup(
+      "welcome -> 4\nuninstall select 0 -> 2\nprompt:MSG_Message_UninstallAllServer -> 1\n"
+      "prompt:Complete! -> 1\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Path(), (std::vector<std::string>{"welcome 4", "uninstall 2",
+                                              "prompt:MSG_Message_UninstallAllServer 1",
+                                              "prompt:Complete! 1"}));
   ExpectEverythingRemoved();
   // Its launcher would start nothing any more.
   EXPECT_FALSE(fs::exists(sysroot_.path("home/Desktop/Student.desktop")));
@@ -554,6 +576,72 @@ TEST_F(UninstallScenarioTest, UninstallAllOfTheDefaultInstallationRemovesTheSyst
   EXPECT_FALSE(fs::exists(Installed()));
   EXPECT_TRUE(fs::is_directory(Source("install/data/001MUL50")));
   EXPECT_TRUE(fs::is_directory(sysroot_.path("home")));
+}
+
+// Foreign files in every folder the removal touches: the installation folder and its shared
+// subfolders, and a records folder chosen in Advanced that also holds a folder named "content".
+TEST_F(UninstallScenarioTest, UninstallAllLeavesExactlyTheFilesItDidNotCreate) {
+  const std::string share = sysroot_.path("srv/share");
+  const std::string choose_share = "advanced -> 10\nfolder:MSG_RecordsDirectory -> " + share + "\n";
+  WriteTestFile(share + "/minutes.txt", "staff meeting\n");
+  WriteTestFile(share + "/content/plan.txt", "not a course\n");
+  WriteTestFile(sysroot_.path("srv/.keep"), "");
+  RunResult run = Setup("welcome -> 1\ninstall-options -> 5\nfolder:MSG_InstallationDirectory -> " +
+                        sysroot_.path("srv") + "\ninstall-options -> 3\n" + choose_share +
+                        "advanced set 8=\"pass12\" set 9=\"pass12\" -> 1\ninstall-options -> 1\n" +
+                        kGrammar + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_TRUE(fs::is_directory(share + "/data"));
+  WriteTestFile(share + "/data/class1.dat", "records\n");
+  const std::string installation = sysroot_.path("srv/Nuvel");
+  const std::set<std::string> foreign_installation = {"notes.txt", "content/teacher-plan.txt",
+                                                      "support/school-logo.png",
+                                                      "launch/Old Courses/list.txt"};
+  for (const std::string& file : foreign_installation)
+    WriteTestFile(installation + "/" + file, "x");
+
+  // The records folder is chosen again in this run, then Cancel leads back to Welcome.
+  run = Setup("welcome -> 1\ninstall-options -> 3\nprompt:MSG_Message_SureWantToContinue -> 1\n" +
+              choose_share + "advanced -> 1\ninstall-options -> 1\n" + kDeclineUpdate +
+              "family -> 2\ninstall-options -> 2\nwelcome -> 4\nuninstall -> 5\n"
+              "prompt:MSG_Message_UninstallAllServer -> 1\nprompt:Complete! -> 1\ncontrol\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_FALSE(Path().empty());
+  EXPECT_EQ(Path().back(), "prompt:Complete! 1");
+
+  // The confirmation names every folder it touches.
+  auto prompts = Dialogs("prompt");
+  auto confirmation = std::find_if(prompts.begin(), prompts.end(), [](const std::string& line) {
+    return JsonField(line, "id") == "MSG_Message_UninstallAllServer";
+  });
+  ASSERT_NE(confirmation, prompts.end());
+  for (const std::string& folder : {installation, share, Installed()}) {
+    EXPECT_NE(confirmation->find(folder), std::string::npos) << folder << "\n" << *confirmation;
+  }
+
+  // Exactly the foreign files stay, with the folders that hold them and nothing else.
+  auto below = [](const std::string& folder) {
+    std::set<std::string> found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      found.insert(it->path().lexically_relative(folder).string());
+    }
+    return found;
+  };
+  std::set<std::string> expected = foreign_installation;
+  expected.insert({"content", "support", "launch", "launch/Old Courses"});
+  EXPECT_EQ(below(installation), expected);
+  EXPECT_EQ(below(share), (std::set<std::string>{"minutes.txt", "content", "content/plan.txt"}));
+  EXPECT_FALSE(fs::exists(Installed()));
+
+  // What was left is shown at the end and logged.
+  const std::string complete = prompts.back();
+  const std::string log = ReadTestFile(Trash("files/Nuvel/Nuvel_log.txt"));
+  for (const std::string& left : {installation + "/notes.txt", installation + "/launch/Old Courses",
+                                  share + "/minutes.txt", share + "/content"}) {
+    EXPECT_NE(complete.find(left), std::string::npos) << left << "\n" << complete;
+    EXPECT_NE(log.find("Left in place (not made by Setup): " + left), std::string::npos) << left;
+  }
 }
 
 // ---- Modes, loops ------------------------------------------------------------------------------
