@@ -48,7 +48,8 @@ enum class Next {
   kFinish,       // the finishing tail
   kAbort,        // the incomplete-setup message, then the end
   kEndSilently,  // the end without a message (unless a courseware application still runs)
-  kEndQuietly,   // another Setup runs: nothing at all
+  kEndQuietly,   // the local copy of this Setup took over: nothing at all
+  kAnotherRuns,  // another Setup or the Records Manager runs: one line on standard error
   kUninstalled,  // the whole installation was removed: only the last log line
 };
 
@@ -136,7 +137,7 @@ Next StartUp(const DriverOptions& options) {
   // Another Setup, or the Records Manager, already running: this one ends silently.
   if (installer::IsNuvelAlreadyRunning(installer::kSetupCreator) == -1 ||
       installer::IsNuvelAlreadyRunning(installer::kRecordsManagerCreator) == -1) {
-    return Next::kEndQuietly;
+    return Next::kAnotherRuns;
   }
 
   // Find the system folder and seed the random generator (names of test files, ...).
@@ -439,8 +440,13 @@ int RunSetup(const DriverOptions& options) {
       WriteLogf(0, "End of Nuvel Setup Application");
       break;
     case Next::kEndQuietly:
-      // Another Setup (or the local copy of this one) does the work: nothing to report.
+      // The local copy of this Setup does the work: nothing to report.
       return kExitNormal;
+    case Next::kAnotherRuns:
+      // Silent on the desktop, where the other one is in front; an unattended run must be able
+      // to tell that it did nothing.
+      std::fputs("nuvel-setup: another Setup is running; nothing was done\n", stderr);
+      return kExitAnotherSetup;
     case Next::kAbort:
       ShowSetupIncomplete();
       status = kExitIncomplete;

@@ -18,6 +18,7 @@ enum ExitStatus : int {
   kExitNormal = 0,      // finished, cancelled or quit by the user
   kExitIncomplete = 1,  // the setup is incomplete (a copy failed, no system folder, ...)
   kExitUsage = 2,       // the command line was wrong
+  kExitAnotherSetup = 4,  // another Setup (or the Records Manager) is running; nothing was done
   kExitSignalBase = 128,  // + N: the run was ended by quit signal N (SIGTERM, SIGINT, SIGHUP)
 };
 

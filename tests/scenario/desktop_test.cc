@@ -208,7 +208,7 @@ struct TerminalSetup {
   std::string screen;
 };
 
-TEST_F(DesktopScenarioTest, SecondSetupEndsSilentlyWhileTheRecordsManagerOrASetupRuns) {
+TEST_F(DesktopScenarioTest, SecondSetupEndsWithStatusFourWhileTheRecordsManagerOrASetupRuns) {
   MakeSource();
   // The Records Manager's lock, held by this process: nothing is shown, and nothing written
   // before the check, not even the system folder.
@@ -216,7 +216,8 @@ TEST_F(DesktopScenarioTest, SecondSetupEndsSilentlyWhileTheRecordsManagerOrASetu
   ASSERT_FALSE(platform::TakeInstanceLock("NvRM", elsewhere));
   RunResult run = Setup("welcome -> 2\n");
   platform::ReleaseInstanceLock("NvRM");
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.status, 4) << run.output;
+  EXPECT_EQ(run.output, "nuvel-setup: another Setup is running; nothing was done\n");
   EXPECT_EQ(ReadTestFile(Transcript()), "") << "no dialog may be shown";
   EXPECT_FALSE(fs::exists(sysroot_.path("opt")));
   EXPECT_FALSE(fs::exists(sysroot_.path("var")));
@@ -225,8 +226,8 @@ TEST_F(DesktopScenarioTest, SecondSetupEndsSilentlyWhileTheRecordsManagerOrASetu
   TerminalSetup first(Source());
   ASSERT_TRUE(first.WelcomeWaits()) << first.screen;
   run = Setup("welcome -> 2\n");
-  EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.status, 4) << run.output;
+  EXPECT_EQ(run.output, "nuvel-setup: another Setup is running; nothing was done\n");
   EXPECT_EQ(ReadTestFile(Transcript()), "");
   EXPECT_TRUE(Once(Log(), "Starting Nuvel Setup Application")) << Log();
 
