@@ -166,7 +166,7 @@ TEST_F(TerminalTest, RadioGroupsCheckBoxesAndLists) {
   multi.lines = {"French", "German", "Spanish"};
   multi.multiple = true;
   multi.selected = {1};
-  Type({"5", "3", "maybe", "y", "3", "", "2", "3, 1", "1"});
+  Type({"5", "3", "maybe", "y", "2", "", "1", "2, 0", "1"});
   EXPECT_EQ(backend_->ModalDialog(dialog), 1);
   EXPECT_EQ(dialog.item(2)->value, 0);
   EXPECT_EQ(dialog.item(3)->value, 1);
@@ -178,10 +178,11 @@ TEST_F(TerminalTest, RadioGroupsCheckBoxesAndLists) {
   EXPECT_THAT(io_->output, HasSubstr("Choose 2, 3 or 4 [2]: Please type 2, 3 or 4."));
   EXPECT_THAT(io_->output, HasSubstr("5) [ ] Remember me (y/n) [n]: Please type y or n."));
   EXPECT_THAT(io_->output,
-              HasSubstr("Room, row: Please type a row number from 1 to 2.\nRoom, row: Please"))
+              HasSubstr("Room, row: Please type a row number from 0 to 1.\nRoom, row: Please"))
       << "a single list needs a row and takes only one; its text names it";
-  EXPECT_THAT(io_->output, HasSubstr("    1) French\n  * 2) German\n"));
-  EXPECT_THAT(io_->output, HasSubstr("Rows, separated by commas (- for none) [2]: "));
+  EXPECT_THAT(io_->output, HasSubstr("    0) French\n  * 1) German\n"))
+      << "rows are numbered from 0, as select writes them";
+  EXPECT_THAT(io_->output, HasSubstr("Rows, separated by commas (- for none) [1]: "));
 }
 
 TEST_F(TerminalTest, FolderQuestion) {

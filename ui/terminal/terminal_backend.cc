@@ -53,6 +53,14 @@ int NumberIn(const std::string& text) {
   return value;
 }
 
+// A list row as answer files number them (from 0) in `text`, else -1.
+int RowIn(const std::string& text) {
+  if (text.empty()) return -1;
+  if (text.find_first_not_of('0') == std::string::npos) return 0;
+  int n = NumberIn(text);
+  return n > 0 ? n : -1;
+}
+
 // Characters (not bytes) of UTF-8 text.
 std::size_t Width(std::string_view text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
@@ -223,8 +231,8 @@ bool TerminalBackend::AskList(Dialog& dialog, std::size_t index) {
   std::string current;
   for (int row = 0; row < rows; ++row) {
     bool selected = std::count(list.selected.begin(), list.selected.end(), row) > 0;
-    if (selected) current += (current.empty() ? "" : ",") + std::to_string(row + 1);
-    io_->Write(std::string(selected ? "  * " : "    ") + std::to_string(row + 1) + ") " +
+    if (selected) current += (current.empty() ? "" : ",") + std::to_string(row);
+    io_->Write(std::string(selected ? "  * " : "    ") + std::to_string(row) + ") " +
                list.lines[static_cast<std::size_t>(row)] + "\n");
   }
   // A list's own text names what its rows are (the interface language, say).
@@ -242,14 +250,14 @@ bool TerminalBackend::AskList(Dialog& dialog, std::size_t index) {
     if (keep) return current.empty() ? "Please choose a row." : "";
     if (multiple && text == "-") return "";
     std::string complaint = "Please type " +
-                            std::string(multiple ? "row numbers" : "a row number") + " from 1 to " +
-                            std::to_string(rows) + ".";
+                            std::string(multiple ? "row numbers" : "a row number") + " from 0 to " +
+                            std::to_string(rows - 1) + ".";
     std::size_t start = 0;
     for (;;) {
       std::size_t comma = text.find(',', start);
-      int n = NumberIn(Trim(text.substr(start, comma - start)));
-      if (n < 1 || n > rows) return complaint;
-      if (std::find(chosen.begin(), chosen.end(), n - 1) == chosen.end()) chosen.push_back(n - 1);
+      int n = RowIn(Trim(text.substr(start, comma - start)));
+      if (n < 0 || n >= rows) return complaint;
+      if (std::find(chosen.begin(), chosen.end(), n) == chosen.end()) chosen.push_back(n);
       if (comma == std::string::npos) break;
       start = comma + 1;
     }

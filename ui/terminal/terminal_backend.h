@@ -8,8 +8,8 @@
 //   > 1
 //
 // Buttons, radio buttons, fields and check boxes show the item numbers that answer files and
-// transcripts use, so what a technician sees is what an answer file writes; list rows are
-// numbered from 1.
+// transcripts use, and list rows are numbered from 0 as "select" writes them, so what a
+// technician sees is what an answer file writes.
 //
 // At every question "control" holds the Control key for the click that answers this dialog
 // (typed at a folder question: the next dialog's); it stays latched until the next dialog is
