@@ -258,11 +258,13 @@ ui::Dialog BuildAdvanced(const std::string& password) {
       false;
   dialog.Add(ui::ItemKind::kRadio, base::Localize("MSG_OptionThisDirectory"), kAdvancedThisFolder);
   dialog.Add(ui::ItemKind::kTitle, dialog.title, kAdvancedTitle);
+  // Items keep their numbers but are added in reading order, each label right before its field:
+  // text back ends pair a field with the text in front of it.
   dialog.Add(ui::ItemKind::kStaticText, base::Localize("MSG_Message_AdminPassword"),
              kAdvancedPasswordLabel);
+  dialog.Add(ui::ItemKind::kPassword, password, kAdvancedPassword);
   dialog.Add(ui::ItemKind::kStaticText, base::Localize("MSG_Record_Psswrd2Prompt"),
              kAdvancedConfirmLabel);
-  dialog.Add(ui::ItemKind::kPassword, password, kAdvancedPassword);
   dialog.Add(ui::ItemKind::kPassword, password, kAdvancedConfirm);
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Message_Browse"), kAdvancedBrowse);
   dialog.Add(ui::ItemKind::kStaticText, Abbreviated(p.rRecordPathShort), kAdvancedFolder);

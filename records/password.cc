@@ -339,14 +339,17 @@ int EncryptClassPassword(std::span<unsigned char> record, int encrypt, int serve
 }
 
 int CheckValidPassword(std::string_view password, int strength, int tell) {
-  if (strength <= 1 || password.empty()) return 1;
+  const bool too_long = password.size() > kMaxPasswordBytes;
+  if (!too_long && (strength <= 1 || password.empty())) return 1;
   std::vector<std::string_view> problems;
-  if (CharacterCount(password) < 6) problems.push_back("MSG_InvalidPasswordlength");
+  if (too_long || (strength > 1 && CharacterCount(password) < 6)) {
+    problems.push_back("MSG_InvalidPasswordlength");
+  }
   bool digit =
       std::any_of(password.begin(), password.end(), [](char c) { return c >= '0' && c <= '9'; });
   bool other =
       std::any_of(password.begin(), password.end(), [](char c) { return c < '0' || c > '9'; });
-  if (!digit || !other) problems.push_back("MSG_InvalidPasswordAlphaNum");
+  if (strength > 1 && (!digit || !other)) problems.push_back("MSG_InvalidPasswordAlphaNum");
   if (problems.empty()) return 1;
   if (tell) {
     std::string message = base::Localize(problems[0]);

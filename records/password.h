@@ -54,6 +54,8 @@ inline constexpr std::size_t kSQLPasswordMax = 20;
 inline constexpr std::size_t kPlainTextMax = 100;
 /// Offset of the flag byte in the local settings' password block.
 inline constexpr std::size_t kPasswordFlagOffset = 76;
+/// The longest Records Manager password the block holds, in bytes (before its NUL).
+inline constexpr std::size_t kMaxPasswordBytes = kPasswordFlagOffset - 1;
 /// What the local settings hold for "no password".
 inline constexpr std::string_view kNoPassword = "NO_PASSWORD";
 /// The start of every server form.
@@ -152,7 +154,9 @@ inline constexpr std::string_view kFAQServerForm = "**__***FAQ***";
 /// record is shorter than kClassRecordMinSize.
 int EncryptClassPassword(std::span<unsigned char> record, int encrypt, int server_level);
 
-/// 1 when the password is acceptable. With `strength` above 1 a non-empty password needs at
+/// 1 when the password is acceptable. A password longer than kMaxPasswordBytes is never
+/// acceptable: it could only be stored cut ("MSG_InvalidPasswordlength"; a letter outside ASCII
+/// takes two to four of those bytes). With `strength` above 1 a non-empty password needs at
 /// least 6 characters ("MSG_InvalidPasswordlength") and both a digit and a character that is not
 /// one ("MSG_InvalidPasswordAlphaNum"); an empty password is always acceptable. With `tell` 1
 /// the messages found are shown together ("%s  %s") with "MSG_Button_OK".

@@ -78,6 +78,7 @@ struct FlowState {
   bool installingPlacementTest = false;  // "INSTALLING_PT": the offered placement test
   bool placementTestOffered = false;     // offered once per run: "no" is not asked again
   int dialogsAtInstallOptions = -1;      // ui::DialogsShown() when Install Options last began
+  bool controlHeld = false;  // the Control key of the click that led to the update check
 };
 
 FlowState& Flow() {
@@ -186,13 +187,18 @@ Step InstallOptionsPass() {
 // Steps 33 to 37: updates of installed courses, the mode, and what every mode writes.
 Step AfterInstallOptions() {
   const SetupOptions& options = Options();
+  // The Control key of the click that led here (Install in Install Options, Yes to another
+  // course) decides whether the installation goes on and how it is installed. It is taken before
+  // the update check, so that it does not also offer every installed course as more recent, and
+  // an answer to that offer does not replace it; held for the whole run, the check sees it.
+  const bool control = ui::TakeControlKeyLatch();
+  Flow().controlHeld = control;
   if (installer::CheckInstallations(
           [](bool forced) { return installer::UpdateAllProducts(forced); }) == 1) {
     Run().actuallyInstalledSomething = 1;
     return Step::kInstallOptions;
   }
 
-  const bool control = ui::IsControlKeyHeldDown();
   if (options.force_TCPIP) Run().EnteredEmailAddress = 1;
   Flow().recordsLogin = Run().EnteredEmailAddress != 0;
   if (Run().fExit) return Step::kFinish;
@@ -222,7 +228,7 @@ Step InstallationType() {
   const SetupOptions& options = Options();
   bool full;
   if (!options.force_discless && !options.force_cd_based && base::GetIsPathNetworked() &&
-      !ui::IsControlKeyHeldDown()) {
+      !Flow().controlHeld) {
     full = true;
   } else if (options.force_discless) {
     full = true;

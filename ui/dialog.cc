@@ -15,9 +15,9 @@ struct DialogModule {
   std::unique_ptr<Backend> backend;
   std::string transcript;  // path of the transcript, "" when none is written
   std::string answers;     // path of the recorded answers, "" when none are written
-  bool control_seen = false;
   bool control_forced = false;  // --control: held for the whole run
   int dialogs_shown = 0;
+  bool latch_taken = false;     // the last click's Control key was spent by TakeControlKeyLatch
 };
 
 DialogModule& Module() {
@@ -189,7 +189,7 @@ bool IsPromptName(const std::string& name) {
          name == "show-file";
 }
 
-bool IsPrompt(const Dialog& dialog) { return !dialog.id.empty() || IsPromptName(dialog.name); }
+bool IsPrompt(const Dialog& dialog) { return IsPromptName(dialog.name); }
 
 void ChooseRadio(Dialog& dialog, int number) {
   auto& items = dialog.items;
@@ -259,9 +259,12 @@ int ModalDialog(Dialog& dialog) {
   Dialog before = dialog;
   ++module.dialogs_shown;
   int hit = backend.ModalDialog(dialog);
-  if (backend.ControlKeyLatched()) module.control_seen = true;
+  module.latch_taken = false;
+  // Control held for the whole run is written once, as a plain "control" line at the end.
+  bool control =
+      !module.control_forced && !backend.ControlKeyHeldForRun() && backend.ControlKeyLatched();
   Append(module.transcript, TranscriptLine(dialog, hit));
-  Append(module.answers, RecordAnswerLine(before, dialog, hit));
+  Append(module.answers, RecordAnswerLine(before, dialog, hit, control));
   return hit;
 }
 
@@ -271,31 +274,31 @@ std::string ChooseFolder(const std::string& id, const std::string& prompt,
   DialogModule& module = Module();
   ++module.dialogs_shown;
   std::string folder = backend.ChooseFolder(id, prompt, start);
-  if (backend.ControlKeyLatched()) module.control_seen = true;
   Append(module.transcript, FolderTranscriptLine(id, prompt, start, folder));
   Append(module.answers, RecordFolderLine(id, folder));
   return folder;
 }
 
-void HoldControlKey() {
-  Module().control_forced = true;
-  Module().control_seen = true;
-}
+void HoldControlKey() { Module().control_forced = true; }
 
 int DialogsShown() { return Module().dialogs_shown; }
 
 bool IsControlKeyHeldDown() {
   DialogModule& module = Module();
-  if (module.control_forced) return true;
-  bool held = CurrentBackend().ControlKeyLatched();
-  if (held) module.control_seen = true;
+  Backend& backend = CurrentBackend();
+  if (module.control_forced || backend.ControlKeyHeldForRun()) return true;
+  return !module.latch_taken && backend.ControlKeyLatched();
+}
+
+bool TakeControlKeyLatch() {
+  bool held = IsControlKeyHeldDown();
+  Module().latch_taken = true;
   return held;
 }
 
 bool OpenTranscript(const std::string& path) { return StartFile(Module().transcript, path, ""); }
 
 bool OpenRecordedAnswers(const std::string& path) {
-  Module().control_seen = Module().control_forced;
   return StartFile(Module().answers, path,
                    "# Answers recorded by nuvel-setup; replay them with --answers FILE\n");
 }
@@ -303,12 +306,11 @@ bool OpenRecordedAnswers(const std::string& path) {
 void FinishDialogs() {
   DialogModule& module = Module();
   Backend& backend = CurrentBackend();
-  if (backend.ControlKeyLatched()) module.control_seen = true;
-  if (module.control_seen) Append(module.answers, "control");
+  if (module.control_forced || backend.ControlKeyHeldForRun()) Append(module.answers, "control");
   module.transcript.clear();
   module.answers.clear();
-  module.control_seen = false;
   module.control_forced = false;
+  module.latch_taken = false;
   backend.Finish();
 }
 

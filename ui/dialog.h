@@ -8,6 +8,11 @@
 // Three back ends implement the same interface: script (answer files, for tests and unattended
 // deployment), terminal (a TTY without a display) and qt (a desktop). ModalDialog() also writes
 // the transcript (--transcript) and the recorded answers (--record-answers) for every back end.
+//
+// The Control key belongs to one click: each back end latches whether it was held when a dialog
+// was answered, and the latch holds until the next dialog is answered. --control (and an old
+// answer file's plain "control" line) hold it for the whole run instead. Recorded answers write
+// a latched click as the "control" setting of that dialog's line.
 #pragma once
 
 #include <functional>
@@ -66,7 +71,8 @@ inline constexpr int kCloseBox = 999;
 
 /// Names of the dialogs built by the prompt front ends.
 bool IsPromptName(const std::string& name);
-/// True for a dialog built by a prompt front end, or any dialog that carries a prompt id.
+/// True for a dialog built by a prompt front end. Welcome, the lists and uninstall carry ids too,
+/// but are not prompts.
 bool IsPrompt(const Dialog& dialog);
 
 /// Makes radio item `number` the chosen one of its group: the radio items that follow one
@@ -112,8 +118,12 @@ class Backend {
   virtual void PumpEvents() {}
   /// True when the user asked to stop the long operation under way.
   virtual bool StopRequested() { return false; }
-  /// True when the Control key was down at the last click or is down now.
+  /// True when the Control key was down at the click that answered the last dialog or is down
+  /// now (also true all the time when ControlKeyHeldForRun()).
   virtual bool ControlKeyLatched() = 0;
+  /// True when the back end holds the Control key for the whole run (an answer file's plain
+  /// "control" line).
+  virtual bool ControlKeyHeldForRun() { return false; }
   virtual void Beep() {}
   virtual void SetCursor(Cursor) {}
   /// Called once at the end of the run (reports unused answer lines, restores the terminal).
@@ -140,8 +150,13 @@ int DialogsShown();
 
 /// Holds the Control key for the whole run (--control).
 void HoldControlKey();
-/// True when the Control key is held for the run, was down at the last click, or is down now.
+/// True when the Control key is held for the run, was down at the click that answered the last
+/// dialog, or is down now.
 bool IsControlKeyHeldDown();
+/// IsControlKeyHeldDown() for the one step that the last click was meant for. The latch of that
+/// click is then spent: IsControlKeyHeldDown() is false until the next dialog is answered, unless
+/// Control is held for the whole run.
+bool TakeControlKeyLatch();
 
 /// Starts writing the transcript (JSON Lines) / the recorded answers. "" stops.
 bool OpenTranscript(const std::string& path);

@@ -22,6 +22,7 @@
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
 #include "ui/script/script_backend.h"
+#include "ui/terminal/terminal_backend.h"
 
 namespace nuvel::records {
 namespace {
@@ -275,20 +276,67 @@ TEST_F(InstallOptionsTest, AdvancedPasswordIsKeptInRecordsIniOnInstall) {
   EXPECT_EQ(Decoded(Setting(system_ + "/records.ini", kPasswordIniKey)), "pass12");
 }
 
-// A refused OK stores nothing and keeps the dialog as the user left it.
+// A refused OK stores nothing and keeps the dialog as the user left it. A password the settings
+// could only keep cut is refused too.
+const std::string kTooLong = std::string(70, 'a') + "123456";  // 76 bytes
 TEST_F(InstallOptionsTest, MismatchedOrWeakPasswordsAreRefused) {
   Answer(
       "advanced set 8=\"abc123\" set 9=\"abc124\" -> 1\nprompt:MSG_CMS_PasswordsDontMatch -> 1\n"
       "advanced set 9=\"abc\" set 8=\"abc\" -> 1\nprompt:MSG_InvalidPasswordlength -> 1\n"
+      "advanced set 8=\"" +
+      kTooLong + "\" set 9=\"" + kTooLong +
+      "\" -> 1\n"
+      "prompt:MSG_InvalidPasswordlength -> 1\n"
       "advanced -> 2\n");
   EXPECT_EQ(Prompt_Advanced(), 2);
   EXPECT_FALSE(script_failed_);
   EXPECT_EQ(recorder_->asked, (Strings{"advanced", "prompt:MSG_CMS_PasswordsDontMatch", "advanced",
+                                       "prompt:MSG_InvalidPasswordlength", "advanced",
                                        "prompt:MSG_InvalidPasswordlength", "advanced"}));
   EXPECT_EQ(Shown(2, kAdvancedPassword), "abc123");
   EXPECT_EQ(Shown(2, kAdvancedConfirm), "abc124");
   EXPECT_EQ(Shown(4, kAdvancedPassword), "abc");
   EXPECT_EQ(StoredPassword(), kNoPassword);
+}
+
+// Typed lines in, everything written kept.
+class TypedLines : public ui::TerminalIo {
+ public:
+  bool ReadLine(std::string& line, bool) override {
+    if (input.empty()) return false;
+    line = input.front();
+    input.erase(input.begin());
+    return true;
+  }
+  void Write(std::string_view text) override { output += text; }
+  int Columns() override { return 80; }
+  Strings input;
+  std::string output;
+};
+
+// A label as a question shows it: without its closing colon.
+std::string Question(const char* key) {
+  std::string text = base::Localize(key);
+  while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+TEST_F(InstallOptionsTest, OnATerminalEveryAdvancedFieldIsAskedWithItsOwnLabel) {
+  auto io = std::make_unique<TypedLines>();
+  TypedLines* terminal = io.get();
+  terminal->input = {"pass12", "pass12", "1", "1"};  // both fields, a language row, OK
+  ui::SetBackend(std::make_unique<ui::TerminalBackend>(std::move(io)));
+  ASSERT_EQ(Prompt_Advanced(), 1);
+  EXPECT_EQ(StoredPassword(), "pass12");
+  const std::string& out = terminal->output;
+  EXPECT_NE(out.find("8) " + Question("MSG_Message_AdminPassword") + " (not shown"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("9) " + Question("MSG_Record_Psswrd2Prompt") + " (not shown"),
+            std::string::npos);
+  EXPECT_EQ(out.find("Field"), std::string::npos);
+  EXPECT_NE(out.find(Question("MSG_Dialog_MenuLanguage") + ", row"), std::string::npos)
+      << "the language list is asked by its name";
 }
 
 TEST_F(InstallOptionsTest, EmptyPasswordIsStoredAsNoPasswordAndShownEmpty) {

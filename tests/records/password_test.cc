@@ -364,6 +364,21 @@ TEST_F(PasswordStrengthTest, LengthCountsCharactersNotBytes) {
   EXPECT_EQ(CheckValidPassword("\u00e9\u00e9\u00e9\u00e912", 6, 0), 1);
 }
 
+TEST_F(PasswordStrengthTest, LongerThanTheStoredBlockHoldsIsRefused) {
+  const std::string longest = std::string(kMaxPasswordBytes - 1, 'a') + "1";
+  EXPECT_EQ(CheckValidPassword(longest, 6, 1), 1);
+  std::string stored;
+  EXPECT_EQ(EncodeThePassword(stored, longest, 0), 1) << "the longest accepted one is kept whole";
+  EXPECT_EQ(CheckValidPassword(longest + "2", 6, 1), 0);
+  EXPECT_EQ(CheckValidPassword(longest + "2", 1, 0), 0) << "whatever strength is asked for";
+  std::string accented;
+  for (int i = 0; i < 37; ++i) accented += "\u00e9";
+  EXPECT_EQ(CheckValidPassword(accented + "1", 6, 0), 1) << "75 bytes";
+  EXPECT_EQ(CheckValidPassword(accented + "\u00e91", 6, 0), 0) << "39 characters in 77 bytes";
+  ASSERT_EQ(fake_->shown.size(), 1u);
+  EXPECT_EQ(fake_->shown[0].id, "MSG_InvalidPasswordlength");
+}
+
 TEST(EncodeStringTest, InvertsEveryByteExceptInSettingsLinesWithMarkers) {
   std::string text = "r\x01\xFE";
   EncodeString(text);

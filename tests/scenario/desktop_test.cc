@@ -255,6 +255,19 @@ TEST_F(DesktopScenarioTest, QuitSignalWhileWelcomeWaitsOnTheTerminalEndsTheRun) 
   EXPECT_EQ(log.find("End of Nuvel Setup Application", quit_line), std::string::npos) << log;
 }
 
+// The terminal numbers buttons as answer files and transcripts do: Uninstall is item 4 of the
+// Welcome dialog, whatever is shown before it.
+TEST_F(DesktopScenarioTest, TerminalShowsTheItemNumbersOfAnswerFiles) {
+  MakeSource();
+  ASSERT_EQ(Setup(kInstallGrammar).status, 0);
+  TerminalSetup setup(Source());
+  ASSERT_TRUE(setup.WelcomeWaits()) << setup.screen;
+  EXPECT_NE(setup.screen.find("[1] Install  [2] Quit  [4] Uninstall"), std::string::npos)
+      << setup.screen;
+  ASSERT_EQ(::write(setup.terminal, "2\n", 2), 2);
+  EXPECT_TRUE(setup.EndedWithStatusZero(seconds(10))) << setup.screen;
+}
+
 class DesktopClosingItemTest : public DesktopScenarioTest {
  protected:
   // The sample source with a small program bundle in extras/ that leaves a marker in the sysroot.

@@ -3,6 +3,9 @@
 // records.ini lives.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <map>
 #include <string>
 
 #include "tests/scenario/scenario.h"
@@ -67,6 +70,65 @@ TEST_F(DialogScenarioTest, RecordedAnswersReplayToTheSameTranscript) {
   RunResult replay = Setup(answers);
   EXPECT_EQ(replay.status, 1) << replay.output;
   EXPECT_EQ(ReadTestFile(Transcript()), first);
+}
+
+TEST_F(DialogScenarioTest, PromptFallbackAnswersPromptsOnlyNeverTheWelcome) {
+  RunResult run = Setup("prompt:* -> 1\n");
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.output.find("dialog: welcome"), std::string::npos) << run.output;
+}
+
+// The Records Manager password is kept in a block of 75 bytes: a longer one is refused, not cut.
+TEST_F(DialogScenarioTest, OverlongRecordsManagerPasswordIsRefusedWithTheLengthMessage) {
+  const std::string password = std::string(70, 'p') + "123456";
+  RunResult run = Setup("welcome -> 1\ninstall-options -> 3\nadvanced set 8=" + password +
+                        " set 9=" + password +
+                        " -> 1\nprompt:MSG_InvalidPasswordlength -> 1\n"
+                        "advanced -> 2\ninstall-options -> 2\nwelcome -> 2\n");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Path(), (std::vector<std::string>{"welcome 1", "install-options 3", "advanced 1",
+                                              "prompt:MSG_InvalidPasswordlength 1", "advanced 2",
+                                              "install-options 2", "welcome 2"}));
+}
+
+// Files of the tree below `folder` with their sizes, the log left out (every run adds to it).
+std::map<std::string, std::uintmax_t> TreeOf(const std::string& folder) {
+  std::map<std::string, std::uintmax_t> tree;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string name = it->path().lexically_relative(folder).string();
+    if (name != "Nuvel_log.txt") tree[name] = it->is_regular_file() ? it->file_size() : 0;
+  }
+  return tree;
+}
+
+// Control held for the click of Install Options only: a machine that already has the course
+// is not offered it as more recent, so the same answers run again and again.
+TEST_F(DialogScenarioTest, ExampleAnswersAndTheirRecordingRunTwiceWithTheSameTree) {
+  const std::string example = ReadTestFile(NUVEL_EXAMPLES_DIR "/install-one-course.answers");
+  const std::string recorded = sysroot_.path("recorded.txt");
+  RunResult first = Setup(example, {}, {"--record-answers", recorded});
+  ASSERT_EQ(first.status, 0) << first.output;
+  const auto tree = TreeOf(Installed());
+  ASSERT_EQ(tree.count("content/003MUL50"), 1u) << "the example installs Foundations 3";
+  const std::vector<std::string> path = Path();
+
+  RunResult second = Setup(example);
+  EXPECT_EQ(second.status, 0) << second.output;
+  EXPECT_EQ(Path(), path);
+  EXPECT_EQ(TreeOf(Installed()), tree);
+
+  const std::string answers = ReadTestFile(recorded);
+  EXPECT_NE(answers.find("\nwelcome -> 1\n"), std::string::npos) << answers;
+  EXPECT_NE(answers.find("\ninstall-options control -> 1\n"), std::string::npos) << answers;
+  EXPECT_EQ(answers.find("\ncontrol\n"), std::string::npos) << "Control belongs to one click";
+  for (int run = 0; run < 2; ++run) {
+    RunResult replay = Setup(answers);
+    EXPECT_EQ(replay.status, 0) << replay.output;
+    EXPECT_EQ(Path(), path);
+    EXPECT_EQ(TreeOf(Installed()), tree);
+  }
 }
 
 TEST_F(DialogScenarioTest, OnANetworkInstallationRecordsIniLivesInTheInstallationFolder) {

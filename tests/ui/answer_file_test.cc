@@ -31,6 +31,7 @@ std::vector<std::string> Summaries(const AnswerFile& file) {
       if (setting.kind == Kind::kSet) text += "=<" + setting.text + ">";
       for (int row : setting.rows) text += ":" + std::to_string(row);
     }
+    if (line.control) text += " control";
     out.push_back(text + " -> " + std::to_string(line.answer) + " [" + line.folder + "]");
   }
   return out;
@@ -49,6 +50,7 @@ TEST(AnswerFileParse, EveryKindOfLineAndSetting) {
       "prompt:* -> 1\n"
       "folder:* -> /tmp\n"
       "* -> 2\n"
+      "install-options control -> 1\n"
       "control\n");
   EXPECT_TRUE(file.control);
   // Comments and blank lines still count as lines; a plain select means the first list (0).
@@ -63,6 +65,7 @@ TEST(AnswerFileParse, EveryKindOfLineAndSetting) {
                 "9: prompt:*[] -> 1 []",
                 "10: folder:*[] -> 0 [/tmp]",
                 "11: *[] -> 2 []",
+                "12: name[install-options] control -> 1 []",
             }));
 
   // Carriage returns, a byte order mark and indented comments are no part of the lines.
@@ -113,6 +116,7 @@ TEST(AnswerFileParse, MalformedLinesNameTheirLineAndProblem) {
       {"prompt: -> 1\n", "line 1: \"prompt:\" needs an id"},
       {"folder:MSG_X ->\n", "line 1: a folder answer needs a folder"},
       {"folder:MSG_X set 1=\"a\" -> /x\n", "line 1: a folder question takes no settings"},
+      {"folder:MSG_X control -> /x\n", "line 1: a folder question takes no settings"},
       {"control now\n", "line 1: unknown setting 'now'"},
   };
   for (const auto& [text, expected] : cases) {
@@ -166,6 +170,14 @@ TEST(AnswerFileRecord, OnlyItemsTheUserChangedBecomeSettings) {
   after.item(5)->value = 0;
   after.item(5)->visible = false;
   EXPECT_EQ(RecordAnswerLine(before, after, 1), "login -> 1");
+
+  // Control held for the click is a setting of its line; a dialog that carries an id but is no
+  // prompt is recorded by its name.
+  before.name = "welcome";
+  before.id = "MSG_Message_WelcomeSetup";
+  EXPECT_EQ(RecordAnswerLine(before, before, 1, true), "welcome control -> 1");
+  before.name = "prompt";
+  EXPECT_EQ(RecordAnswerLine(before, before, 1), "prompt:MSG_Message_WelcomeSetup -> 1");
 }
 
 TEST(AnswerFileRecord, FolderLinesQuoteOnlyWhenNeededAndParseBack) {

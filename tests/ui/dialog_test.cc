@@ -123,11 +123,17 @@ TEST(Transcript, InputItemsAreListedWithTheirValues) {
 }
 
 // A small flow of dialogs as the core would run them; what they return shows in the transcript.
-void RunFlow() {
+// `held` receives IsControlKeyHeldDown() after each dialog.
+void RunFlow(std::vector<bool>* held = nullptr) {
+  auto show = [&](Dialog& dialog) {
+    ModalDialog(dialog);
+    if (held) held->push_back(IsControlKeyHeldDown());
+  };
   Dialog welcome;
   welcome.name = "welcome";
+  welcome.id = "MSG_Message_WelcomeSetup";  // not a prompt: recorded by its name
   welcome.Add(ItemKind::kButton, "Install");
-  ModalDialog(welcome);
+  show(welcome);
 
   Dialog login;
   login.name = "login";
@@ -137,7 +143,7 @@ void RunFlow() {
   login.Add(ItemKind::kStaticText, "Password:");
   login.Add(ItemKind::kPassword, "");
   login.Add(ItemKind::kCheckBox, "Remember me").value = 1;
-  ModalDialog(login);
+  show(login);
 
   ChooseFolder("MSG_InstallationDirectory", "Where?", "/opt/Nuvel");
   for (int i = 0; i < 2; ++i) {
@@ -147,12 +153,12 @@ void RunFlow() {
     DialogItem& list = family.Add(ItemKind::kList, "");
     list.lines = {"French", "German", "Spanish"};
     list.multiple = true;
-    ModalDialog(family);
+    show(family);
   }
 
   Dialog another = InstallAnother();
   another.id = "Install \"more\"?";  // a literal id that needs quoting
-  ModalDialog(another);
+  show(another);
 }
 
 class RecordAndReplay : public ::testing::Test {
@@ -166,8 +172,11 @@ class RecordAndReplay : public ::testing::Test {
 
 TEST_F(RecordAndReplay, RecordedAnswersReplayTheSameRunAndTranscript) {
   auto fake = std::make_unique<FakeBackend>();
+  FakeBackend* backend = fake.get();
   int families = 0;
   fake->answer = [&](Dialog& dialog) {
+    // Control is held for the login's click only.
+    backend->control = dialog.name == "login";
     if (dialog.name == "login") {
       dialog.item(4)->text = "ann \"the\" teacher";
       dialog.item(6)->text = "p\\w";
@@ -181,34 +190,37 @@ TEST_F(RecordAndReplay, RecordedAnswersReplayTheSameRunAndTranscript) {
     return dialog.name == "prompt" ? 2 : 1;
   };
   fake->folder = "/srv/my courses";
-  fake->control = true;
   SetBackend(std::move(fake));
   ASSERT_TRUE(OpenTranscript(root_.path("first.jsonl")));
   ASSERT_TRUE(OpenRecordedAnswers(root_.path("answers.txt")));
-  RunFlow();
+  std::vector<bool> held;
+  RunFlow(&held);
   FinishDialogs();
+  const std::vector<bool> only_login = {false, true, false, false, false};
+  EXPECT_EQ(held, only_login);
 
   std::string answers = ReadTestFile(root_.path("answers.txt"));
   EXPECT_EQ(answers,
             "# Answers recorded by nuvel-setup; replay them with --answers FILE\n"
             "welcome -> 1\n"
-            "login set 4=\"ann \\\"the\\\" teacher\" set 6=\"p\\\\w\" uncheck 7 -> 1\n"
+            "login set 4=\"ann \\\"the\\\" teacher\" set 6=\"p\\\\w\" uncheck 7 control -> 1\n"
             "folder:MSG_InstallationDirectory -> /srv/my courses\n"
             "family select 0,2 -> 1\n"
             "family -> 1\n"
-            "prompt:\"Install \\\"more\\\"?\" -> 2\n"
-            "control\n");
+            "prompt:\"Install \\\"more\\\"?\" -> 2\n");
 
   std::string error;
   auto replay = LoadScriptBackend(root_.path("answers.txt"), &error);
   ASSERT_NE(replay, nullptr) << error;
-  EXPECT_TRUE(replay->ControlKeyLatched());
+  EXPECT_FALSE(replay->ControlKeyLatched());
   SetBackend(std::move(replay));
   ASSERT_TRUE(OpenTranscript(root_.path("second.jsonl")));
   ::testing::internal::CaptureStderr();
-  RunFlow();
+  held.clear();
+  RunFlow(&held);
   FinishDialogs();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "every line used, no mismatch";
+  EXPECT_EQ(held, only_login) << "the replay holds Control for the same click";
 
   std::string transcript = ReadTestFile(root_.path("first.jsonl"));
   EXPECT_EQ(std::count(transcript.begin(), transcript.end(), '\n'), 6);
@@ -216,6 +228,38 @@ TEST_F(RecordAndReplay, RecordedAnswersReplayTheSameRunAndTranscript) {
   EXPECT_THAT(transcript,
               HasSubstr("{\"dialog\":\"folder\",\"id\":\"MSG_InstallationDirectory\",\"text\":"
                         "\"Where?\",\"start\":\"/opt/Nuvel\",\"answer\":\"/srv/my courses\"}\n"));
+}
+
+TEST_F(RecordAndReplay, ControlHeldForTheRunIsOnePlainLineAndATakenLatchIsSpent) {
+  // An old file's plain control line holds Control for every dialog; recording that replay
+  // writes it back as one plain line, not as a setting of every answer.
+  std::string error;
+  auto replay = MakeScriptBackend("* -> 1\ncontrol\n", &error);
+  ASSERT_NE(replay, nullptr) << error;
+  SetBackend(std::move(replay));
+  ASSERT_TRUE(OpenRecordedAnswers(root_.path("old.txt")));
+  Dialog dialog = InstallAnother();
+  ModalDialog(dialog);
+  EXPECT_TRUE(TakeControlKeyLatch());
+  EXPECT_TRUE(IsControlKeyHeldDown()) << "held for the run, never spent";
+  FinishDialogs();
+  EXPECT_EQ(ReadTestFile(root_.path("old.txt")),
+            "# Answers recorded by nuvel-setup; replay them with --answers FILE\n"
+            "prompt:MSG_Message_InstallAnother -> 1\ncontrol\n");
+
+  auto fake = std::make_unique<FakeBackend>();
+  fake->control = true;
+  FakeBackend* backend = fake.get();
+  SetBackend(std::move(fake));
+  EXPECT_TRUE(IsControlKeyHeldDown());
+  EXPECT_TRUE(TakeControlKeyLatch());
+  EXPECT_FALSE(IsControlKeyHeldDown()) << "the click's latch is spent once taken";
+  ModalDialog(dialog);
+  EXPECT_TRUE(IsControlKeyHeldDown()) << "the next click latches again";
+  backend->control = false;
+  HoldControlKey();
+  EXPECT_TRUE(TakeControlKeyLatch());
+  EXPECT_TRUE(IsControlKeyHeldDown()) << "--control holds it for the run";
 }
 
 TEST_F(RecordAndReplay, NoControlLineWithoutTheControlKeyAndFilesStopWhenFinished) {

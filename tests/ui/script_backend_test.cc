@@ -103,15 +103,38 @@ TEST_F(ScriptBackendTest, EachMatchKeepsItsOwnQueueAndFallbacksRankBelowSpecific
   EXPECT_EQ(Run(*backend, Prompt("MSG_A")), 1);
   EXPECT_EQ(Run(*backend, Prompt("MSG_A")), 2) << "once its own line is used, prompt:* answers";
   EXPECT_EQ(Run(*backend, Prompt("MSG_B")), 2);
-  EXPECT_EQ(Run(*backend, Named("welcome")), 3) << "prompt:* never answers a non-prompt";
+  Dialog welcome = Named("welcome");
+  welcome.id = "MSG_Message_WelcomeSetup";
+  EXPECT_EQ(Run(*backend, welcome), 3) << "prompt:* never answers a non-prompt, id or not";
   EXPECT_EQ(Run(*backend, radio), 1) << "a line for the dialog's name beats prompt:*";
   EXPECT_EQ(Run(*backend, radio), 2);
+  // Files recorded when dialogs with ids were written as prompts still replay.
+  backend = Make("prompt:MSG_Message_WelcomeSetup -> 2\n");
+  EXPECT_EQ(Run(*backend, welcome), 2);
 
   // Fall-back lines are used in order and the last one repeats.
   backend = Make("* -> 2\n* -> 3\n");
   EXPECT_EQ(Run(*backend, Named("welcome")), 2);
   EXPECT_EQ(Run(*backend, Named("welcome")), 3);
   EXPECT_EQ(Run(*backend, Named("welcome")), 3);
+  EXPECT_TRUE(exits_.empty());
+}
+
+TEST_F(ScriptBackendTest, ControlSettingHoldsTheKeyForItsOwnClickOnly) {
+  auto backend = Make("install-options control -> 1\nfolder:* -> /srv\nprompt:* -> 1\n");
+  EXPECT_FALSE(backend->ControlKeyLatched());
+  Run(*backend, Named("install-options"));
+  EXPECT_TRUE(backend->ControlKeyLatched());
+  EXPECT_FALSE(backend->ControlKeyHeldForRun());
+  backend->ChooseFolder("MSG_Where", "Where?", "/opt");
+  EXPECT_TRUE(backend->ControlKeyLatched()) << "a folder question is not a dialog's click";
+  Run(*backend, Prompt("MSG_Message_AMoreRecentVersion"));
+  EXPECT_FALSE(backend->ControlKeyLatched()) << "the next answer replaces the latch";
+
+  backend = Make("* -> 1\ncontrol\n");
+  Run(*backend, Prompt("MSG_A"));
+  EXPECT_TRUE(backend->ControlKeyLatched());
+  EXPECT_TRUE(backend->ControlKeyHeldForRun()) << "a plain control line holds it for the run";
   EXPECT_TRUE(exits_.empty());
 }
 
@@ -250,7 +273,7 @@ TEST(ScriptBackendLoad, ErrorsNameTheFileAndTheLine) {
   std::string error;
   EXPECT_EQ(LoadScriptBackend(path, &error), nullptr);
   EXPECT_EQ(error, "answer file " + path + ", line 3: unknown setting 'line'" +
-                       " (expected set, select, check, uncheck, choose or ->)");
+                       " (expected set, select, check, uncheck, choose, control or ->)");
 
   error.clear();
   EXPECT_EQ(LoadScriptBackend(root.path("missing.txt"), &error), nullptr);

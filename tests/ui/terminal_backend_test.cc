@@ -74,6 +74,17 @@ TEST_F(TerminalTest, ShowsTitleMessageAndNumberedEnabledButtons) {
   EXPECT_THAT(io_->output, Not(HasSubstr("Hidden")));
   EXPECT_THAT(io_->output, HasSubstr("\"control\" holds the Control key"))
       << "the help line names the control command";
+
+  // The numbers are the dialog's item numbers, as answer files and transcripts write them: a
+  // disabled first button shifts nothing.
+  Type({"1", "3", "5"});
+  Dialog browse = Question();
+  browse.item(1)->enabled = false;
+  browse.Add(ItemKind::kStaticText, "/opt/Nuvel");  // 4
+  browse.Add(ItemKind::kButton, "Browse");          // 5
+  EXPECT_EQ(backend_->ModalDialog(browse), 5);
+  EXPECT_THAT(io_->output, HasSubstr("  (Install)  [2] Quit  [5] Browse\n> "));
+  EXPECT_THAT(io_->output, HasSubstr("> Please type 2 or 5.\n> Please type 2 or 5.\n"));
 }
 
 TEST_F(TerminalTest, AnswersByNumberOrTextAskAgainUntilValid) {
@@ -82,12 +93,14 @@ TEST_F(TerminalTest, AnswersByNumberOrTextAskAgainUntilValid) {
   EXPECT_FALSE(backend_->ControlKeyLatched());
   EXPECT_EQ(backend_->ModalDialog(dialog), 2);
   EXPECT_EQ(io_->secret_reads.size(), 5u);
-  EXPECT_THAT(io_->output, HasSubstr("Please type a number from 1 to 2."));
-  EXPECT_TRUE(backend_->ControlKeyLatched());
-  EXPECT_THAT(io_->output, HasSubstr("The Control key is held for the rest of the run."));
+  EXPECT_THAT(io_->output, HasSubstr("Please type 1 or 2."));
+  EXPECT_TRUE(backend_->ControlKeyLatched()) << "held for the click that answered";
+  EXPECT_FALSE(backend_->ControlKeyHeldForRun());
+  EXPECT_THAT(io_->output, HasSubstr("The Control key is held for this dialog's answer."));
 
   Type({"close"});
   EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox);
+  EXPECT_FALSE(backend_->ControlKeyLatched()) << "the next answer replaces the latch";
   EXPECT_EQ(backend_->ModalDialog(dialog), kCloseBox) << "the end of the input is the close box";
   EXPECT_EQ(io_->secret_reads.size(), 7u) << "the end of the input is never read twice";
 }
@@ -120,9 +133,9 @@ TEST_F(TerminalTest, FieldsAreAskedWithLabelsAndDefaults) {
   EXPECT_EQ(io_->secret_reads, (std::vector<bool>{false, true, false, false}));
   EXPECT_THAT(io_->output, HasSubstr("Please log in\n"));
   EXPECT_THAT(io_->output, Not(HasSubstr("Name:\n"))) << "a label goes with its field";
-  EXPECT_THAT(io_->output, HasSubstr("Name [guest]: "));
-  EXPECT_THAT(io_->output, HasSubstr("Password (not shown): "));
-  EXPECT_THAT(io_->output, HasSubstr("Field 8 [note]: "));
+  EXPECT_THAT(io_->output, HasSubstr("5) Name [guest]: "));
+  EXPECT_THAT(io_->output, HasSubstr("7) Password (not shown): "));
+  EXPECT_THAT(io_->output, HasSubstr("8) Field [note]: "));
 }
 
 TEST_F(TerminalTest, EnterKeepsValuesEditAsksAgainAndClosingMidwayIsTheCloseBox) {
@@ -142,31 +155,34 @@ TEST_F(TerminalTest, EnterKeepsValuesEditAsksAgainAndClosingMidwayIsTheCloseBox)
 TEST_F(TerminalTest, RadioGroupsCheckBoxesAndLists) {
   Dialog dialog;
   dialog.name = "options";
-  dialog.Add(ItemKind::kButton, "OK");                   // 1
-  dialog.Add(ItemKind::kRadio, "Teacher").value = 1;     // 2
-  dialog.Add(ItemKind::kRadio, "Student");               // 3
-  dialog.Add(ItemKind::kRadio, "Guest");                 // 4
-  dialog.Add(ItemKind::kCheckBox, "Remember me");        // 5
-  DialogItem& single = dialog.Add(ItemKind::kList, "");  // 6
+  dialog.Add(ItemKind::kButton, "OK");                        // 1
+  dialog.Add(ItemKind::kRadio, "Teacher").value = 1;          // 2
+  dialog.Add(ItemKind::kRadio, "Student");                    // 3
+  dialog.Add(ItemKind::kRadio, "Guest");                      // 4
+  dialog.Add(ItemKind::kCheckBox, "Remember me");             // 5
+  DialogItem& single = dialog.Add(ItemKind::kList, "Room:");  // 6
   single.lines = {"Room 1", "Room 2"};
   DialogItem& multi = dialog.Add(ItemKind::kList, "");  // 7
   multi.lines = {"French", "German", "Spanish"};
   multi.multiple = true;
   multi.selected = {1};
-  Type({"4", "2", "maybe", "y", "3", "", "2", "3, 1", "1"});
+  Type({"5", "3", "maybe", "y", "2", "", "1", "2, 0", "1"});
   EXPECT_EQ(backend_->ModalDialog(dialog), 1);
   EXPECT_EQ(dialog.item(2)->value, 0);
   EXPECT_EQ(dialog.item(3)->value, 1);
   EXPECT_EQ(dialog.item(5)->value, 1);
   EXPECT_EQ(dialog.item(6)->selected, std::vector<int>{1});
   EXPECT_EQ(dialog.item(7)->selected, (std::vector<int>{0, 2}));
-  EXPECT_THAT(io_->output, HasSubstr("  1) (*) Teacher\n  2) ( ) Student\n  3) ( ) Guest\n"));
-  EXPECT_THAT(io_->output, HasSubstr("Choose 1-3 [1]: Please type a number from 1 to 3."));
-  EXPECT_THAT(io_->output, HasSubstr("[ ] Remember me (y/n) [n]: Please type y or n."));
-  EXPECT_THAT(io_->output, HasSubstr("Row: Please type a row number from 1 to 2.\nRow: Please"))
-      << "a single list needs a row and takes only one";
-  EXPECT_THAT(io_->output, HasSubstr("    1) French\n  * 2) German\n"));
-  EXPECT_THAT(io_->output, HasSubstr("Rows, separated by commas (- for none) [2]: "));
+  EXPECT_THAT(io_->output, HasSubstr("  2) (*) Teacher\n  3) ( ) Student\n  4) ( ) Guest\n"))
+      << "radio buttons show their item numbers";
+  EXPECT_THAT(io_->output, HasSubstr("Choose 2, 3 or 4 [2]: Please type 2, 3 or 4."));
+  EXPECT_THAT(io_->output, HasSubstr("5) [ ] Remember me (y/n) [n]: Please type y or n."));
+  EXPECT_THAT(io_->output,
+              HasSubstr("Room, row: Please type a row number from 0 to 1.\nRoom, row: Please"))
+      << "a single list needs a row and takes only one; its text names it";
+  EXPECT_THAT(io_->output, HasSubstr("    0) French\n  * 1) German\n"))
+      << "rows are numbered from 0, as select writes them";
+  EXPECT_THAT(io_->output, HasSubstr("Rows, separated by commas (- for none) [1]: "));
 }
 
 TEST_F(TerminalTest, FolderQuestion) {

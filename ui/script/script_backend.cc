@@ -204,7 +204,7 @@ bool ReadSetting(LineReader& in, std::string_view keyword, AnswerSetting& settin
     setting.kind = AnswerSetting::Kind::kChoose;
   } else {
     error = "unknown setting '" + std::string(keyword) +
-            "' (expected set, select, check, uncheck, choose or ->)";
+            "' (expected set, select, check, uncheck, choose, control or ->)";
     return false;
   }
   if (!in.Number(setting.item)) {
@@ -255,13 +255,17 @@ bool ParseLine(std::string_view text, AnswerLine& line, std::string& error) {
     }
     if (in.Take("->")) break;
     std::string_view keyword = in.Word();
+    if (keyword == "control") {
+      line.control = true;
+      continue;
+    }
     AnswerSetting setting;
     if (!ReadSetting(in, keyword, setting, error)) return false;
     line.settings.push_back(std::move(setting));
   }
   bool folder = line.match.kind == AnswerMatch::Kind::kFolder ||
                 line.match.kind == AnswerMatch::Kind::kAnyFolder;
-  if (folder && !line.settings.empty()) {
+  if (folder && (!line.settings.empty() || line.control)) {
     error = "a folder question takes no settings";
     return false;
   }
@@ -507,7 +511,7 @@ std::string QuoteAnswerText(std::string_view text) {
 }
 
 AnswerMatch RecordedMatchOf(const Dialog& dialog) {
-  if (!dialog.id.empty()) return {AnswerMatch::Kind::kPrompt, dialog.id};
+  if (!dialog.id.empty() && IsPrompt(dialog)) return {AnswerMatch::Kind::kPrompt, dialog.id};
   return {AnswerMatch::Kind::kName, dialog.name};
 }
 
@@ -529,7 +533,7 @@ std::string MatchText(const AnswerMatch& match) {
   return "";
 }
 
-std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer) {
+std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer, bool control) {
   std::string line = MatchText(RecordedMatchOf(after));
   int first_list = 0;
   for (const DialogItem& item : after.items) {
@@ -567,6 +571,7 @@ std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answ
         break;
     }
   }
+  if (control) line += " control";
   return line + " -> " + std::to_string(answer);
 }
 
@@ -634,6 +639,8 @@ int ScriptBackend::ModalDialog(Dialog& dialog) {
 
   bool fallback = false;
   AnswerLine* line = NextLine(candidates, &fallback);
+  // This click replaces the Control key of the one before.
+  control_ = line && line->control;
   if (!line) {
     Fail("the answer file has no line for this dialog", Describe(dialog));
     return kCloseBox;

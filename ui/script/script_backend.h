@@ -3,7 +3,8 @@
 //
 //   # comment                        (a whole line; blank lines are ignored too)
 //   <match> [settings] -> <answer>
-//   control                          (the Control key is held for the whole run)
+//   control                          (the Control key is held for the whole run; kept for
+//                                     files written before Control belonged to one answer)
 //
 // <match>: a dialog name ("welcome", "install-options", ...); "prompt:<id>" for the prompt with
 // that id; "folder:<id>" for a folder question; the fall-backs "prompt:*" (any prompt),
@@ -17,6 +18,9 @@
 //                   list item N; "select none" clears the selection
 //   check N / uncheck N    check box N
 //   choose N        radio item N becomes the chosen one of its group
+//   control         the Control key is held for this answer's click: it stays latched until
+//                   the next dialog is answered ("install-options control -> 1" goes past
+//                   Install Options where the source asks for the Control key)
 // Quoted texts escape `"` as \" and `\` as \\; \n, \r and \t stand for a line feed, a carriage
 // return and a tab. Recorded answers hold what was typed into password fields in clear: keep
 // such files as safe as the passwords.
@@ -26,8 +30,10 @@
 // folder question, any other number cancels it.
 //
 // Matching: each match keeps its own queue, in file order. A dialog takes the next unused line
-// of "prompt:<id>" (prompts) or "folder:<id>", else of its dialog name, else the fall-backs
-// "prompt:*" (prompts only) or "folder:*" (folder questions only), else "*". Fall-back lines are
+// of "prompt:<id>" (any dialog with that id, so that files recorded before dialogs were recorded
+// by name still replay) or "folder:<id>", else of its dialog name, else the fall-backs
+// "prompt:*" (the dialogs of the prompt front ends only, never Welcome, the lists or uninstall)
+// or "folder:*" (folder questions only), else "*". Fall-back lines are
 // used in order and the last one is used again and again, but at most 50 times for the same
 // dialog id: the 51st ends the run as a loop. A dialog without an answer, an answer that names
 // an item that is not an enabled, visible button, and a setting that does not fit the dialog
@@ -71,13 +77,14 @@ struct AnswerLine {
   std::string source;  // the line as written, for messages
   AnswerMatch match;
   std::vector<AnswerSetting> settings;
-  int answer = 0;      // dialogs
-  std::string folder;  // folder questions
+  bool control = false;  // the Control key is held for this answer's click
+  int answer = 0;        // dialogs
+  std::string folder;    // folder questions
 };
 
 struct AnswerFile {
   std::vector<AnswerLine> lines;
-  bool control = false;
+  bool control = false;  // a plain "control" line: held for the whole run
 };
 
 /// Parses answer-file text. On a malformed line returns false with "line N: what is wrong" in
@@ -87,15 +94,17 @@ bool ParseAnswerFile(std::string_view text, AnswerFile& out, std::string* error)
 /// `text` in double quotes with the escapes above.
 std::string QuoteAnswerText(std::string_view text);
 
-/// The match a dialog is recorded under: "prompt:<id>" for a prompt with an id, else its name.
+/// The match a dialog is recorded under: "prompt:<id>" for a prompt with an id, else its name
+/// (Welcome, the lists and uninstall carry ids too, but are recorded by name).
 AnswerMatch RecordedMatchOf(const Dialog& dialog);
 /// The written form of a match ("welcome", prompt:"Nuvel Setup", "*", ...).
 std::string MatchText(const AnswerMatch& match);
 
 /// The answer-file line that replays one dialog: `before` as the core handed it to the back end,
-/// `after` as the user left it, `answer` the item hit. Only the items the user changed give
-/// settings.
-std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer);
+/// `after` as the user left it, `answer` the item hit, `control` whether the Control key was held
+/// for that click. Only the items the user changed give settings.
+std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer,
+                             bool control = false);
 /// The answer-file line that replays a folder question.
 std::string RecordFolderLine(const std::string& id, const std::string& folder);
 
@@ -110,7 +119,9 @@ class ScriptBackend : public Backend {
   void HideStatus() override;
   void ShowStrip(const StatusView& view) override;
   void HideStrip() override;
-  bool ControlKeyLatched() override { return answers_.control; }
+  /// The "control" setting of the line that answered the last dialog, or a plain "control" line.
+  bool ControlKeyLatched() override { return answers_.control || control_; }
+  bool ControlKeyHeldForRun() override { return answers_.control; }
   void Finish() override;
 
   /// The status box and the strip as last shown; whether they are shown now.
@@ -141,6 +152,7 @@ class ScriptBackend : public Backend {
   bool strip_shown_ = false;
   bool failed_ = false;
   bool finished_ = false;
+  bool control_ = false;  // the Control key of the last answered dialog
 };
 
 /// A script back end answering from `answer_text`; nullptr with the reason in *error when the

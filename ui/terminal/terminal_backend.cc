@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kHelp =
     "(Type the number of your choice and press Enter. Enter alone keeps the value in brackets; "
-    "a single - empties a field. \"control\" holds the Control key for the rest of the run, "
+    "a single - empties a field. \"control\" holds the Control key for this dialog's answer, "
     "\"close\" closes the window, \"?\" shows this help.)\n";
 constexpr int kBarWidth = 20;
 constexpr int kMinColumns = 20;
@@ -51,6 +51,14 @@ int NumberIn(const std::string& text) {
     value = value * 10 + (c - '0');
   }
   return value;
+}
+
+// A list row as answer files number them (from 0) in `text`, else -1.
+int RowIn(const std::string& text) {
+  if (text.empty()) return -1;
+  if (text.find_first_not_of('0') == std::string::npos) return 0;
+  int n = NumberIn(text);
+  return n > 0 ? n : -1;
 }
 
 // Characters (not bytes) of UTF-8 text.
@@ -104,10 +112,27 @@ std::string LabelOf(const Dialog& dialog, std::size_t index) {
     while (!label.empty() && label.back() == ':') label.pop_back();
     if (!label.empty()) return label;
   }
-  return "Field " + std::to_string(dialog.items[index].number);
+  return "Field";  // the item number in front of the question tells which
 }
 
 bool Active(const DialogItem& item) { return item.visible && item.enabled; }
+
+// "3", "3 or 4", "1, 2 or 7".
+std::string Choices(const std::vector<int>& numbers) {
+  std::string text;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) text += i + 1 == numbers.size() ? " or " : ", ";
+    text += std::to_string(numbers[i]);
+  }
+  return text;
+}
+
+bool Contains(const std::vector<int>& numbers, int number) {
+  return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+}
+
+// The item number in front of a question, as answer files write it.
+std::string Numbered(const DialogItem& item) { return std::to_string(item.number) + ") "; }
 
 }  // namespace
 
@@ -148,7 +173,7 @@ TerminalBackend::Reply TerminalBackend::Ask(const std::string& question, bool se
       std::string word = Lower(Trim(line));
       if (word == "control") {
         control_ = true;
-        io_->Write("The Control key is held for the rest of the run.\n");
+        io_->Write("The Control key is held for this dialog's answer.\n");
         continue;
       }
       if (word == "close") return Reply::kClose;
@@ -174,29 +199,25 @@ bool TerminalBackend::AskRadioGroup(Dialog& dialog, std::size_t first, std::size
     const DialogItem& item = dialog.items[i];
     if (!Active(item)) continue;
     numbers.push_back(item.number);
-    if (item.value == 1) current = static_cast<int>(numbers.size());
-    io_->Write("  " + std::to_string(numbers.size()) + ") " + (item.value == 1 ? "(*) " : "( ) ") +
-               item.text + "\n");
+    if (item.value == 1) current = item.number;
+    io_->Write("  " + Numbered(item) + (item.value == 1 ? "(*) " : "( ) ") + item.text + "\n");
   }
   if (numbers.size() < 2) return true;
-  std::string question = "Choose 1-" + std::to_string(numbers.size());
+  std::string question = "Choose " + Choices(numbers);
   if (current) question += " [" + std::to_string(current) + "]";
   int chosen = 0;
   Reply reply = Ask(question + ": ", false, [&](const std::string& line) -> std::string {
     std::string word = Trim(line);
     if (word.empty() && current) return "";
     int n = NumberIn(word);
-    if (n < 1 || n > static_cast<int>(numbers.size())) {
-      return "Please type a number from 1 to " + std::to_string(numbers.size()) + ".";
-    }
+    if (!Contains(numbers, n)) return "Please type " + Choices(numbers) + ".";
     chosen = n;
     return "";
   });
   if (reply == Reply::kClose) return false;
   if (chosen && chosen != current) {
-    int number = numbers[static_cast<std::size_t>(chosen - 1)];
-    ChooseRadio(dialog, number);
-    Changed(dialog, number);
+    ChooseRadio(dialog, chosen);
+    Changed(dialog, chosen);
   }
   return true;
 }
@@ -210,11 +231,15 @@ bool TerminalBackend::AskList(Dialog& dialog, std::size_t index) {
   std::string current;
   for (int row = 0; row < rows; ++row) {
     bool selected = std::count(list.selected.begin(), list.selected.end(), row) > 0;
-    if (selected) current += (current.empty() ? "" : ",") + std::to_string(row + 1);
-    io_->Write(std::string(selected ? "  * " : "    ") + std::to_string(row + 1) + ") " +
+    if (selected) current += (current.empty() ? "" : ",") + std::to_string(row);
+    io_->Write(std::string(selected ? "  * " : "    ") + std::to_string(row) + ") " +
                list.lines[static_cast<std::size_t>(row)] + "\n");
   }
+  // A list's own text names what its rows are (the interface language, say).
+  std::string label = Trim(list.text);
+  while (!label.empty() && label.back() == ':') label.pop_back();
   std::string question = multiple ? "Rows, separated by commas (- for none)" : "Row";
+  if (!label.empty()) question = label + ", " + Lower(question);
   if (!current.empty()) question += " [" + current + "]";
   std::vector<int> chosen;
   bool keep = false;
@@ -225,14 +250,14 @@ bool TerminalBackend::AskList(Dialog& dialog, std::size_t index) {
     if (keep) return current.empty() ? "Please choose a row." : "";
     if (multiple && text == "-") return "";
     std::string complaint = "Please type " +
-                            std::string(multiple ? "row numbers" : "a row number") + " from 1 to " +
-                            std::to_string(rows) + ".";
+                            std::string(multiple ? "row numbers" : "a row number") + " from 0 to " +
+                            std::to_string(rows - 1) + ".";
     std::size_t start = 0;
     for (;;) {
       std::size_t comma = text.find(',', start);
-      int n = NumberIn(Trim(text.substr(start, comma - start)));
-      if (n < 1 || n > rows) return complaint;
-      if (std::find(chosen.begin(), chosen.end(), n - 1) == chosen.end()) chosen.push_back(n - 1);
+      int n = RowIn(Trim(text.substr(start, comma - start)));
+      if (n < 0 || n >= rows) return complaint;
+      if (std::find(chosen.begin(), chosen.end(), n) == chosen.end()) chosen.push_back(n);
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
@@ -257,7 +282,7 @@ bool TerminalBackend::AskInputs(Dialog& dialog) {
       case ItemKind::kPassword: {
         bool secret = dialog.items[i].kind == ItemKind::kPassword;
         const std::string& text = dialog.items[i].text;
-        std::string question = LabelOf(dialog, i);
+        std::string question = Numbered(dialog.items[i]) + LabelOf(dialog, i);
         if (secret) {
           question += text.empty() ? " (not shown)" : " (not shown; Enter keeps it)";
         } else if (!text.empty()) {
@@ -284,8 +309,8 @@ bool TerminalBackend::AskInputs(Dialog& dialog) {
       }
       case ItemKind::kCheckBox: {
         bool checked = dialog.items[i].value != 0;
-        std::string question = std::string(checked ? "[x] " : "[ ] ") + dialog.items[i].text +
-                               " (y/n) [" + (checked ? "y" : "n") + "]: ";
+        std::string question = Numbered(dialog.items[i]) + (checked ? "[x] " : "[ ] ") +
+                               dialog.items[i].text + " (y/n) [" + (checked ? "y" : "n") + "]: ";
         bool now = checked;
         Reply reply = Ask(question, false, [&](const std::string& line) -> std::string {
           std::string word = Lower(Trim(line));
@@ -317,6 +342,14 @@ bool TerminalBackend::AskInputs(Dialog& dialog) {
 }
 
 int TerminalBackend::ModalDialog(Dialog& dialog) {
+  int hit = Answer(dialog);
+  // The Control key typed for this dialog belongs to the click that answered it.
+  latched_ = control_;
+  control_ = false;
+  return hit;
+}
+
+int TerminalBackend::Answer(Dialog& dialog) {
   ClearStatusLine();
   if (!help_shown_) {
     io_->Write(kHelp);
@@ -344,7 +377,7 @@ int TerminalBackend::ModalDialog(Dialog& dialog) {
       if (item.kind != ItemKind::kButton || !item.visible) continue;
       if (item.enabled) {
         buttons.push_back(item.number);
-        row += "  [" + std::to_string(buttons.size()) + "] " + item.text;
+        row += "  [" + std::to_string(item.number) + "] " + item.text;
       } else {
         row += "  (" + item.text + ")";
       }
@@ -364,8 +397,8 @@ int TerminalBackend::ModalDialog(Dialog& dialog) {
         return "";
       }
       int n = NumberIn(word);
-      if (n >= 1 && n <= static_cast<int>(buttons.size())) {
-        chosen = buttons[static_cast<std::size_t>(n - 1)];
+      if (Contains(buttons, n)) {
+        chosen = n;
         return "";
       }
       for (int number : buttons) {
@@ -374,7 +407,7 @@ int TerminalBackend::ModalDialog(Dialog& dialog) {
           return "";
         }
       }
-      return "Please type a number from 1 to " + std::to_string(buttons.size()) +
+      return "Please type " + Choices(buttons) +
              (has_inputs ? ", or edit to change the answers above." : ".");
     });
     if (reply == Reply::kClose) return kCloseBox;

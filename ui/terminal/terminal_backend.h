@@ -4,11 +4,17 @@
 //
 //   == Nuvel Setup ==
 //   Install the courses now?
-//     [1] Install  [2] Quit
+//     [1] Install  [2] Quit  [4] Uninstall
 //   > 1
 //
-// At every question "control" holds the Control key for the rest of the run, "close" closes the
-// window (answer 999) and "?" shows the help line. The end of the input closes the window too,
+// Buttons, radio buttons, fields and check boxes show the item numbers that answer files and
+// transcripts use, and list rows are numbered from 0 as "select" writes them, so what a
+// technician sees is what an answer file writes.
+//
+// At every question "control" holds the Control key for the click that answers this dialog
+// (typed at a folder question: the next dialog's); it stays latched until the next dialog is
+// answered, "close" closes the window (answer 999) and
+// "?" shows the help line. The end of the input closes the window too,
 // so a run never waits forever on a closed input. The status box and the Records strip are one
 // line redrawn in place, with a text progress bar.
 #pragma once
@@ -47,12 +53,14 @@ class TerminalBackend : public Backend {
   void HideStatus() override;
   void ShowStrip(const StatusView& view) override;
   void HideStrip() override;
-  bool ControlKeyLatched() override { return control_; }
+  bool ControlKeyLatched() override { return latched_ || control_; }
   void Beep() override;
   void Finish() override;
 
  private:
   enum class Reply { kText, kClose };
+  // Shows the dialog and takes its answer.
+  int Answer(Dialog& dialog);
   // Asks `question` until `accept` takes the reply; handles "control", "close" and "?".
   // Returns kClose when the user closed the window or the input ended.
   template <typename Accept>
@@ -67,7 +75,8 @@ class TerminalBackend : public Backend {
   void ClearStatusLine();
 
   std::unique_ptr<TerminalIo> io_;
-  bool control_ = false;
+  bool control_ = false;  // typed "control" while answering the dialog under way
+  bool latched_ = false;  // the Control key of the click that answered the last dialog
   bool help_shown_ = false;
   std::string drawn_;  // the status line on screen, "" when none
   bool status_shown_ = false;
