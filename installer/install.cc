@@ -1089,6 +1089,14 @@ int UpdateAllProducts(bool force) {
       const CourseBuild source = ReadCourseBuild(SourceCourseIniPath(name));
       const CourseBuild installed = ReadCourseBuild(InstalledCourseIniPath(name));
       if (!IsMoreRecentBuild(source, installed, force)) continue;
+      // A forced update may offer a lower build than the installed one; as for an installation,
+      // that takes the user's yes.
+      if (source.fixLevel < installed.fixLevel &&
+          ui::Prompt_User("MSG_FixLevelLower", "MSG_Button_Install", "MSG_Button_Cancel", "",
+                          "MSG_FixLevelLower") != 1) {
+        WriteLogf(0, "Not updated: a newer build of %s is installed", name.c_str());
+        continue;
+      }
       if (!UpdateCourse(name, source)) break;
       base::FreePrivateProfile();
     }
