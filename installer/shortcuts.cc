@@ -141,9 +141,10 @@ void Create_The_Icons(int withTeacher) {
 
   if (withTeacher == 1) {
     if (networked) DoCreateAlias("Records Manager.app", apps, "Teacher", shortcuts);
-    if (DoDeleteAlias("Records Manager.app", apps, "Nuvel Records Manager", desktop) == 0) {
-      CreateWithAlternate("Records Manager.app", apps, "Teacher", "Teacher Nuvel", desktop);
-    }
+    // The old name is replaced by "Teacher"; a desktop without it gets "Teacher" too. Without
+    // the bundle's icon neither happens.
+    DoDeleteAlias("Records Manager.app", apps, "Nuvel Records Manager", desktop);
+    CreateWithAlternate("Records Manager.app", apps, "Teacher", "Teacher Nuvel", desktop);
   }
 
   if (networked) {

@@ -45,9 +45,8 @@ inline constexpr std::size_t kAliasNameLimit = 31;
 ///   Launcher.app         desktop "Student" (else "Student Nuvel" when busy), after deleting
 ///                        an old "Nuvel Courseware"; network "Student".
 ///   Records Manager.app  only with `withTeacher` 1: network "Teacher"; on the desktop the old
-///                        "Nuvel Records Manager" is deleted, and only when that deletion
-///                        succeeded "Teacher" (else "Teacher Nuvel") is made; a desktop without
-///                        the old launcher therefore gets no "Teacher".
+///                        "Nuvel Records Manager" is deleted and "Teacher" (else "Teacher
+///                        Nuvel" when busy) is made, whether or not the old launcher was there.
 ///   Freshen.app, Analyzer.app   network "Freshen", "Analyzer" only.
 /// The network launchers go to Path("nuvel_data") + "Shortcuts", created when the installation
 /// path is a network path (GetIsPathNetworked); a local installation gets none. The desktop

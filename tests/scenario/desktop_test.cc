@@ -79,20 +79,23 @@ class DesktopScenarioTest : public ScenarioTest {
   }
 };
 
-TEST_F(DesktopScenarioTest, TwoInstallationsLeaveOneStudentLauncherAndRemoveTheOldOne) {
+// A fresh desktop gets both launchers; a second installation replaces them and the old names.
+TEST_F(DesktopScenarioTest, TwoInstallationsLeaveOneStudentAndOneTeacherLauncher) {
   MakeSource();
   fs::create_directories(Desktop());
   RunResult run = Setup(kInstallLevel3);
   ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop"}));
+  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop", "Teacher.desktop"}));
   ExpectLauncher(Desktop() + "/Student.desktop", "Student", "Launcher");
+  ExpectLauncher(Desktop() + "/Teacher.desktop", "Teacher", "Records Manager");
 
-  // A launcher of the old name and a second installation.
+  // Launchers of the old names and a second installation.
   WriteTestFile(Desktop() + "/Nuvel Courseware.desktop", kOldLauncher);
+  WriteTestFile(Desktop() + "/Nuvel Records Manager.desktop", kOldLauncher);
   run = Setup(kInstallGrammar);
   ASSERT_EQ(run.status, 0) << run.output;
   ASSERT_TRUE(fs::is_directory(Installed("launch/010ENG50"))) << run.output;
-  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop"}));
+  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop", "Teacher.desktop"}));
 
   // A local installation has no Shortcuts folder anywhere.
   for (auto it = fs::recursive_directory_iterator(sysroot_.root());
@@ -140,8 +143,8 @@ TEST_F(DesktopScenarioTest, NetworkInstallationFillsTheSharedShortcutsFolder) {
   ExpectLauncher(shortcuts + "/Teacher.desktop", "Teacher", "Records Manager");
   ExpectLauncher(shortcuts + "/Freshen.desktop", "Freshen", "Freshen");
   ExpectLauncher(shortcuts + "/Analyzer.desktop", "Analyzer", "Analyzer");
-  // The desktop itself still gets only the student's launcher.
-  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop"}));
+  // The desktop itself gets only the student's and the teacher's launchers.
+  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop", "Teacher.desktop"}));
   // The closing message points at the folder to copy from.
   bool pointed = false;
   for (const std::string& line : Dialogs("prompt")) {
