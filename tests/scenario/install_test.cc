@@ -194,6 +194,10 @@ TEST_F(InstallScenarioTest, MultilingualCourseCopiesOnlyTheChosenLanguageWithIts
   EXPECT_EQ(Entries(Installed("launch")), std::set<std::string>{"001MUL50"});
 
   ExpectRecordedVersions("001mul50");
+  // The course uses speech recognition: the technology is installed and its version recorded.
+  EXPECT_TRUE(fs::is_regular_file(Installed("techm/sr/libbabear.dylib")));
+  const std::string babel = SourceVersions("babel_ver_mac");
+  EXPECT_EQ(Records("babel_ver_mac"), babel.substr(babel.find('~') + 1));
   EXPECT_NE(Log().find("Selected Discless"), std::string::npos);
   EXPECT_NE(Log().find("Installing: English Foundations, Level 1 (001MUL50) (FRA - French)"),
             std::string::npos);
