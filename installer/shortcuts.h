@@ -119,7 +119,8 @@ int SendEmailShell(const std::string& subject, const std::string& from, const st
 
 /// Runs the closing item. `product_path` names the installed product; when it contains ".INI"
 /// (compared upper-cased: the product's settings file) that file name is replaced by the
-/// product's "Launcher". An empty `item` launches that launcher. Otherwise `item` is taken
+/// product's "Launcher". An empty `item` launches that launcher when the product has one of its
+/// own, else the installation's Launcher.app (Path("Launcher.app")). Otherwise `item` is taken
 /// relative to the source folder (Run().current_dir; a ":" path is converted): an existing
 /// ".htm"/".html" page is opened in the browser as a file URL, anything else is launched as an
 /// application. Any failure shows "Error Launching Application." with MSG_Button_OK. 0 when

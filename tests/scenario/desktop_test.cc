@@ -270,14 +270,23 @@ class DesktopClosingItemTest : public DesktopScenarioTest {
     fs::remove_all(sysroot_.path("opt"));
     fs::remove(Marker());
     WriteTestFile(Source("install/data/010ENG50/setup.ini"),
-                  "[Nuvel]\r\nmultiLanguages=ENG\r\nallow_run=" + allow_run +
-                      "\r\nrun_item_mac=extras/" + item + "\r\n");
+                  "[Nuvel]\r\nmultiLanguages=ENG\r\nallow_run=" + allow_run + "\r\n" +
+                      (item.empty() ? "" : "run_item_mac=extras/" + item + "\r\n"));
     RunResult run = Setup(kInstallGrammar);
     ASSERT_EQ(run.status, 0) << run.output;
     ASSERT_TRUE(fs::is_directory(Installed("launch/010ENG50"))) << run.output;
   }
 
   std::string Marker() { return sysroot_.path("closing-item-ran"); }
+
+  // Only the English-only course 010ENG50 left on the source.
+  void KeepOneProduct() {
+    for (const std::string& name : Entries(Source("Nuvel/content"))) {
+      if (name == "010ENG50") continue;
+      fs::remove_all(Source("install/data/" + name));
+      fs::remove_all(Source("Nuvel/content/" + name));
+    }
+  }
 
   // The item is started and not waited for: give it time to leave its marker.
   bool MarkerAppears(milliseconds limit) {
@@ -292,12 +301,7 @@ class DesktopClosingItemTest : public DesktopScenarioTest {
 TEST_F(DesktopClosingItemTest, ItemRunsAtTheEndWhenAllowedOnAOneProductSource) {
   ASSERT_NO_FATAL_FAILURE(Install("Yes", "Finish.app"));
   EXPECT_FALSE(MarkerAppears(milliseconds(1500))) << "a source of several products runs none";
-  // Only the English-only course 010ENG50 left on the source.
-  for (const std::string& name : Entries(Source("Nuvel/content"))) {
-    if (name == "010ENG50") continue;
-    fs::remove_all(Source("install/data/" + name));
-    fs::remove_all(Source("Nuvel/content/" + name));
-  }
+  KeepOneProduct();
   for (const char* allow_run : {"Yes", "N"}) {
     SCOPED_TRACE(allow_run);
     ASSERT_NO_FATAL_FAILURE(Install(allow_run, "Finish.app"));
@@ -317,6 +321,22 @@ TEST_F(DesktopClosingItemTest, ItemRunsAtTheEndWhenAllowedOnAOneProductSource) {
   // The message file is still open when the closing item runs: the button has its text.
   EXPECT_EQ(JsonStringArray(lines.back(), "buttons"), std::vector<std::string>{"OK"});
   EXPECT_NE(Log().find("RunProgram: error"), std::string::npos);
+}
+
+// Without an item of its own the course is started: the installed Launcher application runs.
+TEST_F(DesktopClosingItemTest, NoItemStartsTheInstalledLauncher) {
+  KeepOneProduct();
+  WriteTestFile(Source("install/MacOS/Launcher.app/Contents/MacOS/Launcher"),
+                "#!/bin/sh\necho \"$0\" > '" + Marker() + "'\n");
+  ASSERT_NO_FATAL_FAILURE(Install("Yes", ""));
+  ASSERT_TRUE(MarkerAppears(seconds(10))) << Log();
+  EXPECT_NE(ReadTestFile(Marker()).find(Installed("Launcher.app/Contents/MacOS/Launcher")),
+            std::string::npos)
+      << ReadTestFile(Marker());
+  EXPECT_EQ(Log().find("RunProgram: error"), std::string::npos);
+  for (const std::string& line : Dialogs("prompt")) {
+    EXPECT_NE(JsonField(line, "text"), "Error Launching Application.");
+  }
 }
 
 }  // namespace
