@@ -24,6 +24,8 @@
 //                      VERSION, NUVEL.INI, complete.txt and one marker disc.NN per part copied
 //   techm/sr/          the speech-recognition technology (install/MacOS/babel of the source)
 //   doc/               the documents of the source's doc folder
+// A course whose source nuvel.ini has force_local=Y gets its launch/<folder> and
+// content/<folder> in the local system folder (Paths().localNuvelDirectory) instead.
 //
 // Content on the source: folder mode takes the subfolders of Nuvel/content/<folder>; archive mode
 // (the source has Nuvel/courses_d holding archives of the course) expands each

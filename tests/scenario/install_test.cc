@@ -438,6 +438,20 @@ TEST_F(InstallScenarioTest, ReinstallCopiesAgainButOverAHigherBuildAsksFirst) {
   EXPECT_FALSE(fs::exists(Installed("content/001MUL50/FRA/LESSONS.C")));
 }
 
+// A course that must be local goes whole into the local system folder (<sysroot>/opt/Nuvel),
+// content included, while the others go to the installation folder chosen (<sysroot>/srv/Nuvel).
+TEST_F(InstallScenarioTest, ForcedLocalCourseIsInstalledWithItsContentInTheLocalFolder) {
+  IniSet(Source("install/data/010ENG50/nuvel.ini"), "nuvel.ini", "force_local", "Y");
+  WriteTestFile(sysroot_.path("srv/.keep"), "");
+  RunResult run = Setup("welcome -> 1\ninstall-options -> 5\nfolder:MSG_InstallationDirectory -> " +
+                        sysroot_.path("srv") + "\ninstall-options -> 1\n" + kGrammar + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ExpectStartupFiles("010ENG50");
+  ExpectCompleteContent("010ENG50", {"COM", "ENG"});
+  EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/launch/010ENG50")));
+  EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/content/010ENG50")));
+}
+
 // Without Control only a more recent build is offered: a higher fix level, or the same level with
 // a higher fix version. (Records-login mode passes Install Options without Control.)
 TEST_F(InstallScenarioTest, OnlyAMoreRecentBuildIsOfferedForUpdate) {
