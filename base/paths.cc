@@ -470,6 +470,20 @@ void Write_RecordsIni() {
   paths.firstRecordsPath = paths.RecordsPath;
 }
 
+namespace {
+
+// The speech-recognition library where the installation puts the technology (the source's
+// babel folder becomes techm/sr), under the name it ships with, else its shared-object name.
+std::string InstalledSpeechLibrary() {
+  const std::string folder = InstallSub("techm/sr/");
+  for (const char* name : {"libbabear.dylib", "libbabear.so"}) {
+    if (platform::Exists(folder + name)) return folder + name;
+  }
+  return folder + "libbabear.dylib";
+}
+
+}  // namespace
+
 void UpDateRecordsIniWithActualVersions() {
   struct Companion {
     std::string path;
@@ -477,7 +491,7 @@ void UpDateRecordsIniWithActualVersions() {
   };
   const Companion companions[] = {
       {Path("Records Manager.app"), "rm2_ver"}, {Path("Launcher.app"), "launcher2_ver"},
-      {Path("Analyzer.app"), "analyze2_ver"},   {Path("libbabear.so"), "babel_ver_mac"},
+      {Path("Analyzer.app"), "analyze2_ver"},   {InstalledSpeechLibrary(), "babel_ver_mac"},
       {Path("Freshen.app"), "freshen2_ver"},
   };
   std::string records = GetRecordsIniFilePath();

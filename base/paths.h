@@ -153,6 +153,7 @@ void Write_RecordsIni();
 
 /// Writes the versions of the installed companions into records.ini: "Records Manager.app" ->
 /// rm2_ver, "Launcher.app" -> launcher2_ver, "Analyzer.app" -> analyze2_ver, the speech library
+/// as installed with the technology ("techm/sr/libbabear.dylib", else "techm/sr/libbabear.so")
 /// -> babel_ver_mac, "Freshen.app" -> freshen2_ver. A key changes only when the companion is
 /// there, its version can be read and differs (ignoring case) from the stored one. A failed
 /// write of rm2_ver is told to the user (MSG_Message_CannotWriteFile).

@@ -129,6 +129,21 @@ bool WriteIni(std::string_view section, std::string_view key, std::string value,
   return true;
 }
 
+// A course whose source nuvel.ini says force_local is installed in the local system folder:
+// its startup files in "launch" and its content in "content" there. Every other course goes to
+// the installation's launch and content folders.
+bool IsForcedLocal(const std::string& folder) {
+  const std::string ini = AnyCase(Join(Join(SourceProductsFolder(), folder), "nuvel.ini"));
+  return IsYes(ReadIni("nuvel.ini", "force_local", "", ini));
+}
+std::string ProductLaunchFolder(const std::string& folder) {
+  return IsForcedLocal(folder) ? Join(base::Paths().localNuvelDirectory, "launch") : LaunchFolder();
+}
+std::string ProductContentFolder(const std::string& folder) {
+  return IsForcedLocal(folder) ? Join(base::Paths().localNuvelDirectory, "content")
+                               : ContentFolder();
+}
+
 std::string FolderCode(std::string_view folder) {
   return folder.size() >= 6 ? base::UpperAscii(folder.substr(3, 3)) : "";
 }
@@ -418,9 +433,8 @@ bool InstallOneProduct(int k) {
             code.c_str(), languageName.c_str());
 
   // 4. A course that must be local goes into the local system folder.
-  std::string launch = LaunchFolder();
-  if (IsYes(ReadIni("nuvel.ini", "force_local", "", AnyCase(Join(sourceFolder, "nuvel.ini"))))) {
-    launch = Join(base::Paths().localNuvelDirectory, "launch");
+  const std::string launch = ProductLaunchFolder(folder);
+  if (IsForcedLocal(folder)) {
     WriteLogf(1, "%s is installed locally in %s", folder.c_str(), launch.c_str());
   }
   const std::string installedFolder = Join(launch, folder);
@@ -683,11 +697,13 @@ bool FinishContent(const std::string& folder, const std::string& sourceCourse,
   return ok;
 }
 
-// Copies the parts of `parts` that the installed nuvel.ini names into content/<folder>.
+// Copies the parts of `parts` that the installed nuvel.ini (in `launch`/<folder>) names into
+// `content`/<folder>.
 void CopyProductParts(const ContentChoice& choice, const std::string& parts,
-                      const std::string& familyCode) {
-  const std::string installedIni = AnyCase(Join(Join(LaunchFolder(), choice.folder), "nuvel.ini"));
-  const std::string destination = Join(ContentFolder(), choice.folder);
+                      const std::string& familyCode, const std::string& launch,
+                      const std::string& content) {
+  const std::string installedIni = AnyCase(Join(Join(launch, choice.folder), "nuvel.ini"));
+  const std::string destination = Join(content, choice.folder);
   for (char letter : parts) {
     if (StopWanted()) return;
     if (letter < 'A' || letter > 'P') continue;
@@ -814,7 +830,7 @@ bool UpdateCourse(const std::string& name, const CourseBuild& source) {
     product.parts = std::string(kAllParts);
     const FamilyRow* family = FamilyOf(product.folder);
     CopyProductParts(ChoiceOfInstalledCourse(product, language), product.parts,
-                     family ? family->code : name);
+                     family ? family->code : name, LaunchFolder(), ContentFolder());
     product.parts = saved;
     return !StopWanted();
   }
@@ -877,16 +893,18 @@ int Copy_The_Content() {
     const FoundProduct& product = Sources().prodList[index];
     const FamilyRow* family = FamilyOf(product.folder);
     const std::string familyCode = family ? family->code : product.folder;
+    const std::string productContent = ProductContentFolder(product.folder);
     if (family && family->sizeMB > 0) {
       const std::uint64_t bytes = static_cast<std::uint64_t>(family->sizeMB) * kBytesPerMB;
-      if (!CheckAvailSpace(content, bytes)) {
+      if (!CheckAvailSpace(productContent, bytes)) {
         WriteLogf(0, "ERROR: Copy_The_Content %s (%d %llu)", familyCode.c_str(), family->sizeMB,
                   static_cast<unsigned long long>(bytes));
         run.copyFailed = 1;
         break;
       }
     }
-    CopyProductParts(ChoiceOfSelection(index), product.parts, familyCode);
+    CopyProductParts(ChoiceOfSelection(index), product.parts, familyCode,
+                     ProductLaunchFolder(product.folder), productContent);
   }
   return run.copyFailed ? -1 : 0;
 }
@@ -1113,6 +1131,14 @@ int UpdateAllProducts(bool force) {
       const CourseBuild source = ReadCourseBuild(SourceCourseIniPath(name));
       const CourseBuild installed = ReadCourseBuild(InstalledCourseIniPath(name));
       if (!IsMoreRecentBuild(source, installed, force)) continue;
+      // A forced update may offer a lower build than the installed one; as for an installation,
+      // that takes the user's yes.
+      if (source.fixLevel < installed.fixLevel &&
+          ui::Prompt_User("MSG_FixLevelLower", "MSG_Button_Install", "MSG_Button_Cancel", "",
+                          "MSG_FixLevelLower") != 1) {
+        WriteLogf(0, "Not updated: a newer build of %s is installed", name.c_str());
+        continue;
+      }
       if (!UpdateCourse(name, source)) break;
       base::FreePrivateProfile();
     }

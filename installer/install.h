@@ -25,6 +25,8 @@
 //                      VERSION, NUVEL.INI, complete.txt and one marker disc.NN per part copied
 //   techm/sr/          the speech-recognition technology (install/MacOS/babel of the source)
 //   doc/               the documents of the source's doc folder
+// A course whose source nuvel.ini has force_local=Y gets its launch/<folder> and
+// content/<folder> in the local system folder (Paths().localNuvelDirectory) instead.
 //
 // Content on the source: folder mode takes the subfolders of Nuvel/content/<folder>; archive mode
 // (the source has Nuvel/courses_d holding archives of the course) expands each
@@ -184,10 +186,11 @@ int MakeOldStyleDirectory(const std::string& folder);
 // ---- Updating ----------------------------------------------------------------------------------
 
 /// Updates every installed course for which the source holds a more recent build (every one the
-/// source holds with `force`): the startup files copied over, keeping the installed english_only,
-/// sr and language; the version recorded; the content copied again when the course was installed
-/// with its content. Then refreshes the companion files, the launcher picture and the recorded
-/// application versions, and tells the user (MSG_Message_AllProductsFreshen). Returns 0 on
+/// source holds with `force`; a build of a lower fix_level than the installed one only after
+/// MSG_FixLevelLower is answered Install): the startup files copied over, keeping the installed
+/// english_only, sr and language; the version recorded; the content copied again when the course
+/// was installed with its content. Then refreshes the companion files, the launcher picture and the
+/// recorded application versions, and tells the user (MSG_Message_AllProductsFreshen). Returns 0 on
 /// success, -1 when a copy failed or the user exited.
 int UpdateAllProducts(bool force);
 

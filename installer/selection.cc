@@ -509,16 +509,17 @@ std::string VersionKey(int index) {
   return sel.theDifferentVersions[index].substr(0, 5);
 }
 
+int NewestVersion() { return std::max(Selection().VersionCount() - 1, 0); }
+
 int Prompt_VersionDialog() {
   SelectionState& sel = Selection();
   std::vector<std::string> lines;
   for (const std::string& entry : sel.theDifferentVersions) {
     lines.push_back(entry.size() > kVersionTextOffset ? entry.substr(kVersionTextOffset) : "");
   }
-  int last = static_cast<int>(lines.size()) - 1;
   std::string prompt = base::StrRezf(0, "MSG_Message_MatchVersion", {ChosenFamily().name});
   ui::Dialog dialog = ListDialog("version", kVersionResource, "MSG_Message_MatchVersion", prompt,
-                                 std::move(lines), false, {last}, "MSG_Button_OK");
+                                 std::move(lines), false, {NewestVersion()}, "MSG_Button_OK");
   std::vector<int> rows;
   if (RunListDialog(dialog, &rows) != kSelectionOkItem) return kSelectionCancelItem;
   sel.theVersion = rows.front();

@@ -167,8 +167,14 @@ int EstablishVersions();
 /// The version key (first five characters) of entry `index`; "" when out of range.
 std::string VersionKey(int index);
 
+/// The newest version of the list: the last entry, as the entries sort by their version digits.
+/// The version dialog preselects it, and an installation without that dialog (a family alone
+/// in its version, several families chosen together, all courses installed) takes it. 0 for an
+/// empty list.
+int NewestVersion();
+
 /// Version dialog ("version", id MSG_Message_MatchVersion): the entries from their seventh
-/// character on, the last one preselected. OK sets theVersion.
+/// character on, the newest one preselected. OK sets theVersion.
 int Prompt_VersionDialog();
 
 /// Frees the version list.

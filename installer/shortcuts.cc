@@ -141,9 +141,10 @@ void Create_The_Icons(int withTeacher) {
 
   if (withTeacher == 1) {
     if (networked) DoCreateAlias("Records Manager.app", apps, "Teacher", shortcuts);
-    if (DoDeleteAlias("Records Manager.app", apps, "Nuvel Records Manager", desktop) == 0) {
-      CreateWithAlternate("Records Manager.app", apps, "Teacher", "Teacher Nuvel", desktop);
-    }
+    // The old name is replaced by "Teacher"; a desktop without it gets "Teacher" too. Without
+    // the bundle's icon neither happens.
+    DoDeleteAlias("Records Manager.app", apps, "Nuvel Records Manager", desktop);
+    CreateWithAlternate("Records Manager.app", apps, "Teacher", "Teacher Nuvel", desktop);
   }
 
   if (networked) {
@@ -273,11 +274,15 @@ int SendEmailShell(const std::string& subject, const std::string& from, const st
 }
 
 int RunProgram(const std::string& item, const std::string& product_path) {
-  // The settings file "XXXXX.INI" of the product names its folder; the launcher lies beside it.
+  // The settings file "XXXXX.INI" of the product names its folder; a launcher of the product's
+  // own lies beside it. Products come without one: the installation's Launcher.app starts them.
   std::string launcher = product_path;
   std::string file = FileNameOf(product_path);
   if (base::UpperAscii(file).find(".INI") != std::string::npos) {
     launcher = product_path.substr(0, product_path.size() - file.size()) + "Launcher";
+  }
+  if (launcher.empty() || !platform::IsRegularFile(ApplicationExecutable(launcher))) {
+    launcher = platform::WithoutTrailingSlash(base::Path("Launcher.app"));
   }
 
   int status = 0;

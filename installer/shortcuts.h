@@ -45,9 +45,8 @@ inline constexpr std::size_t kAliasNameLimit = 31;
 ///   Launcher.app         desktop "Student" (else "Student Nuvel" when busy), after deleting
 ///                        an old "Nuvel Courseware"; network "Student".
 ///   Records Manager.app  only with `withTeacher` 1: network "Teacher"; on the desktop the old
-///                        "Nuvel Records Manager" is deleted, and only when that deletion
-///                        succeeded "Teacher" (else "Teacher Nuvel") is made; a desktop without
-///                        the old launcher therefore gets no "Teacher".
+///                        "Nuvel Records Manager" is deleted and "Teacher" (else "Teacher
+///                        Nuvel" when busy) is made, whether or not the old launcher was there.
 ///   Freshen.app, Analyzer.app   network "Freshen", "Analyzer" only.
 /// The network launchers go to Path("nuvel_data") + "Shortcuts", created when the installation
 /// path is a network path (GetIsPathNetworked); a local installation gets none. The desktop
@@ -120,7 +119,8 @@ int SendEmailShell(const std::string& subject, const std::string& from, const st
 
 /// Runs the closing item. `product_path` names the installed product; when it contains ".INI"
 /// (compared upper-cased: the product's settings file) that file name is replaced by the
-/// product's "Launcher". An empty `item` launches that launcher. Otherwise `item` is taken
+/// product's "Launcher". An empty `item` launches that launcher when the product has one of its
+/// own, else the installation's Launcher.app (Path("Launcher.app")). Otherwise `item` is taken
 /// relative to the source folder (Run().current_dir; a ":" path is converted): an existing
 /// ".htm"/".html" page is opened in the browser as a file URL, anything else is launched as an
 /// application. Any failure shows "Error Launching Application." with MSG_Button_OK. 0 when

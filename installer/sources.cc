@@ -415,7 +415,11 @@ CourseBuild ReadCourseBuild(const std::string& iniPath) {
 
 bool IsMoreRecentBuild(const CourseBuild& source, const CourseBuild& installed, bool forced) {
   if (source.courseName.empty() || !source.hasFixVersion) return false;
-  return source.fixLevel > installed.fixLevel || source.fixVersion > installed.fixVersion || forced;
+  // The fix version counts only within one fix level: 361.9 is older than 362.5.
+  const bool newer =
+      source.fixLevel > installed.fixLevel ||
+      (source.fixLevel == installed.fixLevel && source.fixVersion > installed.fixVersion);
+  return newer || forced;
 }
 
 std::string InstalledCourseIniPath(const std::string& folder) {

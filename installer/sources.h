@@ -122,9 +122,9 @@ struct CourseBuild {
 /// Reads course_name, fix_level and fix_version; a missing file gives an empty build.
 CourseBuild ReadCourseBuild(const std::string& iniPath);
 
-/// Whether the source copy is more recent than the installed one: a larger fix_level, else a
-/// larger fix_version, else `forced`. Never when the source copy lacks course_name or
-/// fix_version.
+/// Whether the source copy is more recent than the installed one: a larger fix_level, or the
+/// same fix_level and a larger fix_version; otherwise only when `forced`. Never when the source
+/// copy lacks course_name or fix_version.
 bool IsMoreRecentBuild(const CourseBuild& source, const CourseBuild& installed, bool forced);
 
 /// The NUVEL.INI of an installed course: under the content folder when there, else under the

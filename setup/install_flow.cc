@@ -269,6 +269,8 @@ ChainResult ChooseWithinFamily(bool ask) {
         if (versionShown) {
           WriteLogf(0, "Showing 'Version' Dialog");
           if (installer::Prompt_VersionDialog() != 1) return ChainResult::kBack;
+        } else {
+          sel.theVersion = installer::NewestVersion();
         }
         stage = kLanguage;
         break;
@@ -464,8 +466,19 @@ void RecordCompanionVersions() {
 
 bool RunsFromDisc() { return installer::InstallOpts().runfromcd == 1; }
 
+// True when a family still queued for installation holds the product of `folder`.
+bool QueuedForInstallation(const std::string& folder) {
+  const std::string number = folder.substr(0, 3);
+  for (int row : Flow().familyQueue) {
+    if (Selection().fam[static_cast<std::size_t>(row)].number.find(number) != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
 // The placement test the source offers after a course: a placement test (not the proficiency
-// test) that the source holds and that is not installed yet. Its found-product index, or -1.
+// test) that the source holds, that is not installed yet and that is not among the courses
+// still to install. Its found-product index, or -1.
 int OfferedPlacementTest() {
   const auto& products = installer::Sources().prodList;
   for (std::size_t i = 0; i < products.size(); ++i) {
@@ -474,17 +487,20 @@ int OfferedPlacementTest() {
     if (!installer::ProductIsAPlacementTestButNotProficiencyTest(number)) continue;
     if (platform::IsDirectory(platform::WithTrailingSlash(base::Paths().DataPath) + folder))
       continue;
+    if (products[i].installed || QueuedForInstallation(folder)) continue;
     return static_cast<int>(i);
   }
   return -1;
 }
 
 // Step 48: after a course, offer the source's placement test (once per run: a technician who
-// said no is not asked again after every course). True when it is to be installed next (the
-// selection then holds it alone).
+// said no is not asked again after every course). Installing all courses asks nothing: the
+// placement test is one of them. True when it is to be installed next (the selection then holds
+// it alone).
 bool OfferPlacementTest() {
   FlowState& flow = Flow();
-  if (flow.recordsLogin || installer::prodTotal() <= 1 || flow.installingPlacementTest) {
+  if (flow.recordsLogin || installer::prodTotal() <= 1 || flow.installingPlacementTest ||
+      Options().force_auto_install_all_courses) {
     flow.installingPlacementTest = false;
     return false;
   }

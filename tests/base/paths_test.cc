@@ -304,8 +304,9 @@ TEST_F(PathsCompanionVersionsTest, ReadableVersionsAreWrittenAndOthersLeftAlone)
   MakeBundle("Launcher", "[vers]\r\n1=3.6.2 (MID v2.3)\r\n");
   MakeBundle("Records Manager", "");  // its version cannot be read
   MakeBundle("Analyzer", "[vers]\r\nGetInfoString=ABC.000.000.000\r\n");
-  WriteTestFile(apps_ + "/support/sr/libbabear.so", "lib");
-  WriteTestFile(apps_ + "/support/sr/libbabear.so.rsrc", "[vers]\r\n1=7.1.0 (MID v3.6)\r\n");
+  // The speech library lies where the installation puts the technology.
+  WriteTestFile(apps_ + "/techm/sr/libbabear.dylib", "lib");
+  WriteTestFile(apps_ + "/techm/sr/libbabear.dylib.rsrc", "[vers]\r\n1=7.1.0 (MID v3.6)\r\n");
 
   UpDateRecordsIniWithActualVersions();
   EXPECT_EQ(Stored("launcher2_ver"), "230.003.006.002");

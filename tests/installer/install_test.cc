@@ -473,7 +473,16 @@ TEST_F(InstallTest, UpdateCopiesNewerBuildsKeepingTheChoicesAndStopsOnAFailedCop
   EXPECT_TRUE(fs::exists(apps_ + "/Freshen.app/Contents/MacOS/Freshen"));
   EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_Message_AllProductsFreshen"});
 
-  // Forced, a course without a newer build is copied too.
+  // Forced, a course without a newer build is copied too; a lower build only when the user
+  // accepts it.
+  SetIni(Source("Nuvel/content/010ENG50/NUVEL.INI"), "nuvel.ini", "fix_level", "361");
+  ui_->answer = [](ui::Dialog& dialog) { return dialog.id == "MSG_FixLevelLower" ? 2 : 1; };
+  ui_->shown.clear();
+  ASSERT_EQ(UpdateAllProducts(true), 0) << Log();
+  EXPECT_EQ(ReadTestFile(Launch("010ENG50/course.png")), "not touched: no newer build");
+  EXPECT_EQ(PromptIds(),
+            (std::vector<std::string>{"MSG_FixLevelLower", "MSG_Message_AllProductsFreshen"}));
+  ui_->answer = nullptr;
   ASSERT_EQ(UpdateAllProducts(true), 0) << Log();
   EXPECT_EQ(ReadTestFile(Launch("010ENG50/course.png")),
             ReadTestFile(Source("install/data/010ENG50/course.png")));

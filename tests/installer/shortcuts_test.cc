@@ -280,15 +280,24 @@ TEST_F(RunProgramTest, PageOpensInTheBrowserAsAFileUrlAndAMissingOneFails) {
   EXPECT_TRUE(ErrorShown());
 }
 
-TEST_F(RunProgramTest, EmptyItemLaunchesTheProductsLauncher) {
+// An empty item starts the installation's Launcher.app, or the product's own launcher when it
+// has one.
+TEST_F(RunProgramTest, EmptyItemLaunchesTheInstalledLauncherOrTheProductsOwn) {
   std::string marker = sysroot_.path("marker");
-  std::string product = sysroot_.path("opt/Nuvel Courses/launch/SPA01");
+  auto launched = [&](const std::string& product_path) {
+    fs::remove(marker);
+    EXPECT_EQ(RunProgram("", product_path), 0);
+    for (int i = 0; i < 500 && ReadTestFile(marker).empty(); ++i) platform::SleepMilliseconds(10);
+    return ReadTestFile(marker);
+  };
+  MakeBundle("Launcher", "#!/bin/sh\necho installed > '" + marker + "'\n");
+  std::string product = apps_ + "/launch/SPA01";
   WriteTestFile(product + "/nuvel.ini", "[nuvel.ini]\r\n");
+  EXPECT_EQ(launched(product + "/nuvel.ini"), "installed\n");
+  EXPECT_EQ(launched(""), "installed\n");
   MakeExecutable(product + "/Launcher.app/Contents/MacOS/Launcher",
-                 "#!/bin/sh\necho launcher > '" + marker + "'\n");
-  EXPECT_EQ(RunProgram("", product + "/nuvel.ini"), 0);
-  for (int i = 0; i < 500 && ReadTestFile(marker).empty(); ++i) platform::SleepMilliseconds(10);
-  EXPECT_EQ(ReadTestFile(marker), "launcher\n");
+                 "#!/bin/sh\necho own > '" + marker + "'\n");
+  EXPECT_EQ(launched(product + "/nuvel.ini"), "own\n");
   EXPECT_FALSE(ErrorShown());
 }
 

@@ -279,9 +279,10 @@ TEST_F(SourcesTest, NamedCoursesAreListedAndTheHighestFixLevelKept) {
 
 // ---- More recent builds on the source ----------------------------------------------------------
 
-// A higher fix level, or the same level with a higher fix version, is offered; the same build is
-// not, unless Control is held. No leaves the course alone, Yes runs the update. A source copy
-// without fix_version, or anything of a source of one product, is never offered.
+// A higher fix level, or the same level with a higher fix version, is offered; the same build,
+// or a lower level with a higher fix version, is not, unless Control is held. No leaves the course
+// alone, Yes runs the update. A source copy without fix_version, or anything of a source of one
+// product, is never offered.
 TEST_F(SourcesTest, MoreRecentBuildOnTheSourceIsOfferedAndYesRunsTheUpdate) {
   auto on_source = [&](const std::string& folder, const std::string& name, int level, int version) {
     std::map<std::string, std::string> keys = {{"course_name", name},
@@ -315,6 +316,11 @@ TEST_F(SourcesTest, MoreRecentBuildOnTheSourceIsOfferedAndYesRunsTheUpdate) {
             "A more recent version of this course is on the installation source:  Do you want "
             "to update it now?\r\rMultilingual Course\r");
   EXPECT_TRUE(updates.empty());
+  // A lower fix level is older whatever its fix version: 361.9 is not offered over 362.5.
+  on_source("045JPN20", "Japanese", 361, 9);
+  EXPECT_EQ(CheckInstallations(update), 0);
+  ASSERT_EQ(ui_->shown.size(), 2u);
+  EXPECT_EQ(message(1), message(0));
 
   on_source("010MUL42", "Multilingual Course", 362, 2);
   ui_->answer = nullptr;
@@ -326,9 +332,9 @@ TEST_F(SourcesTest, MoreRecentBuildOnTheSourceIsOfferedAndYesRunsTheUpdate) {
 
   ui_->control = true;
   EXPECT_EQ(CheckInstallations(update), 1);
-  ASSERT_EQ(ui_->shown.size(), 4u);
-  EXPECT_EQ(ui_->shown[3].id, "MSG_Message_MoreRecentVersions");
-  EXPECT_EQ(message(3),
+  ASSERT_EQ(ui_->shown.size(), 5u);
+  EXPECT_EQ(ui_->shown[4].id, "MSG_Message_MoreRecentVersions");
+  EXPECT_EQ(message(4),
             "More recent versions of these courses are on the installation source:  Do you want "
             "to update them now?\r\rMultilingual Course\rJapanese\r");
   EXPECT_EQ(updates, (std::vector<bool>{false, false, true}));

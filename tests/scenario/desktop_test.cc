@@ -79,20 +79,23 @@ class DesktopScenarioTest : public ScenarioTest {
   }
 };
 
-TEST_F(DesktopScenarioTest, TwoInstallationsLeaveOneStudentLauncherAndRemoveTheOldOne) {
+// A fresh desktop gets both launchers; a second installation replaces them and the old names.
+TEST_F(DesktopScenarioTest, TwoInstallationsLeaveOneStudentAndOneTeacherLauncher) {
   MakeSource();
   fs::create_directories(Desktop());
   RunResult run = Setup(kInstallLevel3);
   ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop"}));
+  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop", "Teacher.desktop"}));
   ExpectLauncher(Desktop() + "/Student.desktop", "Student", "Launcher");
+  ExpectLauncher(Desktop() + "/Teacher.desktop", "Teacher", "Records Manager");
 
-  // A launcher of the old name and a second installation.
+  // Launchers of the old names and a second installation.
   WriteTestFile(Desktop() + "/Nuvel Courseware.desktop", kOldLauncher);
+  WriteTestFile(Desktop() + "/Nuvel Records Manager.desktop", kOldLauncher);
   run = Setup(kInstallGrammar);
   ASSERT_EQ(run.status, 0) << run.output;
   ASSERT_TRUE(fs::is_directory(Installed("launch/010ENG50"))) << run.output;
-  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop"}));
+  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop", "Teacher.desktop"}));
 
   // A local installation has no Shortcuts folder anywhere.
   for (auto it = fs::recursive_directory_iterator(sysroot_.root());
@@ -140,8 +143,8 @@ TEST_F(DesktopScenarioTest, NetworkInstallationFillsTheSharedShortcutsFolder) {
   ExpectLauncher(shortcuts + "/Teacher.desktop", "Teacher", "Records Manager");
   ExpectLauncher(shortcuts + "/Freshen.desktop", "Freshen", "Freshen");
   ExpectLauncher(shortcuts + "/Analyzer.desktop", "Analyzer", "Analyzer");
-  // The desktop itself still gets only the student's launcher.
-  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop"}));
+  // The desktop itself gets only the student's and the teacher's launchers.
+  EXPECT_EQ(Entries(Desktop()), (std::set<std::string>{"Student.desktop", "Teacher.desktop"}));
   // The closing message points at the folder to copy from.
   bool pointed = false;
   for (const std::string& line : Dialogs("prompt")) {
@@ -283,14 +286,23 @@ class DesktopClosingItemTest : public DesktopScenarioTest {
     fs::remove_all(sysroot_.path("opt"));
     fs::remove(Marker());
     WriteTestFile(Source("install/data/010ENG50/setup.ini"),
-                  "[Nuvel]\r\nmultiLanguages=ENG\r\nallow_run=" + allow_run +
-                      "\r\nrun_item_mac=extras/" + item + "\r\n");
+                  "[Nuvel]\r\nmultiLanguages=ENG\r\nallow_run=" + allow_run + "\r\n" +
+                      (item.empty() ? "" : "run_item_mac=extras/" + item + "\r\n"));
     RunResult run = Setup(kInstallGrammar);
     ASSERT_EQ(run.status, 0) << run.output;
     ASSERT_TRUE(fs::is_directory(Installed("launch/010ENG50"))) << run.output;
   }
 
   std::string Marker() { return sysroot_.path("closing-item-ran"); }
+
+  // Only the English-only course 010ENG50 left on the source.
+  void KeepOneProduct() {
+    for (const std::string& name : Entries(Source("Nuvel/content"))) {
+      if (name == "010ENG50") continue;
+      fs::remove_all(Source("install/data/" + name));
+      fs::remove_all(Source("Nuvel/content/" + name));
+    }
+  }
 
   // The item is started and not waited for: give it time to leave its marker.
   bool MarkerAppears(milliseconds limit) {
@@ -305,12 +317,7 @@ class DesktopClosingItemTest : public DesktopScenarioTest {
 TEST_F(DesktopClosingItemTest, ItemRunsAtTheEndWhenAllowedOnAOneProductSource) {
   ASSERT_NO_FATAL_FAILURE(Install("Yes", "Finish.app"));
   EXPECT_FALSE(MarkerAppears(milliseconds(1500))) << "a source of several products runs none";
-  // Only the English-only course 010ENG50 left on the source.
-  for (const std::string& name : Entries(Source("Nuvel/content"))) {
-    if (name == "010ENG50") continue;
-    fs::remove_all(Source("install/data/" + name));
-    fs::remove_all(Source("Nuvel/content/" + name));
-  }
+  KeepOneProduct();
   for (const char* allow_run : {"Yes", "N"}) {
     SCOPED_TRACE(allow_run);
     ASSERT_NO_FATAL_FAILURE(Install(allow_run, "Finish.app"));
@@ -330,6 +337,22 @@ TEST_F(DesktopClosingItemTest, ItemRunsAtTheEndWhenAllowedOnAOneProductSource) {
   // The message file is still open when the closing item runs: the button has its text.
   EXPECT_EQ(JsonStringArray(lines.back(), "buttons"), std::vector<std::string>{"OK"});
   EXPECT_NE(Log().find("RunProgram: error"), std::string::npos);
+}
+
+// Without an item of its own the course is started: the installed Launcher application runs.
+TEST_F(DesktopClosingItemTest, NoItemStartsTheInstalledLauncher) {
+  KeepOneProduct();
+  WriteTestFile(Source("install/MacOS/Launcher.app/Contents/MacOS/Launcher"),
+                "#!/bin/sh\necho \"$0\" > '" + Marker() + "'\n");
+  ASSERT_NO_FATAL_FAILURE(Install("Yes", ""));
+  ASSERT_TRUE(MarkerAppears(seconds(10))) << Log();
+  EXPECT_NE(ReadTestFile(Marker()).find(Installed("Launcher.app/Contents/MacOS/Launcher")),
+            std::string::npos)
+      << ReadTestFile(Marker());
+  EXPECT_EQ(Log().find("RunProgram: error"), std::string::npos);
+  for (const std::string& line : Dialogs("prompt")) {
+    EXPECT_NE(JsonField(line, "text"), "Error Launching Application.");
+  }
 }
 
 }  // namespace

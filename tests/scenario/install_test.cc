@@ -35,6 +35,7 @@ constexpr int kRowBusiness = 0;
 constexpr int kRowFoundations1 = 1;
 constexpr int kRowFoundations3 = 2;
 constexpr int kRowGrammar = 3;
+constexpr int kRowPlacementTest = 4;
 // The multi-language rows of 001MUL50: Japanese, French, Spanish, German, English, All (French
 // is the second row of 006MUL50 too).
 constexpr int kRowFrench = 1;
@@ -193,6 +194,10 @@ TEST_F(InstallScenarioTest, MultilingualCourseCopiesOnlyTheChosenLanguageWithIts
   EXPECT_EQ(Entries(Installed("launch")), std::set<std::string>{"001MUL50"});
 
   ExpectRecordedVersions("001mul50");
+  // The course uses speech recognition: the technology is installed and its version recorded.
+  EXPECT_TRUE(fs::is_regular_file(Installed("techm/sr/libbabear.dylib")));
+  const std::string babel = SourceVersions("babel_ver_mac");
+  EXPECT_EQ(Records("babel_ver_mac"), babel.substr(babel.find('~') + 1));
   EXPECT_NE(Log().find("Selected Discless"), std::string::npos);
   EXPECT_NE(Log().find("Installing: English Foundations, Level 1 (001MUL50) (FRA - French)"),
             std::string::npos);
@@ -349,6 +354,40 @@ TEST_F(InstallScenarioTest, SeveralCoursesChosenTogetherAskForTheSupportLanguage
   ExpectCompleteContent("010ENG50", {"COM", "ENG"});
 }
 
+// Courses installed without the version dialog (chosen together, or all of them) take the newest
+// version of their family, as the dialog preselects. A placement test that is one of those
+// courses is installed once, and not offered besides.
+TEST_F(InstallScenarioTest, CoursesInstalledTogetherTakeTheNewestVersionAndThePlacementTestOnce) {
+  auto expect_placement_test_once = [&] {
+    for (const std::string& step : Path()) {
+      EXPECT_EQ(step.find("AboutToInstallPT"), std::string::npos) << step;
+    }
+    int installs = 0;
+    for (const std::string& line : FileLines(Installed("Nuvel_log.txt"))) {
+      installs += line.find("Installing: ") != std::string::npos &&
+                  line.find("(120MUL50)") != std::string::npos;
+    }
+    EXPECT_EQ(installs, 1) << Log();
+  };
+  RunResult run = Setup(kStart + "family select " + std::to_string(kRowFoundations3) + "," +
+                        std::to_string(kRowGrammar) + "," + std::to_string(kRowPlacementTest) +
+                        " -> 1\nmulti-language -> 1\n" + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Entries(Installed("content")),
+            (std::set<std::string>{"003MUL50", "010ENG50", "120MUL50"}));
+  EXPECT_FALSE(fs::exists(Installed("launch/003MUL40")));
+  expect_placement_test_once();
+
+  fs::remove_all(Installed());
+  SetSourceOption("force_auto_install_all_courses", "Y");
+  run =
+      Setup("prompt:MSG_Message_AboutToInstallPT -> 1\n" + kStart + "multi-language -> 1\n" + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Entries(Installed("launch")),
+            (std::set<std::string>{"001MUL50", "003MUL50", "006MUL50", "010ENG50", "120MUL50"}));
+  expect_placement_test_once();
+}
+
 TEST_F(InstallScenarioTest, PlacementTestIsOfferedOnceAfterACourseAndInstalledWhenAccepted) {
   RunResult run = Setup("prompt:MSG_Message_AboutToInstallPT -> 1\n" + kStart + kGrammar +
                         "install -> 1\n" + kEnd);
@@ -397,6 +436,43 @@ TEST_F(InstallScenarioTest, ReinstallCopiesAgainButOverAHigherBuildAsksFirst) {
   EXPECT_EQ(IniGet(Installed("content/001MUL50/NUVEL.INI"), "nuvel.ini", "fix_level"), "363");
   EXPECT_FALSE(fs::exists(Installed("launch/001MUL50/course.png")));
   EXPECT_FALSE(fs::exists(Installed("content/001MUL50/FRA/LESSONS.C")));
+}
+
+// A course that must be local goes whole into the local system folder (<sysroot>/opt/Nuvel),
+// content included, while the others go to the installation folder chosen (<sysroot>/srv/Nuvel).
+TEST_F(InstallScenarioTest, ForcedLocalCourseIsInstalledWithItsContentInTheLocalFolder) {
+  IniSet(Source("install/data/010ENG50/nuvel.ini"), "nuvel.ini", "force_local", "Y");
+  WriteTestFile(sysroot_.path("srv/.keep"), "");
+  RunResult run = Setup("welcome -> 1\ninstall-options -> 5\nfolder:MSG_InstallationDirectory -> " +
+                        sysroot_.path("srv") + "\ninstall-options -> 1\n" + kGrammar + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ExpectStartupFiles("010ENG50");
+  ExpectCompleteContent("010ENG50", {"COM", "ENG"});
+  EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/launch/010ENG50")));
+  EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/content/010ENG50")));
+}
+
+// Without Control only a more recent build is offered: a higher fix level, or the same level with
+// a higher fix version. (Records-login mode passes Install Options without Control.)
+TEST_F(InstallScenarioTest, OnlyAMoreRecentBuildIsOfferedForUpdate) {
+  ASSERT_EQ(Setup(kStart + kGrammar + kEnd).status, 0);  // 010ENG50 at 362.5
+  SetSourceOption("force_TCPIP", "Y");
+  auto offered = [&](const std::string& level, const std::string& version) {
+    for (const char* file :
+         {"install/data/010ENG50/nuvel.ini", "Nuvel/content/010ENG50/NUVEL.INI"}) {
+      IniSet(Source(file), "nuvel.ini", "fix_level", level);
+      IniSet(Source(file), "nuvel.ini", "fix_version", version);
+    }
+    RunResult run = Setup(
+        "welcome -> 1\nwelcome -> 2\ninstall-options -> 1\ninstall-options -> 2\nfamily -> 2\n" +
+        kDeclineUpdate);
+    EXPECT_EQ(run.status, 0) << run.output;
+    return Contains(Path(), "prompt:MSG_Message_AMoreRecentVersion 2");
+  };
+  EXPECT_FALSE(offered("361", "9")) << "a lower fix level with a higher fix version";
+  EXPECT_FALSE(offered("362", "5")) << "the same build";
+  EXPECT_TRUE(offered("362", "6"));
+  EXPECT_TRUE(offered("363", "0"));
 }
 
 // ---- Cancel and failures -----------------------------------------------------------------------
