@@ -128,12 +128,20 @@ const std::vector<Entry> kBasicFile = {
 using StringsLookupTest = StringsFixture;
 
 TEST_F(StringsLookupTest, FallBacksAndPlaceholders) {
-  // Without an open slot every caller gets the key back; literal keys pass their text.
+  // Without an open slot every caller gets the compiled-in English text, placeholders filled;
+  // only a key the catalog does not know comes back as itself. Literal keys pass their text.
   EXPECT_EQ(StrRez(0, "MSG_TEMP_Literal text"), "Literal text");
-  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "MSG_Button_OK");
-  EXPECT_EQ(StrRez(7, "MSG_Button_OK"), "MSG_Button_OK");
+  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "OK");
+  EXPECT_EQ(StrRez(7, "msg_button_ok"), "OK");
+  EXPECT_EQ(Localize("MSG_Message_SetupIncomplete"), "Setup is incomplete.");
+  EXPECT_EQ(StrRezf(0, "MSG_Message_NoCoursesOnSource", {"/media/disc"}),
+            "No courses were found on the installation source: /media/disc");
+  EXPECT_EQ(StrRez(0, "MSG_Missing"), "MSG_Missing");
 
   OpenIn(MessageFile(kBasicFile), "ENG");
+  // An open file without the text (an older message file) also shows the compiled-in one.
+  EXPECT_EQ(PStrRez(0, "MSG_Message_SetupIncomplete"), "Setup is incomplete.");
+  EXPECT_EQ(LocalizeEnglish("MSG_Button_Cancel"), "Cancel");
   EXPECT_EQ(StrRez(0, "MSG_Missing"), "");
   EXPECT_TRUE(Logged("StrRezByLanguage err finding ID: MSG_Missing"));
   EXPECT_EQ(Localize("MSG_Missing"), "MSG_Missing");
@@ -243,11 +251,13 @@ TEST_F(MessageFileCorruptionTest, BadHeadersCountsOffsetsAndMarkersGiveEnglishOr
     SCOPED_TRACE(key + (" in " + file.substr(0, 60)));
     Strings().reset();
     OpenIn(file, "FRA");
-    EXPECT_EQ(StrRez(0, key), expected);
+    EXPECT_EQ(StrRezByLanguage(0, key, nullptr), expected);
     if (logged) {
       EXPECT_TRUE(Logged(std::string("StrRezByLanguage ") + logged));
     }
   }
+  // What a prompt shows from a damaged file is the compiled-in English text.
+  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "OK");
 }
 
 TEST_F(MessageFileCorruptionTest, TruncatedOrDamagedFileGivesWholeTextsOrNothing) {
