@@ -18,6 +18,15 @@ class StartupTest : public ScenarioTest {
   RunResult RunOnEmptySource() { return Setup("prompt:MSG_Message_SetupIncomplete -> 1\n"); }
   std::string LogPath() { return Installed("Nuvel_log.txt"); }
 
+  // The last dialog of the run is the incomplete-setup message, and it gives `cause` instead of
+  // the explanation of a failed copy.
+  void ExpectIncompleteBecause(const std::string& cause) {
+    auto prompts = Dialogs("prompt");
+    ASSERT_FALSE(prompts.empty());
+    EXPECT_EQ(JsonField(prompts.back(), "id"), "MSG_Message_SetupIncomplete");
+    EXPECT_EQ(JsonField(prompts.back(), "text"), "Setup is incomplete.\r\r" + cause);
+  }
+
   // Checks one run's banner starting at `first` and returns the index of its first
   // numbered line.
   std::size_t ExpectBanner(const std::vector<std::string>& lines, std::size_t first) {
@@ -43,9 +52,10 @@ TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAnd
   std::regex starting(R"(       1 \d\d:\d\d:\d\d   --0>Starting Nuvel Setup Application )"
                       R"(version 362\.023\.008\.023 \(36B1\))");
   EXPECT_TRUE(std::regex_match(lines[first], starting)) << lines[first];
-  // No product on the source: the run ends incomplete, and the log says why.
+  // No product on the source: the run ends incomplete, and the message and the log say why.
   std::string raw = ReadTestFile(LogPath());
   EXPECT_NE(raw.find("--0>No products found on the installation source"), std::string::npos);
+  ExpectIncompleteBecause("No courses were found on the installation source: " + Source());
   // Every line of the log ends in CR LF.
   for (std::size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
     ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "a line ends in a bare LF at byte " << at;
@@ -68,6 +78,16 @@ TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAnd
   EXPECT_NE(third.find("   -->Starting Nuvel Setup Application"), std::string::npos) << third;
   EXPECT_NE(third.find("   ---->Records Path     (read)  ="), std::string::npos) << third;
   EXPECT_EQ(third.find("IPN "), std::string::npos) << "level-2 lines must not be written";
+}
+
+// Quit at the warning about a newer Setup used before: incomplete, because the user stopped.
+TEST_F(StartupTest, QuitAtTheNewerSetupWarningSaysThatTheUserStopped) {
+  WriteTestFile(Installed("launch/001MUL50/nuvel.ini"),
+                "[nuvel.ini]\r\ncourse_name=Foundations\r\nfix_level=400\r\n");
+  RunResult run = Setup(
+      "prompt:MSG_Message_PreviouslyInstalledUsing -> 2\nprompt:MSG_Message_SetupIncomplete -> 1\n");
+  EXPECT_EQ(run.status, 1) << run.output;
+  ExpectIncompleteBecause("Setup was stopped before anything was installed.");
 }
 
 TEST_F(StartupTest, CommandLine) {
