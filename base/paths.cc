@@ -133,6 +133,35 @@ void ShowFatal(const std::string& message, const char* id) {
   ui::Prompt_User(message, "OK", "", "", id);
 }
 
+// A folder that can serve as the system folder: there, and writable to this process.
+bool Usable(const std::string& folder) {
+  return platform::IsDirectory(folder) && platform::IsWritable(folder);
+}
+
+// A system folder used by an earlier run: it holds records.ini.
+bool HoldsSettings(const std::string& folder) {
+  return Usable(folder) && platform::IsRegularFile(folder + "/records.ini");
+}
+
+// Makes the shared application-data folder's "Nuvel" (its parent exists) and opens it to every
+// user; true when it can be used.
+bool OpenSharedFolder(const std::string& folder) {
+  platform::MakeDirectory(folder);
+  platform::OpenGroupAndOtherWrite(folder);
+  if (!Usable(folder)) return false;
+  WriteLogf(0, "User path=%s", folder.c_str());
+  return true;
+}
+
+// Tells that the folder needs an administrator and ends the run.
+void RefuseWithoutAdministrator(const std::string& folder, const char* function, int line) {
+  Paths().administratorNeeded = folder;
+  std::string message = StrRezf(0, "MSG_Message_NeedsAdministratorRights", {folder});
+  WriteLogf(0, "%s", message.c_str());
+  ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_NeedsAdministratorRights");
+  SetQuitFlag(function, line, "Exiting Nuvel...");
+}
+
 // Creates the Applications folder's "Nuvel" with the rights that takes; 0 when it is there.
 int CreateSystemFolderWithRights(const std::string& folder) {
   ui::StatusBoxCreate();
@@ -232,6 +261,15 @@ void SetupCommonAppDataPath(const std::string& path) {
   Paths().commonAppDataPath = folder;
   platform::MakeDirectory(folder);
   platform::OpenGroupAndOtherWrite(folder);
+  // The Applications folder's "Nuvel" is the default installation folder itself: a folder in
+  // the home folder would not hold the installation, so an ordinary user is offered the
+  // administrator's creation of it, and the run ends when that is refused.
+  if (folder == platform::ApplicationsFolder() + "/Nuvel" && !Usable(folder)) {
+    if (CreateSystemFolderWithRights(folder) != 0 || !platform::IsWritable(folder)) {
+      RefuseWithoutAdministrator(folder, "SetupCommonAppDataPath", __LINE__);
+      return;
+    }
+  }
   if (!Paths().use_user_folder && !platform::IsWritable(folder)) {
     Paths().use_user_folder = 1;
     folder = platform::HomeFolder() + "/Nuvel";
@@ -254,38 +292,39 @@ std::string FindLocalNuvelDirectoryServerLog() {
 std::string FindLocalNuvelDirectory() {
   PathState& paths = Paths();
   if (!paths.localNuvelDirectory.empty()) return paths.localNuvelDirectory;
+  // The administrator's creation is asked for once per run.
+  if (!paths.administratorNeeded.empty()) return "";
 
   if (std::string server = FindLocalNuvelDirectoryServerLog(); !server.empty()) {
     paths.localNuvelDirectory = server;
     return server;
   }
 
-  std::string folder = platform::ApplicationsFolder() + "/Nuvel";
-  bool shared = false;
-  if (!(platform::IsDirectory(folder) && platform::IsWritable(folder))) {
-    std::string common = FindCommonAppDataPath();
-    if (!common.empty()) {
-      SetupCommonAppDataPath(common.substr(0, common.size() - std::string_view("/Nuvel").size()));
-      folder = paths.commonAppDataPath;
-      shared = true;
-    } else if (CreateSystemFolderWithRights(folder) != 0) {
-      StopLogging();
-      ShowFatal("Unable to create Nuvel folder in the Applications folder.",
-                "Unable to create Nuvel folder");
-      SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Exiting Nuvel...");
-      return "";
-    }
-  }
-  if (shared) {
-    platform::MakeDirectories(folder);
-    if (!platform::IsWritable(folder)) {
-      ShowFatal("Cannot create directory (1): '" + folder +
-                    "'.\nMake sure that you have full (read/write/edit/create/delete) "
-                    "privileges to this directory.",
-                "Cannot create directory (1)");
-      SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Cannot create directory");
-      return "";
-    }
+  const std::string applications = platform::ApplicationsFolder() + "/Nuvel";
+  const std::string common = FindCommonAppDataPath();
+  std::string folder;
+  if (HoldsSettings(applications)) {
+    folder = applications;
+  } else if (!common.empty() && HoldsSettings(common)) {
+    folder = common;
+  } else if (Usable(applications)) {
+    folder = applications;
+  } else if (!common.empty() && OpenSharedFolder(common)) {
+    folder = common;
+  } else if (!common.empty() && paths.use_user_folder) {
+    ShowFatal("Cannot create directory (1): '" + common +
+                  "'.\nMake sure that you have full (read/write/edit/create/delete) "
+                  "privileges to this directory.",
+              "Cannot create directory (1)");
+    SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Cannot create directory");
+    return "";
+  } else if (CreateSystemFolderWithRights(applications) == 0 &&
+             platform::IsWritable(applications)) {
+    folder = applications;
+  } else {
+    StopLogging();
+    RefuseWithoutAdministrator(applications, "FindLocalNuvelDirectory", __LINE__);
+    return "";
   }
   paths.localNuvelDirectory = platform::WithTrailingSlash(folder);
   if (paths.USB_Drive && paths.USB_Drive_no_share) {

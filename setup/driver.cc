@@ -76,6 +76,13 @@ Next AbortBecause(std::string cause) {
   return Next::kAbort;
 }
 
+// The system folder (or the default installation folder) could not be had.
+Next AbortWithoutSystemFolder() {
+  const std::string& folder = base::Paths().administratorNeeded;
+  if (folder.empty()) return AbortBecause(base::StrRez(0, "MSG_Message_NoSystemFolder"));
+  return AbortBecause(base::StrRezf(0, "MSG_Message_AdministratorNeeded", {folder}));
+}
+
 // Formats a version number such as 362 as "3.6" (the version divided by 100, one decimal).
 std::string VersionAsDecimal(int version) {
   char text[32];
@@ -163,7 +170,7 @@ Next StartUp(const DriverOptions& options) {
   std::srand(static_cast<unsigned>(std::time(nullptr)) ^ 0x5eed);
 
   base::Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
-  if (Run().quitFlag) return AbortBecause(base::StrRez(0, "MSG_Message_NoSystemFolder"));
+  if (Run().quitFlag) return AbortWithoutSystemFolder();
   base::Read_RecordsIni();
   // Opened once records.ini is known, so that its force_OS_lang chooses the language.
   OpenMessages();
@@ -432,6 +439,7 @@ int RunSetup(const DriverOptions& options) {
         break;
       case FlowEnd::kIncomplete:
         next = Next::kAbort;
+        if (!base::Paths().administratorNeeded.empty()) next = AbortWithoutSystemFolder();
         break;
       case FlowEnd::kUninstalled:
         next = Next::kUninstalled;
