@@ -478,6 +478,18 @@ std::string Path_Student(const std::string& name) {
 
 void Read_RecordsIni() {
   PathState& paths = Paths();
+  // A records.ini kept elsewhere (a network installation keeps it in its installation folder)
+  // is named by records_ini_path_mac in the system folder's: follow it while it is there.
+  std::string elsewhere;
+  GetNuvelPrivateProfileString("Records", "records_ini_path_mac", "", elsewhere, kProfileValueSize,
+                               paths.rRecordsIniPath + "records.ini");
+  elsewhere = platform::WithTrailingSlash(Convert_FileName(elsewhere, 2));
+  if (!elsewhere.empty() && elsewhere.front() == '/' && elsewhere != paths.rRecordsIniPath &&
+      platform::IsRegularFile(elsewhere + "records.ini")) {
+    WriteLogf(1, "Records Ini Path (followed) %s -> %s", paths.rRecordsIniPath.c_str(),
+              elsewhere.c_str());
+    paths.rRecordsIniPath = elsewhere;
+  }
   std::string file = paths.rRecordsIniPath + "records.ini";
   std::string launch;
   GetNuvelPrivateProfileString("Records", "launch_path_local", "", launch, kProfileValueSize, file);
@@ -490,6 +502,14 @@ void Read_RecordsIni() {
     paths.just_created_records_ini = 1;
   }
   paths.RecordsPath = Trimmed(Path("nuvel_data"));
+  // A records folder chosen in the Advanced options holds the student records ("data").
+  std::string chosen;
+  GetNuvelPrivateProfileString("Records", kRecordsFolderKey, "", chosen, kProfileValueSize, file);
+  chosen = platform::WithoutTrailingSlash(chosen);
+  if (!chosen.empty() && chosen.front() == '/') {
+    paths.rRecordPathShort = chosen;
+    paths.RecordsPath = chosen + "/data";
+  }
   paths.DataPath = Trimmed(Path("launch"));
   paths.rRecordsIniPath = Trimmed(paths.rRecordsIniPath);
   WriteLogf(1, "Records Path     (read)  =%s", paths.RecordsPath.c_str());

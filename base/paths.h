@@ -162,8 +162,16 @@ std::string Path(const std::string& name);
 /// for any other name.
 std::string Path_Student(const std::string& name);
 
+/// records.ini key (section Records) of the records folder chosen in the Advanced options (the
+/// folder that holds "data"); absent while the records follow the installation.
+inline constexpr const char* kRecordsFolderKey = "records_folder";
+
 /// Reads the records.ini of rRecordsIniPath and derives every folder from its
-/// launch_path_local (or from the default installation folder when it has none).
+/// launch_path_local (or from the default installation folder when it has none). When that
+/// file's records_ini_path_mac names another folder that holds a records.ini (a network
+/// installation's), that one becomes the records.ini in use first, so that a later run finds
+/// the installation again. A stored kRecordsFolderKey makes RecordsPath its "data" and
+/// rRecordPathShort the folder.
 void Read_RecordsIni();
 
 /// Records in the local system folder's records.ini where the records.ini in use lives.
