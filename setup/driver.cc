@@ -102,7 +102,7 @@ void OpenMessages() {
   for (const auto& path : candidates) {
     if (!path.empty() && platform::IsRegularFile(path) && base::OpenStrRez(0, path)) return;
   }
-  WriteLogf(0, "ERROR: no message file found; texts are shown by their keys");
+  WriteLogf(0, "ERROR: no message file found; texts are the built-in English ones");
 }
 
 // Step 4: the oldest supported system.

@@ -82,6 +82,23 @@ TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAnd
   EXPECT_EQ(third.find("IPN "), std::string::npos) << "level-2 lines must not be written";
 }
 
+// A program without a message file beside it, on a source without one: the prompts still
+// show their English texts, never their keys.
+TEST_F(StartupTest, WithoutAnyMessageFileThePromptsShowTheirEnglishTexts) {
+  const std::string program = sysroot_.path("bin/nuvel-setup");
+  fs::create_directories(sysroot_.path("bin"));
+  fs::copy_file(NUVEL_SETUP_BINARY, program);
+  WriteTestFile(sysroot_.path("answers.txt"), "prompt:MSG_Message_SetupIncomplete -> 1\n");
+  RunResult run = RunBinary(program, {"--source", Source(), "--answers",
+                                      sysroot_.path("answers.txt"), "--transcript", Transcript()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  auto prompts = Dialogs("prompt");
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(JsonField(prompts[0], "title"), "Setup is incomplete.");
+  EXPECT_EQ(JsonStringArray(prompts[0], "buttons"), std::vector<std::string>{"OK"});
+  ExpectIncompleteBecause("No courses were found on the installation source: " + Source());
+}
+
 // Quit at the warning about a newer Setup used before: incomplete, because the user stopped.
 TEST_F(StartupTest, QuitAtTheNewerSetupWarningSaysThatTheUserStopped) {
   WriteTestFile(Installed("launch/001MUL50/nuvel.ini"),
