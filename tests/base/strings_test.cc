@@ -517,5 +517,28 @@ TEST_F(StringsFixture, CatalogMistakesAreRefusedWithTheirLineAndNoOutput) {
   }
 }
 
+// The English table compiled into the program: one C++ initialiser per key, sorted, with every
+// character a C++ compiler would read differently escaped.
+TEST_F(StringsFixture, EnglishTableIsSortedAndEscapedForTheCompiler) {
+  const std::string table = sysroot_.path("out/english_texts.inc");
+  fs::create_directories(sysroot_.path("out"));
+  WriteTestFile(sysroot_.path("catalogs/ENG.txt"),
+                "MSG_Quote = Say \"hi\" to C:\\dir\\n\xC3\xA9\nMSG_A = a\n");
+  WriteTestFile(sysroot_.path("catalogs/FRA.txt"), "MSG_A = a\n");
+  auto make = [&](const std::string& catalog) {
+    return std::system(("'" + std::string(NUVEL_MAKE_LUC_TOOL) + "' --english-table '" + table +
+                        "' '" + sysroot_.path("catalogs/" + catalog) + "' 2>/dev/null")
+                           .c_str());
+  };
+  ASSERT_EQ(make("ENG.txt"), 0);
+  const std::string text = ReadTestFile(table);
+  EXPECT_EQ(text.substr(text.find('\n') + 1),
+            "{\"MSG_A\", \"a\"},\n"
+            "{\"MSG_QUOTE\", \"Say \\\"hi\\\" to C:\\\\dir\\\\n\\303\\251\"},\n");
+  fs::remove(table);
+  EXPECT_NE(make("FRA.txt"), 0) << "only the English catalog makes the table";
+  EXPECT_FALSE(fs::exists(table));
+}
+
 }  // namespace
 }  // namespace nuvel::base
