@@ -337,7 +337,7 @@ Next FirstPass(const DriverOptions& options) {
   return Next::kContinue;
 }
 
-// Step 62: the incomplete-setup message, with the cause of the abort when it was not a copy.
+// The incomplete-setup message, with the cause of the abort when it was not a copy.
 void ShowSetupIncomplete() {
   const std::string& cause = AbortCause();
   std::string message =
