@@ -133,6 +133,35 @@ void ShowFatal(const std::string& message, const char* id) {
   ui::Prompt_User(message, "OK", "", "", id);
 }
 
+// A folder that can serve as the system folder: there, and writable to this process.
+bool Usable(const std::string& folder) {
+  return platform::IsDirectory(folder) && platform::IsWritable(folder);
+}
+
+// A system folder used by an earlier run: it holds records.ini.
+bool HoldsSettings(const std::string& folder) {
+  return Usable(folder) && platform::IsRegularFile(folder + "/records.ini");
+}
+
+// Makes the shared application-data folder's "Nuvel" (its parent exists) and opens it to every
+// user; true when it can be used.
+bool OpenSharedFolder(const std::string& folder) {
+  platform::MakeDirectory(folder);
+  platform::OpenGroupAndOtherWrite(folder);
+  if (!Usable(folder)) return false;
+  WriteLogf(0, "User path=%s", folder.c_str());
+  return true;
+}
+
+// Tells that the folder needs an administrator and ends the run.
+void RefuseWithoutAdministrator(const std::string& folder, const char* function, int line) {
+  Paths().administratorNeeded = folder;
+  std::string message = StrRezf(0, "MSG_Message_NeedsAdministratorRights", {folder});
+  WriteLogf(0, "%s", message.c_str());
+  ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_NeedsAdministratorRights");
+  SetQuitFlag(function, line, "Exiting Nuvel...");
+}
+
 // Creates the Applications folder's "Nuvel" with the rights that takes; 0 when it is there.
 int CreateSystemFolderWithRights(const std::string& folder) {
   ui::StatusBoxCreate();
@@ -232,6 +261,15 @@ void SetupCommonAppDataPath(const std::string& path) {
   Paths().commonAppDataPath = folder;
   platform::MakeDirectory(folder);
   platform::OpenGroupAndOtherWrite(folder);
+  // The Applications folder's "Nuvel" is the default installation folder itself: a folder in
+  // the home folder would not hold the installation, so an ordinary user is offered the
+  // administrator's creation of it, and the run ends when that is refused.
+  if (folder == platform::ApplicationsFolder() + "/Nuvel" && !Usable(folder)) {
+    if (CreateSystemFolderWithRights(folder) != 0 || !platform::IsWritable(folder)) {
+      RefuseWithoutAdministrator(folder, "SetupCommonAppDataPath", __LINE__);
+      return;
+    }
+  }
   if (!Paths().use_user_folder && !platform::IsWritable(folder)) {
     Paths().use_user_folder = 1;
     folder = platform::HomeFolder() + "/Nuvel";
@@ -254,38 +292,39 @@ std::string FindLocalNuvelDirectoryServerLog() {
 std::string FindLocalNuvelDirectory() {
   PathState& paths = Paths();
   if (!paths.localNuvelDirectory.empty()) return paths.localNuvelDirectory;
+  // The administrator's creation is asked for once per run.
+  if (!paths.administratorNeeded.empty()) return "";
 
   if (std::string server = FindLocalNuvelDirectoryServerLog(); !server.empty()) {
     paths.localNuvelDirectory = server;
     return server;
   }
 
-  std::string folder = platform::ApplicationsFolder() + "/Nuvel";
-  bool shared = false;
-  if (!(platform::IsDirectory(folder) && platform::IsWritable(folder))) {
-    std::string common = FindCommonAppDataPath();
-    if (!common.empty()) {
-      SetupCommonAppDataPath(common.substr(0, common.size() - std::string_view("/Nuvel").size()));
-      folder = paths.commonAppDataPath;
-      shared = true;
-    } else if (CreateSystemFolderWithRights(folder) != 0) {
-      StopLogging();
-      ShowFatal("Unable to create Nuvel folder in the Applications folder.",
-                "Unable to create Nuvel folder");
-      SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Exiting Nuvel...");
-      return "";
-    }
-  }
-  if (shared) {
-    platform::MakeDirectories(folder);
-    if (!platform::IsWritable(folder)) {
-      ShowFatal("Cannot create directory (1): '" + folder +
-                    "'.\nMake sure that you have full (read/write/edit/create/delete) "
-                    "privileges to this directory.",
-                "Cannot create directory (1)");
-      SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Cannot create directory");
-      return "";
-    }
+  const std::string applications = platform::ApplicationsFolder() + "/Nuvel";
+  const std::string common = FindCommonAppDataPath();
+  std::string folder;
+  if (HoldsSettings(applications)) {
+    folder = applications;
+  } else if (!common.empty() && HoldsSettings(common)) {
+    folder = common;
+  } else if (Usable(applications)) {
+    folder = applications;
+  } else if (!common.empty() && OpenSharedFolder(common)) {
+    folder = common;
+  } else if (!common.empty() && paths.use_user_folder) {
+    ShowFatal("Cannot create directory (1): '" + common +
+                  "'.\nMake sure that you have full (read/write/edit/create/delete) "
+                  "privileges to this directory.",
+              "Cannot create directory (1)");
+    SetQuitFlag("FindLocalNuvelDirectory", __LINE__, "Cannot create directory");
+    return "";
+  } else if (CreateSystemFolderWithRights(applications) == 0 &&
+             platform::IsWritable(applications)) {
+    folder = applications;
+  } else {
+    StopLogging();
+    RefuseWithoutAdministrator(applications, "FindLocalNuvelDirectory", __LINE__);
+    return "";
   }
   paths.localNuvelDirectory = platform::WithTrailingSlash(folder);
   if (paths.USB_Drive && paths.USB_Drive_no_share) {
@@ -439,6 +478,18 @@ std::string Path_Student(const std::string& name) {
 
 void Read_RecordsIni() {
   PathState& paths = Paths();
+  // A records.ini kept elsewhere (a network installation keeps it in its installation folder)
+  // is named by records_ini_path_mac in the system folder's: follow it while it is there.
+  std::string elsewhere;
+  GetNuvelPrivateProfileString("Records", "records_ini_path_mac", "", elsewhere, kProfileValueSize,
+                               paths.rRecordsIniPath + "records.ini");
+  elsewhere = platform::WithTrailingSlash(Convert_FileName(elsewhere, 2));
+  if (!elsewhere.empty() && elsewhere.front() == '/' && elsewhere != paths.rRecordsIniPath &&
+      platform::IsRegularFile(elsewhere + "records.ini")) {
+    WriteLogf(1, "Records Ini Path (followed) %s -> %s", paths.rRecordsIniPath.c_str(),
+              elsewhere.c_str());
+    paths.rRecordsIniPath = elsewhere;
+  }
   std::string file = paths.rRecordsIniPath + "records.ini";
   std::string launch;
   GetNuvelPrivateProfileString("Records", "launch_path_local", "", launch, kProfileValueSize, file);
@@ -451,6 +502,14 @@ void Read_RecordsIni() {
     paths.just_created_records_ini = 1;
   }
   paths.RecordsPath = Trimmed(Path("nuvel_data"));
+  // A records folder chosen in the Advanced options holds the student records ("data").
+  std::string chosen;
+  GetNuvelPrivateProfileString("Records", kRecordsFolderKey, "", chosen, kProfileValueSize, file);
+  chosen = platform::WithoutTrailingSlash(chosen);
+  if (!chosen.empty() && chosen.front() == '/') {
+    paths.rRecordPathShort = chosen;
+    paths.RecordsPath = chosen + "/data";
+  }
   paths.DataPath = Trimmed(Path("launch"));
   paths.rRecordsIniPath = Trimmed(paths.rRecordsIniPath);
   WriteLogf(1, "Records Path     (read)  =%s", paths.RecordsPath.c_str());

@@ -64,6 +64,7 @@ struct PathState {
   int isPathNetworked = 0;
   int initializeCalls = 0;    // Initialize_All_Paths calls in this run
   int dataIServerNumber = 0;  // Records server of the student data folder; 0: from records.ini
+  std::string administratorNeeded;  // a system folder that only an administrator could create
 
   // Chosen in the Install Options and Advanced dialogs.
   std::string rDataPathShort;    // the folder chosen for the installation (it holds "Nuvel")
@@ -85,7 +86,21 @@ int SetInstallDirectoryPath(const char* folder);
 void Initialize_All_Paths(const std::string& folder);
 
 /// The machine-wide system folder, with a trailing "/"; found or created once per run. Empty
-/// (and quitFlag set) when no such folder can be had.
+/// (and quitFlag set) when no such folder can be had. In this order:
+///  1. the records settings keep the log with the server (FindLocalNuvelDirectoryServerLog);
+///  2. the Applications folder's "Nuvel", then the shared application-data folder's, when it
+///     already holds records.ini: a system folder once used stays the system folder, so that
+///     the settings, the log and the records kept there survive when the other one appears
+///     later (an installation creates the Applications folder's "Nuvel");
+///  3. the Applications folder's "Nuvel" when it exists and is writable;
+///  4. the shared application-data folder's "Nuvel" (the home folder's with use_user_folder),
+///     made and opened to every user, when it is then writable; with use_user_folder a failure
+///     ends the run ("Cannot create directory (1)");
+///  5. the Applications folder's "Nuvel" created with administrator rights (pkexec and
+///     NuvelTool). When that is refused or impossible, the user is told that installing needs
+///     administrator rights (MSG_Message_NeedsAdministratorRights, naming sudo), the folder is
+///     kept in administratorNeeded and the run ends. An ordinary user's home folder never
+///     silently stands in for the machine-wide folder.
 std::string FindLocalNuvelDirectory();
 
 /// The system folder when the records settings keep the log with the server: the records.ini
@@ -100,7 +115,10 @@ std::string FindLocalTempDirectory();
 std::string FindCommonAppDataPath();
 
 /// Makes `path` + "/Nuvel" the shared application-data folder, opening its permissions to the
-/// group and others; falls back to the user's home folder when it cannot be written.
+/// group and others; falls back to the user's home folder when it cannot be written. The
+/// Applications folder's "Nuvel" (the default installation folder) is instead created with
+/// administrator rights when it cannot be written; when that is refused, the user is told, as
+/// in FindLocalNuvelDirectory, and quitFlag is set.
 void SetupCommonAppDataPath(const std::string& path);
 
 /// Records whether `path` lies on a network volume; 1 when it does.
@@ -144,8 +162,16 @@ std::string Path(const std::string& name);
 /// for any other name.
 std::string Path_Student(const std::string& name);
 
+/// records.ini key (section Records) of the records folder chosen in the Advanced options (the
+/// folder that holds "data"); absent while the records follow the installation.
+inline constexpr const char* kRecordsFolderKey = "records_folder";
+
 /// Reads the records.ini of rRecordsIniPath and derives every folder from its
-/// launch_path_local (or from the default installation folder when it has none).
+/// launch_path_local (or from the default installation folder when it has none). When that
+/// file's records_ini_path_mac names another folder that holds a records.ini (a network
+/// installation's), that one becomes the records.ini in use first, so that a later run finds
+/// the installation again. A stored kRecordsFolderKey makes RecordsPath its "data" and
+/// rRecordPathShort the folder.
 void Read_RecordsIni();
 
 /// Records in the local system folder's records.ini where the records.ini in use lives.

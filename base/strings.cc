@@ -260,6 +260,27 @@ std::string NameKeyFromMyLanguage(std::string_view text) {
   return key;
 }
 
+// The English texts of data/messages/ENG.txt, compiled in by the build, sorted by upper-cased
+// key: the last fall-back when no message file is open or the open one lacks a text.
+struct CompiledText {
+  std::string_view key;
+  std::string_view text;
+};
+constexpr CompiledText kCompiledEnglish[] = {
+#include "base/english_texts.inc"
+};
+
+// The compiled-in English text of `key` with its line breaks; nothing for an unknown key.
+std::optional<std::string> CompiledEnglish(std::string_view key) {
+  const std::string upper = UpperAscii(key);
+  const auto* end = std::end(kCompiledEnglish);
+  const auto* it = std::lower_bound(
+      std::begin(kCompiledEnglish), end, upper,
+      [](const CompiledText& entry, const std::string& wanted) { return entry.key < wanted; });
+  if (it == end || it->key != upper) return std::nullopt;
+  return WithLineBreaks(it->text);
+}
+
 StrRezSlot* OpenSlot(int slot) {
   if (slot < 0 || slot >= kStrRezSlots) return nullptr;
   StrRezSlot& s = Strings().slots[static_cast<std::size_t>(slot)];
@@ -350,10 +371,9 @@ std::string StrRezByLanguage(int slot, std::string_view key, const char* languag
   std::string id(key);
   if (slot < 0 || slot >= kStrRezSlots) {
     WriteLogf(0, "StrRezByLanguage err LookUpTable NULL nResource=%d, ID: %s", slot, id.c_str());
-    return id;
   }
   const StrRezSlot* s = OpenSlot(slot);
-  if (!s) return id;
+  if (!s) return CompiledEnglish(key).value_or(id);
   if (s->LookUpTable.empty()) {
     WriteLogf(0, "StrRezByLanguage err LookUpTable NULL nResource=%d, ID: %s", slot, id.c_str());
     return "";
@@ -433,8 +453,10 @@ std::string StrRez(int slot, std::string_view key) {
   if (!s) return text;
   if (s->LocalizationLanguage == kRegionThai || s->szOSLang == "TAI" ||
       text.size() >= kLongTextBytes) {
-    return StrRezByLanguage(slot, key, "ENG");
+    text = StrRezByLanguage(slot, key, "ENG");
   }
+  // A message file without the text (an older file, a damaged one) shows the compiled-in one.
+  if (text.empty()) text = CompiledEnglish(key).value_or("");
   return text;
 }
 
@@ -474,6 +496,7 @@ std::string Localize(std::string_view text) {
 std::string LocalizeEnglish(std::string_view text) {
   if (!StartsWith(text, "MSG_")) return std::string(text);
   std::string english = StrRezByLanguage(0, text, "ENG");
+  if (english.empty()) english = CompiledEnglish(text).value_or("");
   return english.empty() ? std::string(text) : english;
 }
 

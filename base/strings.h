@@ -1,6 +1,11 @@
-// Localized strings. No user-visible text is compiled in: every message, button and label is
-// looked up by key ("MSG_Button_OK") in a message file ("engine.luc") that holds the texts of
-// every interface language, with English as the fall-back and "^1".."^9" placeholders.
+// Localized strings. Every message, button and label is looked up by key ("MSG_Button_OK") in a
+// message file ("engine.luc") that holds the texts of every interface language, with English as
+// the fall-back and "^1".."^9" placeholders.
+//
+// The English texts of every key (data/messages/ENG.txt) are also compiled into the program as
+// the last fall-back: with no message file open, or when the open file has no text for a key
+// (an older file from a source, a damaged one), the compiled-in English text is shown, so that
+// no prompt ever shows a raw key. Only keys the catalog does not know give "" (or the key).
 //
 // Message file format: bytes 0-5 hold the index length as decimal digits (0 or none: 40,000
 // for engine.luc, 30,000 otherwise); the index is text of space-separated tokens per entry:
@@ -54,14 +59,14 @@ int OpenStrRez(int slot, const std::string& path);
 void CloseStrRez(int slot);
 
 /// The text of `key` in `language` ("" or nullptr: the slot's language), falling back to English.
-/// "MSG_TEMP_x" and "MSG_TMP1_x" give "x"; a slot that is not open gives the key itself; a
-/// missing key gives "".
+/// "MSG_TEMP_x" and "MSG_TMP1_x" give "x"; a slot that is not open gives the compiled-in English
+/// text (the key itself when the catalog has none); a key missing from the open file gives "".
 std::string StrRezByLanguage(int slot, std::string_view key, const char* language);
 /// The text in the slot's language; English when the language is Thai or the text is 251 bytes
-/// or longer.
+/// or longer; the compiled-in English text when the file gives none.
 std::string StrRez(int slot, std::string_view key);
 /// StrRez with "^1".."^9" replaced by the arguments (a result of 512 bytes or more stays
-/// unfilled). A slot that is not open gives the key.
+/// unfilled). Without a text (no message file, a key unknown to the catalog) it is the key.
 std::string StrRezf(int slot, std::string_view key, const std::vector<std::string>& args);
 /// StrRez, or the key itself when the lookup gives nothing.
 std::string PStrRez(int slot, std::string_view key);

@@ -7,10 +7,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <random>
 
+#include "platform/path_text.h"
 #include "platform/syscalls.h"
 
 namespace nuvel::platform {
@@ -30,6 +32,26 @@ std::error_code WriteAll(int fd, std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return {};
+}
+
+// The NUVEL_READONLY_FOLDERS test seam: colon-separated folders that this process may neither
+// write nor create entries in, as an ordinary user finds /opt and /var/lib (tests run as root,
+// whom permission bits do not stop).
+bool ReadOnlyBySeam(const std::string& folder) {
+  const char* seam = std::getenv("NUVEL_READONLY_FOLDERS");
+  if (!seam || folder.empty()) return false;
+  const std::string wanted = WithoutTrailingSlash(folder);
+  std::string_view rest = seam;
+  while (!rest.empty()) {
+    auto colon = rest.find(':');
+    if (!rest.substr(0, colon).empty() &&
+        WithoutTrailingSlash(std::string(rest.substr(0, colon))) == wanted) {
+      return true;
+    }
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return false;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -155,7 +177,7 @@ bool IsRegularFile(const std::string& path) {
 }
 
 bool IsWritable(const std::string& path) {
-  return !path.empty() && ::access(path.c_str(), W_OK) == 0;
+  return !path.empty() && !ReadOnlyBySeam(path) && ::access(path.c_str(), W_OK) == 0;
 }
 
 std::error_code FileSize(const std::string& path, std::uint64_t& size) {
@@ -166,6 +188,9 @@ std::error_code FileSize(const std::string& path, std::uint64_t& size) {
 }
 
 std::error_code MakeDirectory(const std::string& path) {
+  if (ReadOnlyBySeam(ParentFolder(path)) && !IsDirectory(path)) {
+    return std::make_error_code(std::errc::permission_denied);
+  }
   if (syscalls().mkdir(path.c_str(), 0777) == 0) return {};
   if (errno == EEXIST && IsDirectory(path)) return {};
   return LastError();

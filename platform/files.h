@@ -39,6 +39,8 @@ bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 /// True when this process may create and delete entries in the folder (or write the file).
+/// A folder named in NUVEL_READONLY_FOLDERS (a test seam: colon-separated folders) is not
+/// writable, and MakeDirectory creates nothing in it (EACCES), as for an ordinary user.
 bool IsWritable(const std::string& path);
 
 /// Size in bytes; an error for a missing file.

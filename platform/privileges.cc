@@ -1,7 +1,6 @@
 #include "platform/privileges.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -42,7 +41,9 @@ void SetPrivilegedHelperForTesting(const std::string& path) { HelperOverride() =
 
 std::error_code CreateSystemFolder(const std::string& path) {
   if (IsDirectory(path)) return {};
-  if (::geteuid() == 0 || CanCreateDirectly(path)) return MakeDirectories(path);
+  // Root passes the writability test wherever creating can succeed (not on a read-only file
+  // system); the test is the one place that decides, so that IsWritable's test seam holds here.
+  if (CanCreateDirectly(path)) return MakeDirectories(path);
 
   std::string helper = PrivilegedHelperPath();
   if (helper.empty() || !IsRegularFile(helper)) {

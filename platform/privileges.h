@@ -7,7 +7,8 @@
 namespace nuvel::platform {
 
 /// Creates the machine-wide system folder (and its missing parents). Done directly when this
-/// process may create it: as root, or when the nearest existing parent is writable. Otherwise
+/// process may create it: when the nearest existing parent is writable to it (for root, unless
+/// the file system is read-only or the NUVEL_READONLY_FOLDERS seam says otherwise). Otherwise
 /// the privileged helper beside the executable does it, through
 /// "pkexec <helper> create-system-folder <path>" (the desktop asks for an administrator's
 /// password); the folder is looked for afterwards, and its absence is EACCES whatever the

@@ -77,6 +77,19 @@ void StoreChoices(const std::string& file) {
       base::WritePrivateProfileString(kSection, kAccessIniKey, p.rAccessFlag, file) == -2) {
     base::WriteLogf(1, "Install Options: cannot write %s", file.c_str());
   }
+  // A records folder of its own (chosen in Advanced, or stored before) is kept for later runs;
+  // records that follow the installation leave no key behind.
+  std::string records = platform::WithoutTrailingSlash(p.rRecordPathShort);
+  bool own = !records.empty() && p.RecordsPath == records + "/data" &&
+             records != platform::WithoutTrailingSlash(p.rRecordsIniPath);
+  if (own) {
+    if (base::WriteNuvelPrivateProfileString(kSection, base::kRecordsFolderKey, records, file) ==
+        -2) {
+      base::WriteLogf(1, "Install Options: cannot write %s", file.c_str());
+    }
+  } else if (!ReadSetting(file, base::kRecordsFolderKey).empty()) {
+    base::RemoveLineFromRecordsIni(file, base::kRecordsFolderKey, 2);
+  }
 }
 
 // The folder shown when none was chosen yet: the one that holds the installation in use, else
@@ -158,7 +171,9 @@ bool AdoptExistingInstallation(const std::string& chosen) {
   base::WriteLogf(1, "Install Options: adopting the records.ini of %s", location.c_str());
   p.rRecordsIniPath = platform::WithTrailingSlash(location);
   base::Read_RecordsIni();
-  p.rRecordPathShort = platform::WithoutTrailingSlash(p.RecordsPath);
+  if (ReadSetting(RecordsIniInUse(), base::kRecordsFolderKey).empty()) {
+    p.rRecordPathShort = platform::WithoutTrailingSlash(p.RecordsPath);
+  }
   p.rPassword.clear();
   LoadStoredChoices(RecordsIniInUse());
   if (p.rPassword.empty()) EncodeThePassword(p.rPassword, "", 0);

@@ -31,7 +31,10 @@
 //
 // The Records Manager password and the records location are kept in the records.ini in use
 // (keys kPasswordIniKey and kAccessIniKey) when Install is pressed, and read from it when the
-// dialog opens with no value yet.
+// dialog opens with no value yet. A records folder of its own (chosen in Advanced: the records
+// path is its "data" and it is not the records.ini folder) is kept there too, under
+// base::kRecordsFolderKey, which Read_RecordsIni applies on later runs; records that follow the
+// installation remove that key.
 #pragma once
 
 #include <string>

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
+#include <utility>
 
 #include "base/ascii.h"
 #include "base/file_utils.h"
@@ -46,7 +48,7 @@ constexpr const char* kEngineLocalizationFileBase = "install/data/support/engine
 enum class Next {
   kContinue,
   kFinish,       // the finishing tail
-  kAbort,        // the incomplete-setup message, then the end
+  kAbort,        // the incomplete-setup message (with AbortCause()), then the end
   kEndSilently,  // the end without a message (unless a courseware application still runs)
   kEndQuietly,   // the local copy of this Setup took over: nothing at all
   kAnotherRuns,  // another Setup or the Records Manager runs: one line on standard error
@@ -61,6 +63,26 @@ std::string CurrentDirFile(const char* relative) {
     return dir + ":" + hfs;
   }
   return dir + "/" + relative;
+}
+
+// Why the run is aborted, shown under the incomplete-setup message; "" when files could not be
+// copied (the message's own explanation).
+std::string& AbortCause() {
+  static std::string cause;
+  return cause;
+}
+
+Next AbortBecause(std::string cause) {
+  WriteLogf(0, "Setup incomplete: %s", cause.c_str());
+  AbortCause() = std::move(cause);
+  return Next::kAbort;
+}
+
+// The system folder (or the default installation folder) could not be had.
+Next AbortWithoutSystemFolder() {
+  const std::string& folder = base::Paths().administratorNeeded;
+  if (folder.empty()) return AbortBecause(base::StrRez(0, "MSG_Message_NoSystemFolder"));
+  return AbortBecause(base::StrRezf(0, "MSG_Message_AdministratorNeeded", {folder}));
 }
 
 // Formats a version number such as 362 as "3.6" (the version divided by 100, one decimal).
@@ -82,7 +104,7 @@ void OpenMessages() {
   for (const auto& path : candidates) {
     if (!path.empty() && platform::IsRegularFile(path) && base::OpenStrRez(0, path)) return;
   }
-  WriteLogf(0, "ERROR: no message file found; texts are shown by their keys");
+  WriteLogf(0, "ERROR: no message file found; texts are the built-in English ones");
 }
 
 // Step 4: the oldest supported system.
@@ -108,6 +130,7 @@ bool SystemIsSupported() {
 // Steps 1 to 8: fresh state, the source root, the system folder, the log and records.ini.
 Next StartUp(const DriverOptions& options) {
   base::Run().reset();
+  AbortCause().clear();
   base::Paths().reset();
   base::Log().reset();
   base::Strings().reset();
@@ -150,7 +173,7 @@ Next StartUp(const DriverOptions& options) {
   std::srand(static_cast<unsigned>(std::time(nullptr)) ^ 0x5eed);
 
   base::Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
-  if (Run().quitFlag) return Next::kAbort;
+  if (Run().quitFlag) return AbortWithoutSystemFolder();
   base::Read_RecordsIni();
   // A settings rewrite killed between its temporary file and the rename leaves the temporary
   // file behind; one older than a minute belongs to no write under way.
@@ -248,7 +271,7 @@ Next FirstPass(const DriverOptions& options) {
         "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue");
     if (ui::Prompt_User(message, "MSG_Dialog_Button_Continue", "MSG_Button_Quit", "",
                         "MSG_Message_PreviouslyInstalledUsing") != 1) {
-      return Next::kAbort;
+      return AbortBecause(base::StrRez(0, "MSG_Message_StoppedBeforeInstalling"));
     }
   }
 
@@ -260,7 +283,7 @@ Next FirstPass(const DriverOptions& options) {
     ApplyForceEnglish(run.szDefaultIniFile);
     if (!installer::CheckProdExistance()) {
       WriteLogf(0, "No products found on the installation source %s", run.current_dir.c_str());
-      return Next::kAbort;
+      return AbortBecause(base::StrRezf(0, "MSG_Message_NoCoursesOnSource", {run.current_dir}));
     }
   }
 
@@ -294,7 +317,9 @@ Next FirstPass(const DriverOptions& options) {
   selection.force_download_courses = Options().force_download_courses;
 
   // A second Setup started while the options were read.
-  if (installer::IsNuvelAppRunning(installer::kSetupCreator) == -1) return Next::kAbort;
+  if (installer::IsNuvelAppRunning(installer::kSetupCreator) == -1) {
+    return AbortBecause(base::StrRez(0, "MSG_Message_AnotherSetupRunning"));
+  }
 
   if (platform::IsDirectory(CurrentDirFile("Nuvel/content"))) run.Content_On_MID = 1;
 
@@ -303,7 +328,7 @@ Next FirstPass(const DriverOptions& options) {
   if (!required.empty() && required != base::CurrentLanguageCode()) {
     base::SetRequiredLanguage(required);
     base::RequireSpecificOS();
-    return Next::kAbort;
+    return AbortBecause(base::StrRez(0, "MSG_Message_NeedsSystemLanguage"));
   }
 
   installer::Installer_Disk_Inserted(1);
@@ -323,10 +348,12 @@ Next FirstPass(const DriverOptions& options) {
   return Next::kContinue;
 }
 
-// Step 62: the incomplete-setup message.
+// The incomplete-setup message, with the cause of the abort when it was not a copy.
 void ShowSetupIncomplete() {
-  std::string message = base::StrRez(0, "MSG_Message_SetupIncomplete") + "\r\r" +
-                        base::StrRez(0, "MSG_Message_SetupDidNotCopyAllFiles");
+  const std::string& cause = AbortCause();
+  std::string message =
+      base::StrRez(0, "MSG_Message_SetupIncomplete") + "\r\r" +
+      (cause.empty() ? base::StrRez(0, "MSG_Message_SetupDidNotCopyAllFiles") : cause);
   ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_SetupIncomplete",
                   "MSG_Message_SetupIncomplete");
 }
@@ -423,6 +450,7 @@ int RunSetup(const DriverOptions& options) {
         break;
       case FlowEnd::kIncomplete:
         next = Next::kAbort;
+        if (!base::Paths().administratorNeeded.empty()) next = AbortWithoutSystemFolder();
         break;
       case FlowEnd::kUninstalled:
         next = Next::kUninstalled;

@@ -150,6 +150,7 @@ Step InstallOptionsPass() {
   std::string data = platform::WithTrailingSlash(paths.DataPath);
   if (auto at = data.find("/Nuvel/"); at != std::string::npos) {
     base::SetupCommonAppDataPath(data.substr(0, at));
+    if (Run().quitFlag) return Step::kIncomplete;
     if (base::Check_Write_Privileges(base::Paths().commonAppDataPath, 1) != 1) {
       return Step::kInstallOptions;
     }

@@ -128,12 +128,20 @@ const std::vector<Entry> kBasicFile = {
 using StringsLookupTest = StringsFixture;
 
 TEST_F(StringsLookupTest, FallBacksAndPlaceholders) {
-  // Without an open slot every caller gets the key back; literal keys pass their text.
+  // Without an open slot every caller gets the compiled-in English text, placeholders filled;
+  // only a key the catalog does not know comes back as itself. Literal keys pass their text.
   EXPECT_EQ(StrRez(0, "MSG_TEMP_Literal text"), "Literal text");
-  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "MSG_Button_OK");
-  EXPECT_EQ(StrRez(7, "MSG_Button_OK"), "MSG_Button_OK");
+  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "OK");
+  EXPECT_EQ(StrRez(7, "msg_button_ok"), "OK");
+  EXPECT_EQ(Localize("MSG_Message_SetupIncomplete"), "Setup is incomplete.");
+  EXPECT_EQ(StrRezf(0, "MSG_Message_NoCoursesOnSource", {"/media/disc"}),
+            "No courses were found on the installation source: /media/disc");
+  EXPECT_EQ(StrRez(0, "MSG_Missing"), "MSG_Missing");
 
   OpenIn(MessageFile(kBasicFile), "ENG");
+  // An open file without the text (an older message file) also shows the compiled-in one.
+  EXPECT_EQ(PStrRez(0, "MSG_Message_SetupIncomplete"), "Setup is incomplete.");
+  EXPECT_EQ(LocalizeEnglish("MSG_Button_Cancel"), "Cancel");
   EXPECT_EQ(StrRez(0, "MSG_Missing"), "");
   EXPECT_TRUE(Logged("StrRezByLanguage err finding ID: MSG_Missing"));
   EXPECT_EQ(Localize("MSG_Missing"), "MSG_Missing");
@@ -243,11 +251,13 @@ TEST_F(MessageFileCorruptionTest, BadHeadersCountsOffsetsAndMarkersGiveEnglishOr
     SCOPED_TRACE(key + (" in " + file.substr(0, 60)));
     Strings().reset();
     OpenIn(file, "FRA");
-    EXPECT_EQ(StrRez(0, key), expected);
+    EXPECT_EQ(StrRezByLanguage(0, key, nullptr), expected);
     if (logged) {
       EXPECT_TRUE(Logged(std::string("StrRezByLanguage ") + logged));
     }
   }
+  // What a prompt shows from a damaged file is the compiled-in English text.
+  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "OK");
 }
 
 TEST_F(MessageFileCorruptionTest, TruncatedOrDamagedFileGivesWholeTextsOrNothing) {
@@ -505,6 +515,29 @@ TEST_F(StringsFixture, CatalogMistakesAreRefusedWithTheirLineAndNoOutput) {
     EXPECT_FALSE(fs::exists(output)) << "no message file after an error";
     fs::remove(sysroot_.path(std::string("catalogs/") + c.name));
   }
+}
+
+// The English table compiled into the program: one C++ initialiser per key, sorted, with every
+// character a C++ compiler would read differently escaped.
+TEST_F(StringsFixture, EnglishTableIsSortedAndEscapedForTheCompiler) {
+  const std::string table = sysroot_.path("out/english_texts.inc");
+  fs::create_directories(sysroot_.path("out"));
+  WriteTestFile(sysroot_.path("catalogs/ENG.txt"),
+                "MSG_Quote = Say \"hi\" to C:\\dir\\n\xC3\xA9\nMSG_A = a\n");
+  WriteTestFile(sysroot_.path("catalogs/FRA.txt"), "MSG_A = a\n");
+  auto make = [&](const std::string& catalog) {
+    return std::system(("'" + std::string(NUVEL_MAKE_LUC_TOOL) + "' --english-table '" + table +
+                        "' '" + sysroot_.path("catalogs/" + catalog) + "' 2>/dev/null")
+                           .c_str());
+  };
+  ASSERT_EQ(make("ENG.txt"), 0);
+  const std::string text = ReadTestFile(table);
+  EXPECT_EQ(text.substr(text.find('\n') + 1),
+            "{\"MSG_A\", \"a\"},\n"
+            "{\"MSG_QUOTE\", \"Say \\\"hi\\\" to C:\\\\dir\\\\n\\303\\251\"},\n");
+  fs::remove(table);
+  EXPECT_NE(make("FRA.txt"), 0) << "only the English catalog makes the table";
+  EXPECT_FALSE(fs::exists(table));
 }
 
 }  // namespace

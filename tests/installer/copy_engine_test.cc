@@ -380,7 +380,7 @@ TEST_F(CopyEngineTest, ProgressShowsEachItemAndCountsBytesOrItems) {
   EXPECT_EQ(ui::StatusBox().box.progress, 3499.0 / 3500.0) << "the bar showed its maximum";
   std::set<std::string> items_shown;
   for (const std::string& event : backend_->events) {
-    if (event.find("MSG_Message_FilesBeingCopied") != std::string::npos) {
+    if (event.find("Copying files...") != std::string::npos) {
       items_shown.insert(event.substr(event.find_last_of('/') + 1));
     }
   }

@@ -227,7 +227,8 @@ TEST_F(SourcesTest, ScanTakesNumberedFoldersWithNuvelIniAndReadsTheirNames) {
   EXPECT_EQ(Found("040SPN10")->language, "---");
 
   base::CloseStrRez(0);
-  EXPECT_EQ(LanguageNameOfCode("JPN"), "JPN") << "without a message file the code stays";
+  EXPECT_EQ(LanguageNameOfCode("JPN"), "Japanese") << "without a message file, the built-in name";
+  EXPECT_EQ(LanguageNameOfCode("XYZ"), "XYZ") << "an unknown code stays";
 }
 
 // ---- Nothing to install from a disc ----------------------------------------------------------

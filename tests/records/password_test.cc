@@ -351,12 +351,13 @@ TEST_F(PasswordStrengthTest, EachRuleHasItsMessageAndBothAreShownTogether) {
   EXPECT_EQ(CheckValidPassword("abc", 6, 0), 0);
   ASSERT_EQ(fake_->shown.size(), 4u) << "a silent check shows nothing";
   EXPECT_EQ(fake_->shown[0].id, "MSG_InvalidPasswordlength");
-  EXPECT_EQ(fake_->shown[0].item(1)->text, "MSG_Button_OK");
+  EXPECT_EQ(fake_->shown[0].item(1)->text, "OK");
   EXPECT_EQ(fake_->shown[1].id, "MSG_InvalidPasswordAlphaNum");
   EXPECT_EQ(fake_->shown[2].id, "MSG_InvalidPasswordAlphaNum");
   EXPECT_EQ(fake_->shown[3].id, "MSG_InvalidPasswordlength");
   EXPECT_EQ(fake_->shown[3].item(3)->text,
-            "MSG_InvalidPasswordlength  MSG_InvalidPasswordAlphaNum");
+            "The password must have at least 6 characters.  The password must contain at least "
+            "one digit and one other character.");
 }
 
 TEST_F(PasswordStrengthTest, LengthCountsCharactersNotBytes) {

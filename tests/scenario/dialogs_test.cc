@@ -30,6 +30,10 @@ TEST_F(DialogScenarioTest, LanguageLimitedSourceStopsWithTheRequiredLanguageMess
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("日本語"), std::string::npos) << lines[0];
   EXPECT_NE(Log().find("Quit from RequireSpecificOS"), std::string::npos);
+  // The incomplete-setup message gives that reason, not a failed copy.
+  EXPECT_EQ(JsonField(lines.back(), "text"),
+            "Setup is incomplete.\r\rNothing was installed: the courses on this source need a "
+            "system set to another language.");
 
   // Of the preferred languages "xx" is unknown, so German decides.
   run = Setup("prompt:* -> 1\n", {{"LANGUAGE", "xx:de:fr"}});

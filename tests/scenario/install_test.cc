@@ -566,6 +566,59 @@ class UninstallScenarioTest : public InstallScenarioTest {
   }
 };
 
+// ---- Settings a later run must find --------------------------------------------------------
+
+// A network installation keeps its records.ini in its own folder; the system folder's only
+// points there, and the next run must follow it.
+TEST_F(UninstallScenarioTest, NetworkInstallationIsListedAgainByTheNextRun) {
+  const std::string srv = sysroot_.path("srv");
+  const Env network = {{"NUVEL_NETWORK_PATHS", srv}};
+  WriteTestFile(srv + "/.keep", "");
+  RunResult run = Setup("welcome -> 1\ninstall-options -> 5\nfolder:MSG_InstallationDirectory -> " +
+                            srv + "\nprompt:MSG_ConfirmStudentAccessToPath -> 1\n"
+                            "install-options -> 1\n" + kGrammar + kEnd + "prompt:* -> 1\n",
+                        network);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_TRUE(fs::is_directory(srv + "/Nuvel/content/010ENG50"));
+  ASSERT_EQ(IniGet(srv + "/Nuvel/records.ini", "Records", "launch_path_local"), srv + "/Nuvel");
+
+  run = Setup("welcome -> 4\nuninstall -> 1\nwelcome -> 2\n", network);
+  ASSERT_EQ(run.status, 0) << run.output;
+  auto shown = Dialogs("uninstall");
+  ASSERT_FALSE(shown.empty());
+  EXPECT_NE(shown[0].find("English Grammar in Practice"), std::string::npos) << shown[0];
+  const std::string log = Log();
+  EXPECT_NE(log.find("NumOfProducts: 1", log.rfind("Starting Nuvel Setup Application")),
+            std::string::npos);
+}
+
+// The records folder chosen in Advanced is stored, shown and used by the next run; choosing
+// the installation's own records again forgets it.
+TEST_F(InstallScenarioTest, RecordsFolderChosenInAdvancedLastsBeyondTheRun) {
+  const std::string records = sysroot_.path("srv/records");
+  fs::create_directories(records);
+  const std::string advanced = "welcome -> 1\ninstall-options -> 3\nadvanced -> 10\n";
+  RunResult run = Setup(advanced + "folder:MSG_RecordsDirectory -> " + records +
+                        "\nadvanced -> 1\ninstall-options -> 1\n" + kGrammar + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(fs::is_directory(records + "/data"));
+  EXPECT_EQ(Records("records_folder"), records);
+
+  run = Setup("welcome -> 1\ninstall-options -> 3\nadvanced -> 2\ninstall-options -> 2\n"
+              "welcome -> 2\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  auto shown = Dialogs("advanced");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find(records), std::string::npos) << shown[0];
+  EXPECT_NE(Log().find("Records Path     (read)  =" + records + "/data"), std::string::npos);
+
+  run = Setup(advanced + "prompt:MSG_Message_SureWantToContinue -> 1\n" +
+              "folder:MSG_RecordsDirectory -> " + Installed() +
+              "\nadvanced -> 1\ninstall-options -> 1\n" + kDeclineUpdate + kGrammar + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Records("records_folder"), "<missing>");
+}
+
 TEST_F(UninstallScenarioTest, UninstallingOneCourseRemovesItsTwoFoldersOnly) {
   InstallTwoCourses();
   RunResult run = Setup("welcome -> 4\nuninstall select 0 -> 2\nuninstall -> 1\nwelcome -> 2\n");

@@ -11,12 +11,23 @@
 namespace nuvel::testing {
 namespace {
 
+namespace fs = std::filesystem;
+
 // An empty source: the Setup finds no product and ends with the incomplete-setup message.
 class StartupTest : public ScenarioTest {
  protected:
   void SetUp() override { WriteTestFile(Source(".keep"), ""); }
   RunResult RunOnEmptySource() { return Setup("prompt:MSG_Message_SetupIncomplete -> 1\n"); }
   std::string LogPath() { return Installed("Nuvel_log.txt"); }
+
+  // The last dialog of the run is the incomplete-setup message, and it gives `cause` instead of
+  // the explanation of a failed copy.
+  void ExpectIncompleteBecause(const std::string& cause) {
+    auto prompts = Dialogs("prompt");
+    ASSERT_FALSE(prompts.empty());
+    EXPECT_EQ(JsonField(prompts.back(), "id"), "MSG_Message_SetupIncomplete");
+    EXPECT_EQ(JsonField(prompts.back(), "text"), "Setup is incomplete.\r\r" + cause);
+  }
 
   // Checks one run's banner starting at `first` and returns the index of its first
   // numbered line.
@@ -43,9 +54,10 @@ TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAnd
   std::regex starting(R"(       1 \d\d:\d\d:\d\d   --0>Starting Nuvel Setup Application )"
                       R"(version 362\.023\.008\.023 \(36B1\))");
   EXPECT_TRUE(std::regex_match(lines[first], starting)) << lines[first];
-  // No product on the source: the run ends incomplete, and the log says why.
+  // No product on the source: the run ends incomplete, and the message and the log say why.
   std::string raw = ReadTestFile(LogPath());
   EXPECT_NE(raw.find("--0>No products found on the installation source"), std::string::npos);
+  ExpectIncompleteBecause("No courses were found on the installation source: " + Source());
   // Every line of the log ends in CR LF.
   for (std::size_t at = raw.find('\n'); at != std::string::npos; at = raw.find('\n', at + 1)) {
     ASSERT_TRUE(at > 0 && raw[at - 1] == '\r') << "a line ends in a bare LF at byte " << at;
@@ -68,6 +80,139 @@ TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAnd
   EXPECT_NE(third.find("   -->Starting Nuvel Setup Application"), std::string::npos) << third;
   EXPECT_NE(third.find("   ---->Records Path     (read)  ="), std::string::npos) << third;
   EXPECT_EQ(third.find("IPN "), std::string::npos) << "level-2 lines must not be written";
+}
+
+// A program without a message file beside it, on a source without one: the prompts still
+// show their English texts, never their keys.
+TEST_F(StartupTest, WithoutAnyMessageFileThePromptsShowTheirEnglishTexts) {
+  const std::string program = sysroot_.path("bin/nuvel-setup");
+  fs::create_directories(sysroot_.path("bin"));
+  fs::copy_file(NUVEL_SETUP_BINARY, program);
+  WriteTestFile(sysroot_.path("answers.txt"), "prompt:MSG_Message_SetupIncomplete -> 1\n");
+  RunResult run = RunBinary(program, {"--source", Source(), "--answers",
+                                      sysroot_.path("answers.txt"), "--transcript", Transcript()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  auto prompts = Dialogs("prompt");
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(JsonField(prompts[0], "title"), "Setup is incomplete.");
+  EXPECT_EQ(JsonStringArray(prompts[0], "buttons"), std::vector<std::string>{"OK"});
+  ExpectIncompleteBecause("No courses were found on the installation source: " + Source());
+}
+
+// Quit at the warning about a newer Setup used before: incomplete, because the user stopped.
+TEST_F(StartupTest, QuitAtTheNewerSetupWarningSaysThatTheUserStopped) {
+  WriteTestFile(Installed("launch/001MUL50/nuvel.ini"),
+                "[nuvel.ini]\r\ncourse_name=Foundations\r\nfix_level=400\r\n");
+  RunResult run = Setup(
+      "prompt:MSG_Message_PreviouslyInstalledUsing -> 2\nprompt:MSG_Message_SetupIncomplete -> 1\n");
+  EXPECT_EQ(run.status, 1) << run.output;
+  ExpectIncompleteBecause("Setup was stopped before anything was installed.");
+}
+
+// ---- Where the system folder lies ------------------------------------------------------------
+
+class SystemFolderScenarioTest : public ScenarioTest {
+ protected:
+  void SetUp() override {
+    MakeSource();
+    fs::create_directories(sysroot_.path("opt"));
+    fs::create_directories(sysroot_.path("var/lib"));
+  }
+  std::string Shared(const std::string& relative = "") const {
+    return sysroot_.path("var/lib/Nuvel") + (relative.empty() ? "" : "/" + relative);
+  }
+  // An ordinary user's view: neither /opt nor /var/lib is writable (`readonly`), and PATH holds
+  // only <sysroot>/bin, where a test may put a stand-in pkexec.
+  Env OrdinaryUser(const std::string& readonly) const {
+    return {{"NUVEL_READONLY_FOLDERS", readonly}, {"PATH", sysroot_.path("bin") + ":/usr/bin:/bin"}};
+  }
+  // A pkexec that records its arguments and runs them (the tests run as root).
+  std::string StandInPkexec() {
+    const std::string record = sysroot_.path("pkexec-args");
+    WriteTestFile(sysroot_.path("bin/pkexec"),
+                  "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + "'\nexec \"$@\"\n");
+    fs::permissions(sysroot_.path("bin/pkexec"), fs::perms(0755));
+    return record;
+  }
+  void ExpectNoFolderOfOurs() {
+    EXPECT_FALSE(fs::exists(Installed()));
+    EXPECT_FALSE(fs::exists(Shared()));
+    EXPECT_FALSE(fs::exists(sysroot_.path("home/Nuvel"))) << "no silent move to the home folder";
+  }
+};
+
+// The first run keeps its settings and log in /var/lib/Nuvel; the installation then creates
+// /opt/Nuvel, and the next run must still use the first folder.
+TEST_F(SystemFolderScenarioTest, SettingsAndLogStayWhereTheFirstRunPutThem) {
+  SetSourceOption("force_OS_lang", "FRA");
+  const std::string grammar = "family select 3 -> 1\nproducts -> 1\ninstall -> 1\n";
+  RunResult run = Setup(kStart + grammar + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_TRUE(fs::is_directory(Installed("content/010ENG50")));
+  ASSERT_EQ(IniGet(Shared("records.ini"), "Records", "force_OS_lang"), "FRA");
+
+  MakeSource();  // the source no longer forces the language: records.ini must
+  run = Setup("welcome -> 2\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  auto welcome = Dialogs("welcome");
+  ASSERT_EQ(welcome.size(), 1u);
+  EXPECT_EQ(welcome[0].find(R"("Install")"), std::string::npos) << "not French: " << welcome[0];
+  EXPECT_FALSE(fs::exists(Installed("records.ini")));
+  EXPECT_FALSE(fs::exists(Installed("Nuvel_log.txt")));
+  const std::string log = ReadTestFile(Shared("Nuvel_log.txt"));
+  const std::size_t second = log.rfind("Starting Nuvel Setup Application");
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_NE(log.rfind("Starting Nuvel Setup Application", second - 1), std::string::npos)
+      << "the first run's log is gone";
+  EXPECT_NE(log.find("NumOfProducts: 1", second), std::string::npos);
+}
+
+TEST_F(SystemFolderScenarioTest, OrdinaryUserIsOfferedTheAdministratorsCreationOrToldToUseSudo) {
+  // No pkexec: the user is told that installing needs administrator rights, and the run ends.
+  const Env user = OrdinaryUser(sysroot_.path("opt") + ":" + sysroot_.path("var/lib"));
+  RunResult run = Setup(
+      "prompt:MSG_Message_NeedsAdministratorRights -> 1\nprompt:MSG_Message_SetupIncomplete -> 1\n",
+      user);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(Path(), (std::vector<std::string>{"prompt:MSG_Message_NeedsAdministratorRights 1",
+                                              "prompt:MSG_Message_SetupIncomplete 1"}));
+  auto prompts = Dialogs("prompt");
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_NE(JsonField(prompts[0], "text").find(Installed()), std::string::npos) << prompts[0];
+  EXPECT_NE(JsonField(prompts[0], "text").find("sudo"), std::string::npos) << prompts[0];
+  EXPECT_NE(JsonField(prompts[1], "text").find("needs administrator rights (sudo)"),
+            std::string::npos) << prompts[1];
+  ExpectNoFolderOfOurs();
+
+  // With pkexec, the helper beside the program creates the folder for every user.
+  const std::string record = StandInPkexec();
+  run = Setup("welcome -> 2\n", user);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadTestFile(record),
+            fs::path(NUVEL_SETUP_BINARY).parent_path().string() +
+                "/NuvelTool\ncreate-system-folder\n" + Installed() + "\n");
+  ASSERT_TRUE(fs::is_directory(Installed()));
+  EXPECT_EQ(fs::status(Installed()).permissions(), fs::perms::all);
+  EXPECT_TRUE(fs::exists(Installed("records.ini")));
+  EXPECT_FALSE(fs::exists(sysroot_.path("home/Nuvel")));
+}
+
+// The system folder could be had in /var/lib, but the default installation folder cannot.
+TEST_F(SystemFolderScenarioTest, OrdinaryUserInstallingToTheDefaultFolderNeedsAnAdministrator) {
+  fs::create_directories(Shared());
+  RunResult run = Setup(kStart +
+                            "prompt:MSG_Message_NeedsAdministratorRights -> 1\n"
+                            "prompt:MSG_Message_SetupIncomplete -> 1\n",
+                        OrdinaryUser(sysroot_.path("opt")));
+  EXPECT_EQ(run.status, 1) << run.output;
+  auto prompts = Dialogs("prompt");
+  ASSERT_FALSE(prompts.empty());
+  EXPECT_EQ(JsonField(prompts.back(), "text"),
+            "Setup is incomplete.\r\rInstalling in " + Installed() +
+                " needs administrator rights (sudo).");
+  EXPECT_FALSE(fs::exists(Installed()));
+  EXPECT_FALSE(fs::exists(sysroot_.path("home/Nuvel")));
+  EXPECT_EQ(IniGet(Shared("records.ini"), "Records", "launch_path_local"), Installed());
 }
 
 TEST_F(StartupTest, CommandLine) {
