@@ -356,7 +356,7 @@ TEST_F(PasswordStrengthTest, EachRuleHasItsMessageAndBothAreShownTogether) {
   EXPECT_EQ(fake_->shown[2].id, "MSG_InvalidPasswordAlphaNum");
   EXPECT_EQ(fake_->shown[3].id, "MSG_InvalidPasswordlength");
   EXPECT_EQ(fake_->shown[3].item(3)->text,
-            "The password must have at least 6 characters.  The password must contain at least "
+            "The password must have from 6 to 75 characters.  The password must contain at least "
             "one digit and one other character.");
 }
 
