@@ -344,6 +344,15 @@ TEST_F(InstallTest, UnwritableLaunchOrContentFolderOrShortDiskSpaceFailsTheCopy)
   EXPECT_EQ(base::Run().num_of_products, 0);
   EXPECT_THAT(Log(), HasSubstr("ERROR: InstallProducts could not mark"));
 
+  // The startup files are in, but the language cannot be written into the installed nuvel.ini:
+  // the course would start in a language nobody chose.
+  platform::ResetSyscalls();
+  base::Run().copyFailed = 0;
+  RefuseWritesBelow(Launch("001MUL50/.nuvel.ini."));
+  EXPECT_EQ(InstallProducts(), 0);
+  EXPECT_EQ(base::Run().copyFailed, 1);
+  EXPECT_THAT(Log(), HasSubstr("could not record the language"));
+
   platform::ResetSyscalls();
   base::Run().copyFailed = 0;
   ASSERT_EQ(InstallProducts(), 1);
