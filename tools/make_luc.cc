@@ -181,6 +181,27 @@ bool ReadCatalog(const std::string& path, Catalog& catalog) {
 
 // A C++ string literal of `text`: quotes and backslashes escaped, every byte outside printable
 // ASCII as a three-digit octal escape (which never runs into the next character).
+// Written beside the target and renamed, so that a failed build never leaves half a file.
+int WriteBeside(const std::string& output, const std::string& bytes) {
+  std::string temporary = output + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush()) {
+      Error(temporary, 0, "cannot be written");
+      return 1;
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary, output, ec);
+  if (ec) {
+    Error(output, 0, "cannot be written: " + ec.message());
+    fs::remove(temporary, ec);
+    return 1;
+  }
+  return 0;
+}
+
 std::string CxxLiteral(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
@@ -209,22 +230,7 @@ int WriteEnglishTable(const std::string& output, const std::string& input) {
   for (const auto& [key, text] : english.texts) {
     table += "{" + CxxLiteral(key) + ", " + CxxLiteral(text.text) + "},\n";
   }
-  std::string temporary = output + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << table;
-    if (!out.flush()) {
-      Error(temporary, 0, "cannot be written");
-      return 1;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, output, ec);
-  if (ec) {
-    Error(output, 0, "cannot be written: " + ec.message());
-    return 1;
-  }
-  return 0;
+  return WriteBeside(output, table);
 }
 
 }  // namespace
@@ -298,22 +304,5 @@ int main(int argc, char** argv) {
   char header[16];
   std::snprintf(header, sizeof header, "%06zu\r\n", index.size());
 
-  // Written beside the target and renamed, so that a failed build never leaves half a file.
-  std::string temporary = output + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << header << index << data;
-    if (!out.flush()) {
-      Error(temporary, 0, "cannot be written");
-      return 1;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, output, ec);
-  if (ec) {
-    Error(output, 0, "cannot be written: " + ec.message());
-    fs::remove(temporary, ec);
-    return 1;
-  }
-  return 0;
+  return WriteBeside(output, header + index + data);
 }
