@@ -452,6 +452,9 @@ int RunSetup(const DriverOptions& options) {
         next = Next::kAbort;
         if (!base::Paths().administratorNeeded.empty()) next = AbortWithoutSystemFolder();
         break;
+      case FlowEnd::kNoWayOn:
+        next = AbortBecause(base::StrRez(0, "MSG_Message_InstallOptionsNeeded"));
+        break;
       case FlowEnd::kUninstalled:
         next = Next::kUninstalled;
         break;

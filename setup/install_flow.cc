@@ -675,12 +675,7 @@ FlowEnd RunWelcomeLoop() {
       case Step::kInstallOptions:
         // Coming back here without a single dialog shown since the last time would repeat for
         // ever (the source skips the Install Options dialog and nothing else asks the user).
-        if (Flow().dialogsAtInstallOptions == ui::DialogsShown()) {
-          WriteLogf(0, "The installation needs the Install Options dialog, which the source skips");
-          ui::Prompt_User("MSG_Message_InstallOptionsNeeded", "MSG_Button_OK", "", "",
-                          "MSG_Message_InstallOptionsNeeded");
-          return FlowEnd::kIncomplete;
-        }
+        if (Flow().dialogsAtInstallOptions == ui::DialogsShown()) return FlowEnd::kNoWayOn;
         Flow().dialogsAtInstallOptions = ui::DialogsShown();
         step = InstallOptionsPass();
         break;

@@ -18,6 +18,8 @@ namespace nuvel::setup {
 enum class FlowEnd {
   kFinish,        // go to the finishing tail
   kIncomplete,    // show the incomplete-setup message
+  kNoWayOn,       // the same, because the flow would come back to Install Options for ever
+                  // without a dialog (the source skips it and nothing else leads on)
   kUninstalled,   // the whole installation was removed: straight to the end of the run
 };
 
