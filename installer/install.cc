@@ -294,6 +294,14 @@ const FamilyRow* FamilyOf(const std::string& folder) {
 
 bool ValidProduct(int index) { return index >= 0 && index < prodTotal(); }
 
+// A run ended between writing a file's new version and putting it in place leaves the new
+// version under a temporary name in a folder that is about to be written again.
+void RemoveStaleWrites(const std::string& folder) {
+  for (const std::string& path : platform::RemoveStaleAtomicWriteFiles(folder)) {
+    WriteLogf(2, "Removed the file of an interrupted write: %s", path.c_str());
+  }
+}
+
 // ---- Records -----------------------------------------------------------------------------------
 
 // Copies the product folder's version from the source's versions.ini into records.ini.
@@ -347,6 +355,8 @@ bool AcceptInstalledCopy(const FoundProduct& product, const std::string& sourceF
                          const std::string& installedFolder) {
   const std::string installedIni = base::ExistingPathAnyCase(Join(installedFolder, "nuvel.ini"));
   if (installedIni.empty()) return true;
+  // The copy of a run that was ended half-way: nothing anybody chose is installed yet.
+  if (platform::Exists(Join(installedFolder, kInstallingMark))) return true;
   const std::string sourceIni = AnyCase(Join(sourceFolder, "nuvel.ini"));
   const int installedLevel =
       std::atoi(ReadIni("nuvel.ini", "fix_level", "0", installedIni).c_str());
@@ -453,6 +463,7 @@ bool InstallOneProduct(int k) {
     if (std::error_code ec = platform::MakeDirectories(path)) {
       return Fail("ERROR: InstallProducts could not create %s: %s", path, ec.message());
     }
+    RemoveStaleWrites(path);
     if (std::error_code ec = platform::WriteFileAtomic(Join(path, kInstallingMark), "")) {
       return Fail("ERROR: InstallProducts could not mark %s: %s", path, ec.message());
     }
@@ -679,6 +690,7 @@ bool FinishContent(const std::string& folder, const std::string& sourceCourse,
   bool ok = true;
   const std::string from = platform::WithoutTrailingSlash(sourceCourse);
   const std::string to = platform::WithoutTrailingSlash(destination);
+  RemoveStaleWrites(to);
   if (platform::WriteFileAtomic(Join(to, "VERSION"), InstalledVersionFileText(folder))) {
     ok = Fail("ERROR: ***Copy_It: Failed to copy %s/version %s/version", from, to);
   }

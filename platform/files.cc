@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,20 +94,41 @@ std::error_code ReadFile(const std::string& path, std::string& out) {
   return ec;
 }
 
+// Creates the temporary file of an atomic write and locks it for the whole write, so that
+// RemoveStaleAtomicWriteFiles can tell it from one whose writer is gone. A cleaner that took the
+// lock between the creation and this lock has removed the file: then another name is tried.
+int CreateLockedTemporary(const std::string& path, unsigned mode, std::string& temp) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    temp = TempNameBeside(path);
+    int fd = syscalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+    if (fd < 0) return -1;
+    struct stat held, named;
+    if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 &&
+        ::lstat(temp.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      return fd;
+    }
+    syscalls().close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
 std::error_code WriteFileAtomic(const std::string& path, std::string_view data) {
   unsigned mode = 0666;
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  std::string temp = TempNameBeside(path);
-  int fd = syscalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  std::string temp;
+  int fd = CreateLockedTemporary(path, mode, temp);
   if (fd < 0) return LastError();
   // The umask applied at creation; an existing file's own bits are restored exactly.
   if (mode != 0666) ::fchmod(fd, static_cast<mode_t>(mode));
   std::error_code ec = WriteAll(fd, data);
   if (!ec && syscalls().fsync(fd) != 0) ec = LastError();
-  if (syscalls().close(fd) != 0 && !ec) ec = LastError();
+  // Renamed while still locked, and closed (which unlocks) after.
   if (!ec && syscalls().rename(temp.c_str(), path.c_str()) != 0) ec = LastError();
   if (ec) syscalls().unlink(temp.c_str());
+  if (syscalls().close(fd) != 0 && !ec) ec = LastError();
   return ec;
 }
 
@@ -128,20 +150,23 @@ bool IsAtomicWriteName(std::string_view name) {
 
 }  // namespace
 
-std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder,
-                                                     int min_age_seconds) {
+std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder) {
   std::vector<std::string> removed;
   std::vector<std::string> names;
   if (ListDirectory(folder, names)) return removed;
   const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-  const std::time_t now = std::time(nullptr);
   for (const std::string& name : names) {
     if (!IsAtomicWriteName(name)) continue;
     const std::string path = base + name;
+    int fd = syscalls().open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) continue;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (now - st.st_mtime < min_age_seconds) continue;
-    if (syscalls().unlink(path.c_str()) == 0) removed.push_back(path);
+    // A writer under way holds the lock until its rename.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        syscalls().unlink(path.c_str()) == 0) {
+      removed.push_back(path);
+    }
+    syscalls().close(fd);
   }
   return removed;
 }

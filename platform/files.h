@@ -16,18 +16,17 @@ namespace nuvel::platform {
 /// Reads the whole file into `out` (replacing its contents).
 std::error_code ReadFile(const std::string& path, std::string& out);
 
-/// Replaces the file with `data` through a temporary file in the same folder, flushed and then
-/// renamed over the target, so that a crash leaves either the old or the new file, never a
+/// Replaces the file with `data` through a temporary file in the same folder (locked with flock
+/// until it is renamed), flushed and then renamed over the target, so that a crash leaves either the old or the new file, never a
 /// truncated one. An existing file keeps its permission bits; a new one is a text file (0644
 /// less the umask).
 std::error_code WriteFileAtomic(const std::string& path, std::string_view data);
 
 /// Removes the temporary files that WriteFileAtomic leaves beside a file of `folder` when the
-/// process is killed between their creation and the rename (".<name>.<8 hex digits>.tmp"), once
-/// they are older than `min_age_seconds` (a younger one may belong to a write under way).
-/// Returns the paths removed.
-std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder,
-                                                     int min_age_seconds);
+/// process is killed between their creation and the rename (".<name>.<8 hex digits>.tmp"). A
+/// writer holds an flock on its temporary file until the rename, so one that can be locked
+/// belongs to no write under way. Returns the paths removed.
+std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder);
 
 /// Appends `data` to the file, creating it when missing.
 std::error_code AppendToFile(const std::string& path, std::string_view data);

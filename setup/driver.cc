@@ -176,10 +176,10 @@ Next StartUp(const DriverOptions& options) {
   if (Run().quitFlag) return AbortWithoutSystemFolder();
   base::Read_RecordsIni();
   // A settings rewrite killed between its temporary file and the rename leaves the temporary
-  // file behind; one older than a minute belongs to no write under way.
+  // file behind.
   for (const std::string& folder :
        {base::Paths().localNuvelDirectory, base::Paths().rRecordsIniPath}) {
-    for (const std::string& path : platform::RemoveStaleAtomicWriteFiles(folder, 60)) {
+    for (const std::string& path : platform::RemoveStaleAtomicWriteFiles(folder)) {
       WriteLogf(1, "Removed the temporary file of an interrupted settings write: %s", path.c_str());
     }
   }

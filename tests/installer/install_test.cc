@@ -312,6 +312,11 @@ TEST_F(InstallTest, InstalledCopyOfAHigherBuildOrAnotherLanguageAsksBeforeCopyin
   UseSource("folders");
   Select("001MUL50", "FRA");
   ASSERT_EQ(InstallProducts(), 1);
+  // Unfinished, the copy is nobody's choice yet and is replaced without a question.
+  SetIni(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "fix_level", "400");
+  ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(PromptIds(), std::vector<std::string>{});
+  FinishInstalledCourses();
   SetIni(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "fix_level", "400");
   WriteTestFile(Launch("001MUL50/course.png"), "installed");
   ui_->answer = [](ui::Dialog& dialog) { return dialog.name == "prompt" ? 2 : 1; };
@@ -326,6 +331,7 @@ TEST_F(InstallTest, InstalledCopyOfAHigherBuildOrAnotherLanguageAsksBeforeCopyin
   EXPECT_EQ(InstallProducts(), 1);
   EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_FixLevelLower"});
   EXPECT_EQ(Ini(Launch("001MUL50/nuvel.ini"), "nuvel.ini", "fix_level"), "362");
+  FinishInstalledCourses();
 
   Select("001MUL50", "JPN");
   ui_->answer = [](ui::Dialog& dialog) { return dialog.name == "prompt" ? 2 : 1; };

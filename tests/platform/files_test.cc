@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -63,27 +65,39 @@ TEST_F(FilesTest, AtomicWriteReplacesWholeOrNotAtAll) {
   for (const auto& name : names) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
-TEST_F(FilesTest, OnlyStaleTemporaryFilesOfAtomicWritesAreRemoved) {
-  const std::int64_t kLongAgo = 173000000;
+TEST_F(FilesTest, OnlyTemporaryFilesOfAtomicWritesWhoseWriterIsGoneAreRemoved) {
   const std::string folder = sysroot_.path("settings");
   ASSERT_FALSE(MakeDirectories(folder));
-  auto make = [&](const std::string& name, bool old) {
+  for (const char* name : {".records.ini.0a1b2c3d.tmp", ".records.ini.99887766.tmp", ".notes.tmp",
+                           ".records.ini.0A1B2C3D.tmp", "records.ini.0a1b2c3d.tmp",
+                           ".records.ini.0a1b2c3.tmp", "records.ini"}) {
     WriteTestFile(folder + "/" + name, "x");
-    if (old) {
-      ASSERT_FALSE(SetModificationTime(folder + "/" + name, kLongAgo));
-    }
-  };
-  make(".records.ini.0a1b2c3d.tmp", true);   // left by a killed rewrite
-  make(".records.ini.99887766.tmp", false);  // a rewrite under way
-  for (const char* foreign : {".notes.tmp", ".records.ini.0A1B2C3D.tmp", "records.ini.0a1b2c3d.tmp",
-                              ".records.ini.0a1b2c3.tmp", "records.ini"}) {
-    make(foreign, true);
   }
-  EXPECT_EQ(RemoveStaleAtomicWriteFiles(folder, 60),
+  // A write under way holds the lock on its temporary file.
+  int held = ::open((folder + "/.records.ini.99887766.tmp").c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(RemoveStaleAtomicWriteFiles(folder),
             std::vector<std::string>{folder + "/.records.ini.0a1b2c3d.tmp"});
+  ::close(held);
   std::vector<std::string> names;
   ASSERT_FALSE(ListDirectory(folder, names));
   EXPECT_EQ(names.size(), 6u);
+
+  // A write locks its temporary file until the rename: a cleaner running meanwhile leaves it.
+  ASSERT_TRUE(std::filesystem::remove(folder + "/.records.ini.99887766.tmp"));
+  std::vector<std::string> seen;
+  static std::vector<std::string>* gSeen = &seen;
+  static std::string gFolder = folder;
+  syscalls().fsync = [](int fd) {
+    auto removed = RemoveStaleAtomicWriteFiles(gFolder);
+    gSeen->insert(gSeen->end(), removed.begin(), removed.end());
+    ResetSyscalls();
+    return syscalls().fsync(fd);
+  };
+  EXPECT_FALSE(WriteFileAtomic(folder + "/records.ini", "new"));
+  EXPECT_EQ(seen, std::vector<std::string>{});
+  EXPECT_EQ(ReadTestFile(folder + "/records.ini"), "new");
 }
 
 TEST_F(FilesTest, AppendCreatesAndExtends) {

@@ -836,8 +836,6 @@ class InterruptedInstallTest : public InstallScenarioTest {
     for (const std::string& sub : chosen_) {
       total_ += FilesBelow(Source("Nuvel/content/001MUL50/" + sub)).size();
     }
-    WriteTestFile(sysroot_.path("answers.txt"),
-                  "prompt:MSG_Message_AboutToInstallPT -> 2\n" + answers_);
   }
 
   std::string Content() const { return Installed("content/001MUL50"); }
@@ -861,17 +859,7 @@ class InterruptedInstallTest : public InstallScenarioTest {
   // `fraction` of the course's content files are copied.
   Ended RunAndSignal(int signal, double fraction) {
     const std::string output = sysroot_.path("background-output.txt");
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("LANGUAGE", "en", 1);
-      for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) ::unsetenv(name);
-      int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(fd, 1);
-      ::dup2(fd, 2);
-      ::execl(NUVEL_SETUP_BINARY, NUVEL_SETUP_BINARY, "--source", Source().c_str(), "--answers",
-              sysroot_.path("answers.txt").c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    pid_t pid = StartSetup(answers_, output);
     Ended result;
     if (pid <= 0) return result;
     bool ended = false;

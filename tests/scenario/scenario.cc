@@ -1,6 +1,8 @@
 #include "tests/scenario/scenario.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -130,12 +132,34 @@ std::string ScenarioTest::Installed(const std::string& relative) const {
   return sysroot_.path("opt/Nuvel") + (relative.empty() ? "" : "/" + relative);
 }
 
-RunResult ScenarioTest::Setup(const std::string& answers, const Env& env,
-                              const std::vector<std::string>& extra_args) {
+std::string ScenarioTest::WriteAnswers(const std::string& answers) {
   const std::string answer_file = sysroot_.path("answers.txt");
   const bool answered = answers.find("MSG_Message_AboutToInstallPT") != std::string::npos;
   WriteTestFile(answer_file,
                 (answered ? "" : "prompt:MSG_Message_AboutToInstallPT -> 2\n") + answers);
+  return answer_file;
+}
+
+pid_t ScenarioTest::StartSetup(const std::string& answers, const std::string& output) {
+  const std::string answer_file = WriteAnswers(answers);
+  const std::string source = Source();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("LANGUAGE", "en", 1);
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) ::unsetenv(name);
+    int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::execl(NUVEL_SETUP_BINARY, NUVEL_SETUP_BINARY, "--source", source.c_str(), "--answers",
+            answer_file.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+RunResult ScenarioTest::Setup(const std::string& answers, const Env& env,
+                              const std::vector<std::string>& extra_args) {
+  const std::string answer_file = WriteAnswers(answers);
   std::error_code ec;
   std::filesystem::remove(Transcript(), ec);
   std::vector<std::string> args = {"--source",  Source(),       "--answers",

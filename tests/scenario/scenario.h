@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <set>
 #include <string>
@@ -62,6 +63,9 @@ class ScenarioTest : public ::testing::Test {
   /// answers say otherwise.
   RunResult Setup(const std::string& answers, const Env& env = {},
                   const std::vector<std::string>& extra_args = {});
+  /// Starts the same run as Setup() (without a transcript) in the background, standard output
+  /// and error into `output`; the caller waits for the process.
+  pid_t StartSetup(const std::string& answers, const std::string& output);
   /// The transcript lines of the dialogs named `name`.
   std::vector<std::string> Dialogs(const std::string& name) const;
   /// "welcome 1", "prompt:MSG_FixLevelLower 2": the path the last run took through its dialogs.
@@ -74,6 +78,10 @@ class ScenarioTest : public ::testing::Test {
                      const std::string& value);
 
   TestSysroot sysroot_;
+
+ private:
+  // Writes the answer file of a run (the placement-test offer declined unless answered).
+  std::string WriteAnswers(const std::string& answers);
 };
 
 }  // namespace nuvel::testing
