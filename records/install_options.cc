@@ -294,6 +294,9 @@ ui::Dialog BuildAdvanced(const std::string& password) {
   language.lines = base::Fill_ForceOSLang_List(current);
   if (current >= 0) language.selected = {current};
 
+  // Recorded answers hold the passwords scrambled; ApplyAdvanced takes that form back.
+  dialog.recorded_password = [](const std::string& typed) { return RecordedPasswordForm(typed); };
+
   bool floppy = p.rAccessFlag == kAccessFloppy;
   ui::ChooseRadio(dialog, floppy ? kAdvancedFloppy : kAdvancedThisFolder);
   InstallRecords_State(dialog, floppy ? 0 : 1);
@@ -317,10 +320,18 @@ void BrowseRecordsFolder(ui::Dialog& dialog) {
   dialog.item(kAdvancedFolder)->text = Abbreviated(chosen);
 }
 
+// The password of a field: what was typed, or the clear text of a scrambled form ("**__...",
+// as recorded answers hold it). A text of that shape that does not decode is taken as typed.
+std::string FieldPassword(const ui::Dialog& dialog, int item) {
+  const std::string& text = dialog.item(item)->text;
+  std::string clear;
+  return DecodeAnswerPassword(text, clear) ? clear : text;
+}
+
 // OK: false when the dialog must stay.
 bool ApplyAdvanced(const ui::Dialog& dialog, unsigned char flag) {
-  const std::string& password = dialog.item(kAdvancedPassword)->text;
-  if (password != dialog.item(kAdvancedConfirm)->text) {
+  const std::string password = FieldPassword(dialog, kAdvancedPassword);
+  if (password != FieldPassword(dialog, kAdvancedConfirm)) {
     ui::Prompt_User("MSG_CMS_PasswordsDontMatch", "MSG_Button_OK", "", "");
     return false;
   }

@@ -27,7 +27,9 @@
 // (hidden), 4 radio "this folder", 5 the title, 6 and 7 the password labels, 8 and 9 the
 // password and its confirmation, 10 Browse, 11 the abbreviated records folder, 12 and 14 the
 // captions of the two frames, 13 the student-records label, 15 the frames' drawing (hidden),
-// 16 the interface-language list.
+// 16 the interface-language list. A password field may also hold a scrambled form starting with
+// "**__" (DecodeAnswerPassword: the answer form that recorded answers hold, or a server form);
+// OK takes its clear text, so replaying recorded answers stores the password that was typed.
 //
 // The Records Manager password and the records location are kept in the records.ini in use
 // (keys kPasswordIniKey and kAccessIniKey) when Install is pressed, and read from it when the

@@ -23,6 +23,9 @@ constexpr unsigned char kFirstPlain = 36;
 
 constexpr std::size_t kServerScrambledSize = kServerTextSize + 2;  // 24 bytes
 constexpr std::size_t kServerBase64Size = 32;
+// The answer form: 80 bytes make 27 Base64 groups, the last one padded with one "=".
+constexpr std::size_t kAnswerBase64Size = 108;
+constexpr std::string_view kFormSuffix = "__";
 
 bool Connected() { return base::Run().Internet != 0; }
 
@@ -255,6 +258,55 @@ int DecodePlainText(unsigned char key, std::string_view text, std::string& out) 
   if (!Unscramble(decoded, key)) return 0;
   out = FieldText(std::span<const unsigned char>(decoded, kServerTextSize));
   return 1;
+}
+
+std::string EncodeAnswerPassword(std::string_view password) {
+  std::string_view text = password.substr(0, kMaxPasswordBytes);
+  Block block{};
+  for (std::size_t i = 0; i < kBlockSize; ++i) block[i] = static_cast<unsigned char>('A' + i % 26);
+  std::memcpy(block.data(), text.data(), text.size());
+  block[text.size()] = 0;
+  block[kPasswordFlagOffset] = 0;
+  Scramble(block, kPasswordKey);
+  unsigned char encoded[kAnswerBase64Size + 1] = {};
+  int length = EVP_EncodeBlock(encoded, block.data(), static_cast<int>(block.size()));
+  std::string result(kServerFormPrefix);
+  result.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(length));
+  result += kFormSuffix;
+  return result;
+}
+
+int DecodeAnswerPassword(std::string_view text, std::string& password) {
+  password.clear();
+  const std::size_t start = kServerFormPrefix.size();
+  if (text.substr(0, start) != kServerFormPrefix) return 0;
+  if (text.size() == start + kServerBase64Size + kFormSuffix.size() &&
+      text.substr(start + kServerBase64Size) == kFormSuffix) {
+    return DecodePlainText(kPasswordKey, text, password);
+  }
+  if (text.size() != start + kAnswerBase64Size + kFormSuffix.size() ||
+      text.substr(start + kAnswerBase64Size) != kFormSuffix) {
+    return 0;
+  }
+  std::string_view base64 = text.substr(start, kAnswerBase64Size);
+  // One "=" of padding ends the text, and nothing else outside the alphabet appears.
+  if (base64.back() != '=' || !std::all_of(base64.begin(), base64.end() - 1, IsBase64Character)) {
+    return 0;
+  }
+  unsigned char decoded[kBlockSize + 1] = {};
+  int length = EVP_DecodeBlock(decoded, reinterpret_cast<const unsigned char*>(base64.data()),
+                               static_cast<int>(base64.size()));
+  if (length != static_cast<int>(kBlockSize + 1)) return 0;
+  Block block{};
+  std::memcpy(block.data(), decoded, kBlockSize);
+  if (!Unscramble(block, kPasswordKey)) return 0;
+  password = FieldText(std::span<const unsigned char>(block.data(), kPasswordFlagOffset));
+  return 1;
+}
+
+std::string RecordedPasswordForm(std::string_view typed) {
+  std::string clear;
+  return DecodeAnswerPassword(typed, clear) ? std::string(typed) : EncodeAnswerPassword(typed);
 }
 
 void EncodeSQLPassword(std::span<unsigned char> field) {

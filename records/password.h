@@ -16,6 +16,12 @@
 // Scrambling n bytes p: c[0] = p[0]; with r = p[0], for i >= 1: r ^= p[i], c[i] = r ^ K.
 // Check value over c: s = 0; per byte s = (s ^ c) + 100; finally s = s * 8 (all mod 65,536).
 //
+//   answer form  "**__" + 108 Base64 characters + "__": the block form of a password (as
+//                EncodeThePassword builds it, flag 0) wrapped like the server form. Recorded
+//                answers hold a password typed into a dialog in this form; unlike the server form
+//                it keeps the case and every byte, so a dialog that is given it stores exactly
+//                the password that was typed.
+//
 // Encode and Decode choose the form from the run state: while the installation is connected to
 // a Records server (Run().Internet) they use the server form, otherwise the block form.
 //
@@ -108,6 +114,18 @@ std::string EncodePlainText(unsigned char key, std::string_view text);
 /// `out` the clear text up to its first NUL (at most 22 characters); 0 with `out` empty when the
 /// text is too short, holds a character outside the Base64 alphabet, or fails the check value.
 int DecodePlainText(unsigned char key, std::string_view text, std::string& out);
+
+/// The answer form of a password (at most kMaxPasswordBytes are kept).
+std::string EncodeAnswerPassword(std::string_view password);
+
+/// Reads a password given in a form starting with "**__": the answer form, or a server form (the
+/// upper-cased text, at most 22 characters, as the Records server holds it). 1 with `password`
+/// the clear text; 0 with it empty when `text` is neither or fails its check value.
+int DecodeAnswerPassword(std::string_view text, std::string& password);
+
+/// What recorded answers hold for a password typed into a dialog: `typed` itself when it is
+/// already a form DecodeAnswerPassword reads (a replayed answer), else its answer form.
+std::string RecordedPasswordForm(std::string_view typed);
 
 /// Replaces a 40-byte password field by its server form: the text up to its NUL, cut to 20
 /// characters, scrambled with kPasswordKey; the field is NUL-padded. A field of the wrong size

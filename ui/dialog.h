@@ -13,6 +13,10 @@
 // was answered, and the latch holds until the next dialog is answered. --control (and an old
 // answer file's plain "control" line) hold it for the whole run instead. Recorded answers write
 // a latched click as the "control" setting of that dialog's line.
+//
+// Passwords are never written in clear: the transcript masks password fields, recorded answers
+// hold them only in the form the dialog supplies (Dialog::recorded_password), and the script
+// back end's messages mask the texts of answer lines that may be passwords.
 #pragma once
 
 #include <functional>
@@ -58,6 +62,12 @@ struct Dialog {
   /// button, checked a box, selected rows) and before a button is hit, so that the core can
   /// enable or disable items as its dialog logic requires. May be empty.
   std::function<void(Dialog& dialog, int item)> on_change;
+  /// How the recorded answers (--record-answers) hold a password typed into this dialog: a
+  /// scrambled form starting with "**__" that the dialog accepts back in place of the typed
+  /// text. The typed text is never recorded: without this function, a password field the user
+  /// changed is left out of the recorded line (a comment line before it says so), and an
+  /// emptied field is recorded as "". May be empty.
+  std::function<std::string(const std::string& typed)> recorded_password;
 
   /// The item with this number, or nullptr.
   DialogItem* item(int number);

@@ -260,6 +260,12 @@ class SystemFolderTest : public ProcessTest {
     tool_ = (tests / "setup" / "NuvelTool").string();
     ASSERT_TRUE(fs::exists(tool_)) << "build the NuvelTool target: " << tool_;
     fs::create_directories(opt_);
+    fs::create_directories(sysroot_.path("home/alice/opt"));
+    fs::create_directories(outside_ + "/opt");
+  }
+  void TearDown() override {
+    fs::remove_all(outside_);
+    ProcessTest::TearDown();
   }
 
   // Runs NuvelTool; what it writes is left in output_.
@@ -273,6 +279,7 @@ class SystemFolderTest : public ProcessTest {
   std::string tool_;
   std::string output_;
   std::string opt_ = sysroot_.path("opt");
+  std::string outside_ = sysroot_.root() + "-outside";  // beside the sysroot, not in it
 };
 
 TEST_F(SystemFolderTest, ToolRefusesEverythingButOneWellFormedRequest) {
@@ -288,6 +295,9 @@ TEST_F(SystemFolderTest, ToolRefusesEverythingButOneWellFormedRequest) {
       {"create-system-folder", opt_ + "/Other"},
       {"create-system-folder", sysroot_.path("var/opt/Nuvel")},  // no such opt folder
       {"create-system-folder", sysroot_.path("link/opt/Nuvel")},
+      // An "opt" folder that exists but is not the sysroot's own.
+      {"create-system-folder", sysroot_.path("home/alice/opt/Nuvel")},
+      {"create-system-folder", outside_ + "/opt/Nuvel"},
   };
   for (const auto& args : refused) {
     std::string joined;
@@ -299,6 +309,42 @@ TEST_F(SystemFolderTest, ToolRefusesEverythingButOneWellFormedRequest) {
   EXPECT_FALSE(fs::exists(opt_ + "/Other"));
   EXPECT_FALSE(fs::exists(sysroot_.path("var/opt/Nuvel")));
   EXPECT_FALSE(fs::exists(sysroot_.path("elsewhere/opt/Nuvel")));
+  EXPECT_FALSE(fs::exists(sysroot_.path("home/alice/opt/Nuvel")));
+  EXPECT_FALSE(fs::exists(outside_ + "/opt/Nuvel"));
+}
+
+TEST_F(SystemFolderTest, ToolNeverWalksThroughALinkToItsOptFolder) {
+  // "opt" itself swapped for a link, and a sysroot reached through one.
+  fs::create_directories(sysroot_.path("elsewhere/opt"));
+  fs::remove(opt_);
+  fs::create_directory_symlink(sysroot_.path("elsewhere/opt"), opt_);
+  EXPECT_EQ(RunTool({"create-system-folder", opt_ + "/Nuvel"}), 1);
+  EXPECT_NE(output_.find("symbolic link"), std::string::npos) << output_;
+  EXPECT_FALSE(fs::exists(sysroot_.path("elsewhere/opt/Nuvel")));
+
+  fs::create_directory_symlink(sysroot_.path("elsewhere"), sysroot_.path("link"));
+  ::setenv("NUVEL_SYSROOT", sysroot_.path("link").c_str(), 1);
+  int status = RunTool({"create-system-folder", sysroot_.path("link/opt/Nuvel")});
+  ::setenv("NUVEL_SYSROOT", sysroot_.root().c_str(), 1);
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(fs::exists(sysroot_.path("elsewhere/opt/Nuvel")));
+}
+
+TEST_F(SystemFolderTest, ToolTakesItsSysrootOnlyFromRootItself) {
+  // Started by pkexec on behalf of a user: the variable is not the administrator's choice.
+  ::setenv("PKEXEC_UID", "1000", 1);
+  int status = RunTool({"create-system-folder", opt_ + "/Nuvel"});
+  ::unsetenv("PKEXEC_UID");
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output_.find("NUVEL_SYSROOT"), std::string::npos) << output_;
+  EXPECT_FALSE(fs::exists(opt_ + "/Nuvel"));
+
+  for (const std::string& root :
+       {std::string("tmp/x"), sysroot_.root() + "/", sysroot_.root() + "/../x"}) {
+    ::setenv("NUVEL_SYSROOT", root.c_str(), 1);
+    EXPECT_EQ(RunTool({"create-system-folder", root + "/opt/Nuvel"}), 1) << root;
+  }
+  ::setenv("NUVEL_SYSROOT", sysroot_.root().c_str(), 1);
 }
 
 TEST_F(SystemFolderTest, ToolRunAsRootCreatesTheFolderForEveryone) {

@@ -193,6 +193,39 @@ TEST_F(ServerFormTest, DamagedOrShortTextsFail) {
   EXPECT_TRUE(fails(with(20, ' '))) << "blank inside the form";
 }
 
+TEST_F(ServerFormTest, AnswerFormKeepsEveryByteAndIsReadBackWithTheServerForm) {
+  const std::string longest = "Mixed Case " + std::string(kMaxPasswordBytes - 11, 'x');
+  for (const std::string& password : {std::string("pass12"), longest, std::string("")}) {
+    SCOPED_TRACE(password);
+    const std::string form = EncodeAnswerPassword(password);
+    EXPECT_EQ(form.substr(0, 4), "**__");
+    EXPECT_EQ(form.size(), 114u);
+    if (!password.empty()) {
+      EXPECT_EQ(form.find(password), std::string::npos);
+    }
+    std::string out;
+    ASSERT_EQ(DecodeAnswerPassword(form, out), 1);
+    EXPECT_EQ(out, password);
+    EXPECT_EQ(RecordedPasswordForm(form), form) << "a replayed form is recorded as it is";
+  }
+  std::string out;
+  EXPECT_EQ(RecordedPasswordForm("pass12"), EncodeAnswerPassword("pass12"));
+  ASSERT_EQ(DecodeAnswerPassword(EncodePlainText(kPasswordKey, "secret1"), out), 1);
+  EXPECT_EQ(out, "SECRET1") << "a server form gives the text the server holds";
+
+  const std::string form = EncodeAnswerPassword("pass12");
+  std::string flipped = form;
+  flipped[40] = flipped[40] == 'A' ? 'B' : 'A';
+  std::string unpadded = form;
+  unpadded[111] = 'A';
+  for (const std::string& damaged :
+       std::vector<std::string>{form.substr(0, 113), "pass12", "**__pass12__", flipped, unpadded}) {
+    out = "left over";
+    EXPECT_EQ(DecodeAnswerPassword(damaged, out), 0) << damaged;
+    EXPECT_EQ(out, "");
+  }
+}
+
 TEST_F(ServerFormTest, SQLFieldIsSentCutTo20AndDecodedOnlyWhileConnected) {
   Field field{};
   std::memcpy(field.data(), "abcdefghijklmnopqrstu", 21);

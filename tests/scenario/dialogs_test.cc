@@ -95,6 +95,37 @@ TEST_F(DialogScenarioTest, OverlongRecordsManagerPasswordIsRefusedWithTheLengthM
                                               "install-options 2", "welcome 2"}));
 }
 
+// A technician types the Records Manager password in Advanced: the recorded answers hold it
+// scrambled, and replaying them on a fresh machine stores the same password.
+TEST_F(DialogScenarioTest, RecordedAdvancedPasswordIsScrambledAndReplaysToTheSameSetting) {
+  const std::string recorded = sysroot_.path("recorded.txt");
+  const std::string answers =
+      "welcome -> 1\ninstall-options -> 3\n"
+      "advanced set 8=\"Quill7pen\" set 9=\"Quill7pen\" -> 1\n"
+      "install-options -> 1\nfamily -> 2\ninstall-options -> 2\nwelcome -> 2\n"
+      // Never used: its password must not be echoed either.
+      "advanced set 8=\"Unused9key\" -> 1\n";
+  RunResult first = Setup(answers, {}, {"--record-answers", recorded});
+  ASSERT_EQ(first.status, 0) << first.output;
+  const std::string stored = IniGet(Installed("records.ini"), "Records", "rm_password");
+  ASSERT_FALSE(stored.empty());
+  const std::string record = ReadTestFile(recorded);
+  EXPECT_NE(record.find("advanced set 8=\"**__"), std::string::npos) << record;
+  for (const char* secret : {"Quill7pen", "QUILL7PEN", "Unused9key"}) {
+    EXPECT_EQ(record.find(secret), std::string::npos) << record;
+    EXPECT_EQ(first.output.find(secret), std::string::npos) << first.output;
+    EXPECT_EQ(Log().find(secret), std::string::npos);
+    EXPECT_EQ(ReadTestFile(Transcript()).find(secret), std::string::npos);
+  }
+  EXPECT_NE(first.output.find("never used: advanced set 8=<hidden> -> 1"), std::string::npos)
+      << first.output;
+
+  std::filesystem::remove_all(Installed());
+  RunResult replay = Setup(record);
+  ASSERT_EQ(replay.status, 0) << replay.output;
+  EXPECT_EQ(IniGet(Installed("records.ini"), "Records", "rm_password"), stored);
+}
+
 // Files of the tree below `folder` with their sizes, the log left out (every run adds to it).
 std::map<std::string, std::uintmax_t> TreeOf(const std::string& folder) {
   std::map<std::string, std::uintmax_t> tree;

@@ -159,9 +159,21 @@ TEST(AnswerFileRecord, OnlyItemsTheUserChangedBecomeSettings) {
   ChooseRadio(after, 7);
   after.item(8)->selected = {0, 2};
   after.item(9)->selected.clear();
+  // A typed password is never written: the dialog's scrambled form stands for it, and without
+  // one the field is left out with a comment that says so.
   EXPECT_EQ(RecordAnswerLine(before, after, 1),
-            "login set 3=\"ann \\\"the\\\" admin\" set 4=\"s3cret\" uncheck 5 choose 7 "
+            "# login: password item 4 is not recorded; add set 4=\"...\" to replay it\n"
+            "login set 3=\"ann \\\"the\\\" admin\" uncheck 5 choose 7 "
             "select 0,2 select 9:none -> 1");
+  after.recorded_password = [](const std::string& typed) { return "**__" + typed + "__"; };
+  EXPECT_EQ(RecordAnswerLine(before, after, 1),
+            "login set 3=\"ann \\\"the\\\" admin\" set 4=\"**__s3cret__\" uncheck 5 choose 7 "
+            "select 0,2 select 9:none -> 1");
+  Dialog emptied = after;
+  before.item(4)->text = "old";
+  emptied.item(4)->text = "";
+  EXPECT_NE(RecordAnswerLine(before, emptied, 1).find(" set 4=\"\" "), std::string::npos);
+  before.item(4)->text = "";
 
   // Changes to hidden or disabled items were made by the core, not the user.
   after = before;

@@ -241,6 +241,26 @@ TEST_F(ScriptBackendTest, FinishReportsEveryLineNeverUsedOnce) {
   EXPECT_TRUE(exits_.empty()) << "unused lines do not change the exit status";
 }
 
+// Form(): 3 is an edit field, 4 a password field.
+TEST_F(ScriptBackendTest, MessagesNeverShowWhatALineTypesIntoAPasswordField) {
+  auto backend = Make(
+      "login set 3=\"ann\" set 4=\"s3cret\" -> 13\n"
+      "login set 4=s3cret set 42=\"s3cret\" -> 1\n"
+      "login set 3=\"bob\" set 4=\"s3cret\" -> 1\n");
+  std::string err;
+  Run(*backend, Form(), &err);
+  EXPECT_THAT(err, HasSubstr("(login set 3=\"ann\" set 4=<password> -> 13)"));
+  Run(*backend, Form(), &err);
+  EXPECT_THAT(err, HasSubstr("(login set 4=<password> set 42=<hidden> -> 1)"));
+  EXPECT_EQ(exits_.size(), 2u);
+  ::testing::internal::CaptureStderr();
+  backend->Finish();
+  err += ::testing::internal::GetCapturedStderr();
+  // A line never used answered no dialog: none of its texts is known to be harmless.
+  EXPECT_THAT(err, HasSubstr("never used: login set 3=<hidden> set 4=<hidden> -> 1\n"));
+  EXPECT_THAT(err, Not(HasSubstr("s3cret")));
+}
+
 TEST_F(ScriptBackendTest, FolderQuestions) {
   auto backend = Make(
       "folder:MSG_Where -> /srv/courses\n"

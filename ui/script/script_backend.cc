@@ -26,7 +26,7 @@ bool IsNameChar(char c) {
 // Reads one answer-file line from left to right.
 class LineReader {
  public:
-  explicit LineReader(std::string_view line) : rest_(line) {}
+  explicit LineReader(std::string_view line) : start_(line.data()), rest_(line) {}
 
   void SkipSpace() {
     while (!rest_.empty() && IsSpace(rest_.front())) rest_.remove_prefix(1);
@@ -47,6 +47,8 @@ class LineReader {
     return word;
   }
   std::string_view Rest() const { return rest_; }
+  // Where the reader stands, counted from the start of the line.
+  std::size_t Offset() const { return static_cast<std::size_t>(rest_.data() - start_); }
 
   bool Number(int& value) {
     std::size_t n = 0;
@@ -103,6 +105,7 @@ class LineReader {
   }
 
  private:
+  const char* start_;
   std::string_view rest_;
 };
 
@@ -192,8 +195,13 @@ bool ReadSetting(LineReader& in, std::string_view keyword, AnswerSetting& settin
       error = "'set' needs an item number and a text: set N=\"text\"";
       return false;
     }
-    if (in.Peek() == '"') return in.Quoted(setting.text, error);
-    setting.text = std::string(in.Word());
+    setting.text_begin = in.Offset();
+    if (in.Peek() == '"') {
+      if (!in.Quoted(setting.text, error)) return false;
+    } else {
+      setting.text = std::string(in.Word());
+    }
+    setting.text_end = in.Offset();
     return true;
   }
   if (keyword == "check") {
@@ -533,8 +541,25 @@ std::string MatchText(const AnswerMatch& match) {
   return "";
 }
 
+std::string ShownLine(const AnswerLine& line, const Dialog* dialog) {
+  std::string shown = line.source;
+  // From the right, so that the offsets of the texts still to mask stay valid.
+  for (auto setting = line.settings.rbegin(); setting != line.settings.rend(); ++setting) {
+    if (setting->kind != AnswerSetting::Kind::kSet || setting->text_end > shown.size() ||
+        setting->text_begin > setting->text_end) {
+      continue;
+    }
+    const DialogItem* item = dialog ? dialog->item(setting->item) : nullptr;
+    if (item && item->kind == ItemKind::kEditText) continue;
+    const char* mask = item && item->kind == ItemKind::kPassword ? "<password>" : "<hidden>";
+    shown.replace(setting->text_begin, setting->text_end - setting->text_begin, mask);
+  }
+  return shown;
+}
+
 std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer, bool control) {
   std::string line = MatchText(RecordedMatchOf(after));
+  std::string notes;
   int first_list = 0;
   for (const DialogItem& item : after.items) {
     if (item.kind == ItemKind::kList && first_list == 0) first_list = item.number;
@@ -545,9 +570,19 @@ std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answ
     std::string number = std::to_string(item.number);
     switch (item.kind) {
       case ItemKind::kEditText:
-      case ItemKind::kPassword:
         if (!old || old->text != item.text)
           line += " set " + number + "=" + QuoteAnswerText(item.text);
+        break;
+      case ItemKind::kPassword:
+        if (old && old->text == item.text) break;
+        if (item.text.empty()) {
+          line += " set " + number + "=\"\"";
+        } else if (after.recorded_password) {
+          line += " set " + number + "=" + QuoteAnswerText(after.recorded_password(item.text));
+        } else {
+          notes += "# " + MatchText(RecordedMatchOf(after)) + ": password item " + number +
+                   " is not recorded; add set " + number + "=\"...\" to replay it\n";
+        }
         break;
       case ItemKind::kCheckBox:
         if (!old || (old->value != 0) != (item.value != 0)) {
@@ -572,7 +607,7 @@ std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answ
     }
   }
   if (control) line += " control";
-  return line + " -> " + std::to_string(answer);
+  return notes + line + " -> " + std::to_string(answer);
 }
 
 std::string RecordFolderLine(const std::string& id, const std::string& folder) {
@@ -645,7 +680,8 @@ int ScriptBackend::ModalDialog(Dialog& dialog) {
     Fail("the answer file has no line for this dialog", Describe(dialog));
     return kCloseBox;
   }
-  std::string at = "answer line " + std::to_string(line->line_number) + " (" + line->source + ")";
+  std::string at =
+      "answer line " + std::to_string(line->line_number) + " (" + ShownLine(*line, &dialog) + ")";
   if (fallback && !CountFallback("d:" + dialog.name + ":" + dialog.id)) {
     Fail(at + " answered this dialog " + std::to_string(kMaxFallbackAnswers) +
              " times: stopping what looks like a loop",
@@ -681,7 +717,7 @@ std::string ScriptBackend::ChooseFolder(const std::string& id, const std::string
     return "";
   }
   if (fallback && !CountFallback("f:" + id)) {
-    Fail("answer line " + std::to_string(line->line_number) + " (" + line->source +
+    Fail("answer line " + std::to_string(line->line_number) + " (" + ShownLine(*line, nullptr) +
              ") answered this folder question " + std::to_string(kMaxFallbackAnswers) +
              " times: stopping what looks like a loop",
          description);
@@ -708,8 +744,8 @@ void ScriptBackend::Finish() {
   for (std::size_t i = 0; i < answers_.lines.size(); ++i) {
     if (used_[i]) continue;
     const AnswerLine& line = answers_.lines[i];
-    std::string text =
-        "answer line " + std::to_string(line.line_number) + " never used: " + line.source;
+    std::string text = "answer line " + std::to_string(line.line_number) +
+                       " never used: " + ShownLine(line, nullptr);
     base::WriteLogf(1, "Answer file: %s", text.c_str());
     WriteError("nuvel-setup: " + text + "\n");
   }

@@ -22,8 +22,9 @@
 //                   the next dialog is answered ("install-options control -> 1" goes past
 //                   Install Options where the source asks for the Control key)
 // Quoted texts escape `"` as \" and `\` as \\; \n, \r and \t stand for a line feed, a carriage
-// return and a tab. Recorded answers hold what was typed into password fields in clear: keep
-// such files as safe as the passwords.
+// return and a tab. Recorded answers never hold what was typed into a password field: they
+// hold its scrambled form ("**__...", which the dialog accepts as given), or leave the field out
+// (with a comment line) when the dialog has no such form; an emptied field is set N="".
 //
 // <answer>: the item number hit (999 for the close box). For folder questions, the folder (the
 // rest of the line, or a quoted text; "" cancels). "* -> 1" accepts the proposed folder of a
@@ -39,6 +40,9 @@
 // an item that is not an enabled, visible button, and a setting that does not fit the dialog
 // end the run with exit status 3 and a message on standard error naming the dialog, its id and
 // its texts. At the end of the run, every line never used is reported on standard error.
+// Messages and log lines show an answer line with the text of every "set" masked unless it went
+// into an edit field of the dialog at hand: set 4=<password> for a password field, set
+// 4=<hidden> where the field is not known (a line never used, an item the dialog does not have).
 #pragma once
 
 #include <functional>
@@ -60,6 +64,10 @@ struct AnswerSetting {
   Kind kind = Kind::kSet;
   int item = 0;           // the item number; for kSelect 0 means the dialog's first list
   std::string text;       // kSet
+  // kSet: where the text (quotes included) stands in the line's source, so that messages can
+  // mask it.
+  std::size_t text_begin = 0;
+  std::size_t text_end = 0;
   std::vector<int> rows;  // kSelect
 };
 
@@ -100,9 +108,15 @@ AnswerMatch RecordedMatchOf(const Dialog& dialog);
 /// The written form of a match ("welcome", prompt:"Nuvel Setup", "*", ...).
 std::string MatchText(const AnswerMatch& match);
 
+/// The line as messages show it: its source with the text of every "set" masked unless `dialog`
+/// (the dialog it answered, nullptr when none) has an edit field of that number.
+std::string ShownLine(const AnswerLine& line, const Dialog* dialog);
+
 /// The answer-file line that replays one dialog: `before` as the core handed it to the back end,
 /// `after` as the user left it, `answer` the item hit, `control` whether the Control key was held
-/// for that click. Only the items the user changed give settings.
+/// for that click. Only the items the user changed give settings; a changed password field gives
+/// the form of after.recorded_password, or, without one, a comment line ("# ...\n") before the
+/// line instead of a setting.
 std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answer,
                              bool control = false);
 /// The answer-file line that replays a folder question.
