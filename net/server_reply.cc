@@ -24,9 +24,9 @@ int CallToServerWasBad(std::string_view reply) {
   head = base::UpperAscii(head);
   // The longer marks of the list ("<HTML", "<TITLE>", "<!DOCTYPE HTML", "<UNKNOWN COMMAND>")
   // all contain one of these.
-  for (const char* mark : {"HTML", "TITLE", "BODY", "BAD SESSION ID", "UNKNOWN COMMAND",
-                           "404 NOT FOUND", "CANNOT BE FOUND", "PAGE NOT FOUND",
-                           "URL WAS NOT FOUND", "NO INSTANCES AVAILABLE"}) {
+  for (const char* mark :
+       {"HTML", "TITLE", "BODY", "BAD SESSION ID", "UNKNOWN COMMAND", "404 NOT FOUND",
+        "CANNOT BE FOUND", "PAGE NOT FOUND", "URL WAS NOT FOUND", "NO INSTANCES AVAILABLE"}) {
     if (head.find(mark) != std::string::npos) return 1;
   }
   return 0;

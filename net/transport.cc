@@ -35,10 +35,14 @@ enum class Phase { kIdle, kStarted, kReceiving, kEnded };
 
 const char* PhaseName(Phase phase) {
   switch (phase) {
-    case Phase::kIdle: return "idle";
-    case Phase::kStarted: return "started";
-    case Phase::kReceiving: return "receiving";
-    case Phase::kEnded: return "ended";
+    case Phase::kIdle:
+      return "idle";
+    case Phase::kStarted:
+      return "started";
+    case Phase::kReceiving:
+      return "receiving";
+    case Phase::kEnded:
+      return "ended";
   }
   return "?";
 }
@@ -181,8 +185,7 @@ std::size_t OnHeader(char*, std::size_t one, std::size_t count, void*) {
 
 bool InactivityExpired() {
   Active& active = Current();
-  if (platform::MonotonicSeconds() - active.last_data < Transport().inactivityTimeout)
-    return false;
+  if (platform::MonotonicSeconds() - active.last_data < Transport().inactivityTimeout) return false;
   active.timed_out = true;
   return true;
 }
@@ -261,8 +264,7 @@ bool Start(const std::string& url, bool memory, const char* body, std::size_t bo
 
   curl_slist* headers = nullptr;
   if (memory && body) {
-    std::string agent =
-        "User-Agent: (Nuvel Linux Launcher " + active.user_agent_version + ")";
+    std::string agent = "User-Agent: (Nuvel Linux Launcher " + active.user_agent_version + ")";
     headers = curl_slist_append(headers, agent.c_str());
     // This layer sets no Content-Type, and sends the body without waiting for a go-ahead.
     headers = curl_slist_append(headers, "Content-Type:");
@@ -368,7 +370,8 @@ void TerminateDownload() {
   ReleaseRequest();
   if (state.gDownloadFile) DownloadUpdate(0, nullptr);
   state.gDownloadBuff = nullptr;
-  if (active.phase != Phase::kIdle) SetPhase(Phase::kEnded, state.gTransferFailed ? "failed" : "done");
+  if (active.phase != Phase::kIdle)
+    SetPhase(Phase::kEnded, state.gTransferFailed ? "failed" : "done");
   active.phase = Phase::kIdle;
 }
 
@@ -504,7 +507,8 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
       progress.gBytesToTransfer = state.gBytesToTransfer;
       progress.gBytesTransferred = state.gBytesTransferred;
       if (state.gBytesToTransfer > 0)
-        ui::StatusBoxProgress(std::min(1.0, double(state.gBytesTransferred) / state.gBytesToTransfer));
+        ui::StatusBoxProgress(
+            std::min(1.0, double(state.gBytesTransferred) / state.gBytesToTransfer));
     }
     PumpTransfer();
   }
@@ -570,8 +574,7 @@ void CheckProxySettings(const std::string& dir) {
   TransportState& state = Transport();
   const std::string file = dir + "records.ini";
   std::string use;
-  base::GetNuvelPrivateProfileString("Records", "useproxy", "", use, base::kProfileValueSize,
-                                     file);
+  base::GetNuvelPrivateProfileString("Records", "useproxy", "", use, base::kProfileValueSize, file);
   if (use.empty()) {
     std::string port, host;
     GetDefaultProxySettings(use, port, host);
@@ -594,8 +597,8 @@ void CheckProxySettings(const std::string& dir) {
     base::GetNuvelPrivateProfileString("Records", "proxyipaddress", "", value,
                                        base::kProfileValueSize, file);
     state.ProxyIPAddress = value;
-    base::GetNuvelPrivateProfileString("Records", "proxyipport", "", value,
-                                       base::kProfileValueSize, file);
+    base::GetNuvelPrivateProfileString("Records", "proxyipport", "", value, base::kProfileValueSize,
+                                       file);
     state.ProxyIPPort = std::atoi(value.c_str());
   } else {
     state.gUseProxy = 0;

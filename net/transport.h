@@ -36,8 +36,8 @@
 
 namespace nuvel::net {
 
-inline constexpr int kMaxTimeoutSeconds = 60;            // MAX_TIMEOUT
-inline constexpr std::uint32_t kUnknownSize = 999999;    // progress maximum when none is known
+inline constexpr int kMaxTimeoutSeconds = 60;              // MAX_TIMEOUT
+inline constexpr std::uint32_t kUnknownSize = 999999;      // progress maximum when none is known
 inline constexpr std::size_t kReceiveBufferSize = 393210;  // receiveBufferHANDLE's first size
 inline constexpr std::size_t kChunkSize = 16384;
 
@@ -47,16 +47,16 @@ struct TransportState {
   std::vector<char> receiveBufferHANDLE;
   std::uint32_t gBytesToTransfer = 0;
   std::uint32_t gBytesTransferred = 0;
-  bool gTransferFailed = false;       // the last transfer did not end complete
-  std::string gCookieFromServer;      // last Set-Cookie value (at most 1,023 characters)
+  bool gTransferFailed = false;   // the last transfer did not end complete
+  std::string gCookieFromServer;  // last Set-Cookie value (at most 1,023 characters)
   int gSendCookie = 0;
   int gDownloadInterrupted = 0;
   int gUseProxy = 0;
   std::string ProxyIPAddress = "0.0.0.0";
   int ProxyIPPort = 0;
-  std::string showHTTPUrl;            // address of the last request that gave an error page
-  int showHTTPError = 1;              // error pages may be shown in the browser
-  std::string lastUrl;                // the normalised address of the last file download
+  std::string showHTTPUrl;  // address of the last request that gave an error page
+  int showHTTPError = 1;    // error pages may be shown in the browser
+  std::string lastUrl;      // the normalised address of the last file download
   double inactivityTimeout = kMaxTimeoutSeconds;
 
   void reset();

@@ -113,8 +113,7 @@ TEST_F(TransferTest, ErrorPageIsNotStoredAndGoesToTheBrowser) {
   EXPECT_EQ(result, -1);
   EXPECT_FALSE(platform::Exists(dir_ + "COURSE.ZIP"));
   EXPECT_FALSE(platform::Exists(dir_ + "COURSE.ZIP.tmp"));
-  EXPECT_EQ(ReadTestFile(sysroot_.path("bin/opened")),
-            server_.base() + "/errorpage?/COURSE.ZIP\n");
+  EXPECT_EQ(ReadTestFile(sysroot_.path("bin/opened")), server_.base() + "/errorpage?/COURSE.ZIP\n");
 }
 
 TEST_F(TransferTest, ShortBodyIsAFailureAndKeepsTheEarlierCopy) {
