@@ -260,7 +260,10 @@ bool Start(const std::string& url, bool memory, const char* body, std::size_t bo
   curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
   curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
   std::string ca_file = platform::TestCaFile();
-  if (!ca_file.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, ca_file.c_str());
+  if (!ca_file.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, ca_file.c_str());
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+  }
 
   curl_slist* headers = nullptr;
   if (memory && body) {
@@ -484,14 +487,10 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
   }
   CFDownloadURL(address);
 
-  if (display) {
-    std::string text = base::StrRezf(0, "MSG_Message_Downloading",
-                                     {installer::GetCompressedURLPath(30, fileName)});
-    ui::StatusBoxCreate();
-    ui::StatusBoxUpdate(text.c_str(), installer::GetCompressedFilePath(48, address).c_str(),
-                        "MSG_Message_PressToStopDownload2");
-  }
-  double last_drawn = 0;
+  const std::string text =
+      base::StrRezf(0, "MSG_Message_Downloading", {installer::GetCompressedURLPath(30, fileName)});
+  const std::string shown_address = installer::GetCompressedFilePath(48, address);
+  double last_drawn = -1;
   while (state.gDownloadFile) {
     if (base::Run().quitFlag) break;
     if (ui::CurrentBackend().StopRequested()) {
@@ -501,14 +500,17 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
         state.gDownloadInterrupted = 1;
         break;
       }
+      last_drawn = -1;
     }
-    if (display && platform::MonotonicSeconds() - last_drawn >= 0.1) {
+    // The box and its bar are drawn a few times a second, not on every turn of the wait.
+    if (display && (last_drawn < 0 || platform::MonotonicSeconds() - last_drawn >= 0.1)) {
       last_drawn = platform::MonotonicSeconds();
       progress.gBytesToTransfer = state.gBytesToTransfer;
       progress.gBytesTransferred = state.gBytesTransferred;
-      if (state.gBytesToTransfer > 0)
-        ui::StatusBoxProgress(
-            std::min(1.0, double(state.gBytesTransferred) / state.gBytesToTransfer));
+      // The maximum may have changed when the reply said how long it is.
+      if (!overall) installer::setupProgressBar(0);
+      ui::StatusBoxUpdate(text.c_str(), shown_address.c_str(), "MSG_Message_PressToStopDownload2");
+      installer::updateProgressBar();
     }
     PumpTransfer();
   }
@@ -516,7 +518,10 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
   if (state.gDownloadFile) Fail(state.gDownloadInterrupted ? "stopped by the user" : "quit");
   if (overall) progress.Status_Bar_Cnt += state.gBytesTransferred;
   DownloadUpdate(0, nullptr);
-  if (!overall) ui::StatusBoxDestroy();
+  if (!overall) {
+    installer::hideProgressBar();
+    ui::StatusBoxDestroy();
+  }
 
   if (state.gDownloadInterrupted) {
     platform::RemoveFile(temporary);

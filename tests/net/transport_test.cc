@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/run_state.h"
 #include "net/server_reply.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -23,7 +24,12 @@ using nuvel::testing::WriteTestFile;
 class StoppableBackend : public ui::testing::FakeBackend {
  public:
   bool StopRequested() override { return stop; }
+  void PumpEvents() override {
+    FakeBackend::PumpEvents();
+    if (quit_after_pumps > 0 && pumps >= quit_after_pumps) base::Run().quitFlag = 1;
+  }
   bool stop = false;
+  int quit_after_pumps = 0;  // a quit signal is served at this turn of the event loop
 };
 
 class TransferTest : public ::testing::Test {
@@ -153,6 +159,25 @@ TEST_F(TransferTest, StopRemovesTheTemporaryFileAndSaysTheDownloadIsIncomplete) 
   EXPECT_EQ(ReadTestFile(dir_ + "COURSE.ZIP"), "complete earlier copy");
   EXPECT_FALSE(platform::Exists(dir_ + "COURSE.ZIP.tmp"));
   EXPECT_EQ(Transport().gDownloadFile, nullptr);
+}
+
+TEST_F(TransferTest, QuitEndsTheDownloadAtOnceWithoutAMessage) {
+  WriteTestFile(dir_ + "COURSE.ZIP", "complete earlier copy");
+  backend_->quit_after_pumps = 5;
+  double start = platform::MonotonicSeconds();
+  EXPECT_EQ(CFDownloadFile(dir_, "COURSE.ZIP", server_.base() + "/stall-half?s=5&"), 1);
+  EXPECT_LT(platform::MonotonicSeconds() - start, 2) << "the download outlived the quit";
+  EXPECT_TRUE(backend_->shown.empty());
+  EXPECT_EQ(ReadTestFile(dir_ + "COURSE.ZIP"), "complete earlier copy");
+  EXPECT_FALSE(platform::Exists(dir_ + "COURSE.ZIP.tmp"));
+}
+
+TEST_F(TransferTest, ProgressShowsTheFileAndEndsWithTheBoxRemoved) {
+  EXPECT_EQ(CFDownloadFile(dir_, "SLOW", server_.base() + "/trickle?n=3&ms=150&"), 0);
+  ASSERT_FALSE(backend_->events.empty());
+  EXPECT_EQ(backend_->events.front().rfind("show Downloading SLOW|", 0), 0)
+      << backend_->events.front();
+  EXPECT_FALSE(backend_->status_shown);
 }
 
 TEST_F(TransferTest, UnreachableServerAndRefusedAddressEndTheWaitAtOnce) {
