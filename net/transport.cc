@@ -410,7 +410,6 @@ void PumpTransfer(int wait_ms) {
   Active& active = Current();
   if (active.easy && active.multi) {
     int running = 0;
-    curl_multi_poll(active.multi, nullptr, 0, wait_ms, nullptr);
     curl_multi_perform(active.multi, &running);
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(active.multi, &left)) {
@@ -425,6 +424,8 @@ void PumpTransfer(int wait_ms) {
       base::WriteLogf(1, "transfer incomplete: no data within the time-out");
       Fail("inactivity");
     }
+    // Sleeps until the connection has something to do, or wait_ms.
+    if (active.easy) curl_multi_poll(active.multi, nullptr, 0, wait_ms, nullptr);
   }
   platform::PumpEvents();
 }

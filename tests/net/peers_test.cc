@@ -48,12 +48,6 @@ class ScopedEnvironment {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
-// No proxy variable of the session leaks into a test unless the test sets it.
-constexpr std::pair<const char*, const char*> kNoProxyEnvironment[] = {
-    {"http_proxy", nullptr},  {"HTTP_PROXY", nullptr}, {"https_proxy", nullptr},
-    {"HTTPS_PROXY", nullptr}, {"no_proxy", nullptr},   {"NO_PROXY", nullptr},
-    {"ALL_PROXY", nullptr},   {"all_proxy", nullptr}};
-
 class PeerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,29 +56,26 @@ class PeerTest : public ::testing::Test {
     auto backend = std::make_unique<ui::testing::FakeBackend>();
     backend_ = backend.get();
     ui::SetBackend(std::move(backend));
-    for (auto [name, value] : kNoProxyEnvironment) {
-      if (const char* old = std::getenv(name)) saved_[name] = old;
-      ::unsetenv(name);
-    }
     dir_ = sysroot_.path("downloads") + "/";
     platform::MakeDirectories(dir_);
     archive_.reserve(300000);
     for (int i = 0; i < 300000; ++i) archive_ += static_cast<char>(i * 7 % 251);
     WriteTestFile(sysroot_.path("www/courses_d/COURSE.ZIP"), archive_);
   }
-  void TearDown() override {
-    Transport().reset();
-    for (auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
-  }
+  void TearDown() override { Transport().reset(); }
   void WriteRecordsIni(const std::string& settings) {
     WriteTestFile(sysroot_.path("records.ini"), "[Records]\r\n" + settings);
     base::FreePrivateProfile();
     CheckProxySettings(sysroot_.path(""));
   }
 
+  // No proxy variable of the session leaks into a test unless the test sets it.
+  ScopedEnvironment no_proxy_{{"http_proxy", nullptr},  {"HTTP_PROXY", nullptr},
+                              {"https_proxy", nullptr}, {"HTTPS_PROXY", nullptr},
+                              {"no_proxy", nullptr},    {"NO_PROXY", nullptr},
+                              {"ALL_PROXY", nullptr},   {"all_proxy", nullptr}};
   nuvel::testing::TestSysroot sysroot_;
   ui::testing::FakeBackend* backend_ = nullptr;
-  std::map<std::string, std::string> saved_;
   std::string dir_;
   std::string archive_;
 };
