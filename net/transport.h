@@ -108,9 +108,11 @@ std::string URLRequest(const std::string& url, const char* body, std::size_t bod
 /// The file name is upper-cased unless it contains "_zp" or urlBase contains "elective_d".
 /// The body goes to "<name>.tmp", which replaces the file only when the transfer ended
 /// complete with status 200. Shows the download status box and asks about Stop.
-/// 0 success; 1 stopped by the user, or failed (MSG_Message_ErrorDownloading shown); -1 the
-/// ".tmp" file cannot be written (MSG_WritePrivileges shown), the reply was an error page, or
-/// a quiet download (a name containing VERSION, LESSON, ENGINE_LUC.ZIP or CONNECTED) failed.
+/// 0 success; 1 stopped by the user (MSG_Message_DownloadIncomplete shown), failed
+/// (MSG_Message_ErrorDownloading shown, except for addresses under "/logos", "/studypaths" and
+/// "extension_activities"), or ended by a quit (nothing shown); -1 the ".tmp" file cannot be
+/// written (MSG_WritePrivileges shown), the reply was an error page (handed to ShowHTTPErrors),
+/// or a quiet download (a name containing VERSION, LESSON, ENGINE_LUC.ZIP or CONNECTED) failed.
 int CFDownloadFile(const std::string& localDir, std::string fileName, const std::string& urlBase);
 
 /// Loads gUseProxy, ProxyIPAddress and ProxyIPPort from "<dir>records.ini". When `useproxy` is

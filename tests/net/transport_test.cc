@@ -141,10 +141,10 @@ TEST_F(TransferTest, SilenceLongerThanTheTimeOutFailsAndKeepsTheEarlierCopy) {
 }
 
 TEST_F(TransferTest, DataJustInsideTheTimeOutKeepsTheTransferAlive) {
-  SetInactivityTimeoutForTesting(0.6);
-  // Five bytes 0.4 s apart: 1.6 s in all, far more than the time-out, never silent that long.
-  EXPECT_EQ(CFDownloadFile(dir_, "SLOW", server_.base() + "/trickle?n=5&ms=400&"), 0);
-  EXPECT_EQ(ReadTestFile(dir_ + "SLOW"), "ttttt");
+  SetInactivityTimeoutForTesting(0.8);
+  // Six bytes 0.3 s apart: 1.5 s in all, far more than the time-out, never silent that long.
+  EXPECT_EQ(CFDownloadFile(dir_, "SLOW", server_.base() + "/trickle?n=6&ms=300&"), 0);
+  EXPECT_EQ(ReadTestFile(dir_ + "SLOW"), "tttttt");
 }
 
 TEST_F(TransferTest, StopRemovesTheTemporaryFileAndSaysTheDownloadIsIncomplete) {
