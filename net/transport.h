@@ -24,6 +24,8 @@
 //    `useproxy` is the session's proxy environment (platform::SystemProxyPreference).
 //  - HTTPS peers are verified against the system's certificate store; the only other trust is
 //    the test seam NUVEL_TEST_CA_FILE (platform::TestCaFile). Verification cannot be turned off.
+//  - A memory reply grows its buffer once, from its Content-Length, to at most 64 MB; beyond
+//    that (or without a Content-Length) chunks that do not fit are dropped.
 //  - The inactivity limit can be shortened only by tests (SetInactivityTimeoutForTesting).
 //  - There is no streaming-proxy preference to reconcile on this system; CheckProxySettings is
 //    the whole proxy set-up.
