@@ -43,3 +43,43 @@ std::vector<std::string> PreferredLanguages() {
 }
 
 }  // namespace nuvel::platform
+
+namespace nuvel::platform {
+namespace {
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+}  // namespace
+
+ProxyPreference SystemProxyPreference() {
+  ProxyPreference preference;
+  std::string no_proxy = EnvironmentValue("no_proxy");
+  if (no_proxy.empty()) no_proxy = EnvironmentValue("NO_PROXY");
+  if (no_proxy == "*") return preference;
+  std::string value;
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY"}) {
+    value = EnvironmentValue(name);
+    if (!value.empty()) break;
+  }
+  std::string_view rest(value);
+  if (std::size_t scheme = rest.find("://"); scheme != std::string_view::npos)
+    rest.remove_prefix(scheme + 3);
+  rest = rest.substr(0, rest.find('/'));
+  if (std::size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
+  std::size_t colon = rest.rfind(':');
+  std::string_view host = rest.substr(0, colon);
+  if (host.empty()) return preference;
+  preference.use = true;
+  preference.host = std::string(host);
+  preference.port = 0;
+  if (colon != std::string_view::npos)
+    preference.port = std::atoi(std::string(rest.substr(colon + 1)).c_str());
+  return preference;
+}
+
+std::string TestCaFile() { return EnvironmentValue("NUVEL_TEST_CA_FILE"); }
+
+}  // namespace nuvel::platform

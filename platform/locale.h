@@ -14,3 +14,25 @@ namespace nuvel::platform {
 std::vector<std::string> PreferredLanguages();
 
 }  // namespace nuvel::platform
+
+namespace nuvel::platform {
+
+/// The session's HTTP proxy preference, as command-line tools read it: the first of
+/// https_proxy, HTTPS_PROXY, http_proxy, HTTP_PROXY that is set and not empty, in the form
+/// "[scheme://][user:password@]host[:port][/]". `use` is false (host "0.0.0.0", port 0) when
+/// none is set, when its host is empty, or when no_proxy (NO_PROXY) is "*" (every host
+/// bypasses the proxy). Other no_proxy entries are not taken over: the proxy that records.ini
+/// keeps applies to every request.
+struct ProxyPreference {
+  bool use = false;
+  std::string host = "0.0.0.0";
+  int port = 0;
+};
+ProxyPreference SystemProxyPreference();
+
+/// Test seam for HTTPS: a PEM file of certificate authorities named by NUVEL_TEST_CA_FILE,
+/// trusted instead of the system's store (so that tests can use a throw-away authority).
+/// "" when the variable is not set: the system's store alone is trusted.
+std::string TestCaFile();
+
+}  // namespace nuvel::platform

@@ -13,6 +13,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils trash-cli zip unzip
   xvfb xauth hyperfine
+  # peers started by the network tests
+  nginx tinyproxy openssl
 )
 
 missing=()
