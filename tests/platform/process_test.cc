@@ -47,7 +47,6 @@ class ProcessTest : public ::testing::Test {
   void SetUp() override {
     bin_ = sysroot_.path("bin");
     fs::create_directories(bin_);
-    fs::create_directories(sysroot_.path("opt/Nuvel"));  // where the instance locks live
     if (const char* path = std::getenv("PATH")) saved_path_ = path;
   }
   void TearDown() override {
@@ -159,6 +158,7 @@ TEST_F(ProcessTest, FindsOthersByKernelNameAndByTheFullCommandName) {
 // ---- Single instance ---------------------------------------------------------------------
 
 TEST_F(ProcessTest, SecondProcessCannotTakeAHeldLockNorInheritIt) {
+  fs::create_directories(sysroot_.path("opt/Nuvel"));  // where the instance locks live
   bool elsewhere = true;
   ASSERT_FALSE(TakeInstanceLock("NvT1", elsewhere));
   EXPECT_FALSE(elsewhere);
@@ -186,7 +186,6 @@ TEST_F(ProcessTest, SecondProcessCannotTakeAHeldLockNorInheritIt) {
 TEST_F(ProcessTest, LockFileLivesInTheSystemFolderAndALinkThereIsNeverFollowed) {
   ::setenv("XDG_RUNTIME_DIR", sysroot_.path("run").c_str(), 1);
   EXPECT_EQ(InstanceLockPath("a/b "), sysroot_.path("opt/Nuvel/nuvel-a%2Fb%20.lock"));
-  fs::remove(sysroot_.path("opt/Nuvel"));
   fs::create_directories(sysroot_.path("var/lib/Nuvel"));
   EXPECT_EQ(InstanceLockPath("NvSU"), sysroot_.path("var/lib/Nuvel/nuvel-NvSU.lock"))
       << "only the shared data folder's Nuvel exists";
@@ -336,6 +335,18 @@ TEST_F(SystemFolderTest, ToolRunAsRootCreatesTheFolderForEveryone) {
   EXPECT_EQ(st.st_mode & 07777, 0777u);
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(RunTool({"create-system-folder", opt_ + "/Nuvel"}), 0) << "an existing folder is fine";
+}
+
+// Created directly (by root), the folder is the same as the helper's: every user must be able
+// to replace records.ini in it and append to the log.
+TEST_F(SystemFolderTest, DirectCreationOpensTheFolderToEveryUserWithoutStickyBit) {
+  const mode_t umask_before = ::umask(077);
+  std::error_code ec = CreateSystemFolder(opt_ + "/Nuvel");
+  ::umask(umask_before);
+  ASSERT_FALSE(ec) << ec.message();
+  struct stat st;
+  ASSERT_EQ(::stat((opt_ + "/Nuvel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0777u);
 }
 
 TEST_F(SystemFolderTest, UnwritableParentGoesThroughPkexecAndTheFolderIsCheckedAfterwards) {
