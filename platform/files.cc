@@ -341,37 +341,52 @@ FileUpdateLock::FileUpdateLock(const std::string& path, int timeout_ms) {
   auto [folder_path, name] = SplitPath(path);
   Fd folder(OpenFolderSafely(folder_path, error_));
   if (folder.get() < 0) return;
-  const std::string lock_name = UpdateLockName(name);
-  Fd fd(::openat(folder.get(), lock_name.c_str(),
-                 O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-  if (fd.get() < 0) {
-    error_ = LastError();
-    return;
-  }
-  // Every user of the folder must be able to open it to take the lock.
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    error_ = std::make_error_code(std::errc::invalid_argument);
-    return;
-  }
-  if (st.st_uid == ::geteuid() && (st.st_mode & 0044) != 0044) ::fchmod(fd.get(), 0644);
-  for (int waited = 0;; waited += 5) {
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) break;
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+  lock_name_ = UpdateLockName(name);
+  for (int waited = 0;;) {
+    Fd fd(::openat(folder.get(), lock_name_.c_str(),
+                   O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (fd.get() < 0) {
       error_ = LastError();
       return;
     }
-    if (waited >= timeout_ms) {
-      error_ = std::make_error_code(std::errc::timed_out);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      error_ = std::make_error_code(std::errc::invalid_argument);
       return;
     }
-    SleepMilliseconds(5);
+    // Every user of the folder must be able to open it to take the lock.
+    if (st.st_uid == ::geteuid() && (st.st_mode & 0044) != 0044) ::fchmod(fd.get(), 0644);
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error_ = LastError();
+        return;
+      }
+      if (waited >= timeout_ms) {
+        error_ = std::make_error_code(std::errc::timed_out);
+        return;
+      }
+      SleepMilliseconds(5);
+      waited += 5;
+    }
+    // The holder before us removes the file as it gives the lock up: a lock on a file that is
+    // no longer the folder's entry of that name excludes nobody, so start again.
+    struct stat entry;
+    if (::fstatat(folder.get(), lock_name_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+        entry.st_dev == st.st_dev && entry.st_ino == st.st_ino) {
+      fd_ = fd.release();
+      folder_ = folder.release();
+      return;
+    }
   }
-  fd_ = fd.release();
 }
 
 FileUpdateLock::~FileUpdateLock() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  // Removed while still held, so that no lock file stays beside the file (one of a process
+  // killed meanwhile goes with the next update).
+  ::unlinkat(folder_, lock_name_.c_str(), 0);
+  ::close(fd_);
+  ::close(folder_);
 }
 
 bool Exists(const std::string& path) {

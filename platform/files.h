@@ -55,8 +55,11 @@ std::string UpdateLockName(const std::string& file_name);
 /// An exclusive flock on the lock file (UpdateLockName) beside `path`, held while the object
 /// lives: a read-modify-write of a file that several processes update holds it for the whole
 /// update, so that no writer's change is lost. The lock file is created readable by everyone
-/// (any user must be able to take the lock) and stays; it is opened with O_NOFOLLOW, so a link
-/// planted in its place is an error, as is a lock not had within `timeout_ms`.
+/// (any user must be able to take the lock) and removed by the holder as it gives the lock up,
+/// so no lock file stays beside the file (a process killed while holding it leaves it to the
+/// next update); a taker whose file was removed meanwhile starts again. It is opened with
+/// O_NOFOLLOW: a link planted in its place is an error, as is a lock not had within
+/// `timeout_ms`.
 class FileUpdateLock {
  public:
   explicit FileUpdateLock(const std::string& path, int timeout_ms = 10000);
@@ -69,6 +72,8 @@ class FileUpdateLock {
 
  private:
   int fd_ = -1;
+  int folder_ = -1;
+  std::string lock_name_;
   std::error_code error_;
 };
 

@@ -215,6 +215,7 @@ TEST_F(SharedFolderTest, UpdateLockExcludesOtherProcessesAndRefusesALinkInItsPla
     FileUpdateLock second(file, 50);
     EXPECT_EQ(second.error(), std::errc::timed_out);
   }
+  EXPECT_FALSE(fs::exists(shared_ + "/.records.ini.lock")) << "removed as it is given up";
   FileUpdateLock again(file, 50);
   EXPECT_FALSE(again.error()) << "given up with the object";
 
