@@ -174,7 +174,16 @@ int WriteLog(int level, const std::string& text) {
   while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
   line += body;
   line += "\r\n";
-  return platform::AppendToFile(log.logname, line) ? 0 : 1;
+  std::error_code ec = platform::AppendToFile(log.logname, line);
+  if (ec == std::errc::too_many_symbolic_link_levels) {
+    // Someone put a link where the log belongs: nothing is written through it, and the run
+    // goes on without a log.
+    WriteConsolef("nuvel-setup: %s is a link that another user may have put there; "
+                  "this run writes no log",
+                  log.logname.c_str());
+    log.logname.clear();
+  }
+  return ec ? 0 : 1;
 }
 
 void DiscardTopHalfofLogFile() {

@@ -9,6 +9,10 @@
 // Lines logged before the log is set up are held (up to kMaxHeldLines) and written right after
 // the run banner, so that every log names the version that ran; they are dropped when no log
 // folder can be found.
+//
+// Every user appends to the one log of the system folder, where anyone can put entries. A link
+// in the log's place is never written through (platform::AppendToFile refuses it): the run
+// says so once on standard error and goes on without a log.
 #pragma once
 
 #include <string>

@@ -572,6 +572,12 @@ void UpDateRecordsIniWithActualVersions() {
 }
 
 int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode) {
+  platform::FileUpdateLock lock(file);  // from the read to the rename
+  if (lock.error()) {
+    WriteLogf(1, "RemoveLineFromRecordsIni: cannot lock %s: %s", file.c_str(),
+              lock.error().message().c_str());
+    return -1;
+  }
   std::string data;
   if (platform::ReadFile(file, data)) return -1;
   std::string wanted = LowerTrimmed(key);

@@ -156,6 +156,13 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
               file.c_str());
     return -2;
   }
+  // Held from the read to the rename: another process's update in between would be lost.
+  platform::FileUpdateLock lock(file);
+  if (lock.error()) {
+    WriteLogf(0, "ERROR: cannot lock %s for an update: %s", file.c_str(),
+              lock.error().message().c_str());
+    return -2;
+  }
   std::string path = ExistingPathAnyCase(file);
   if (path.empty()) {
     std::string text = "[" + std::string(section) + "]\r\n" + std::string(key) + "=" +
@@ -193,8 +200,15 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
 
 int RemovePrivateProfileKey(std::string_view section, std::string_view key,
                             const std::string& file) {
+  if (section.empty() || key.empty() || ExistingPathAnyCase(file).empty()) return 0;
+  platform::FileUpdateLock lock(file);
+  if (lock.error()) {
+    WriteLogf(0, "ERROR: cannot lock %s for an update: %s", file.c_str(),
+              lock.error().message().c_str());
+    return -2;
+  }
   std::string path = ExistingPathAnyCase(file);
-  if (section.empty() || key.empty() || path.empty()) return 0;
+  if (path.empty()) return 0;
   FreePrivateProfile();
   LoadCache(path, kProfileValueSize);
   const std::vector<std::string> lines = Cache().lines;

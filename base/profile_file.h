@@ -10,7 +10,10 @@
 //
 // One file's lines are cached at a time. A write reads the file afresh, compares the stored
 // value, then rewrites the whole file through a temporary file and a rename, so that a crash
-// never leaves a truncated settings file, and drops the cache.
+// never leaves a truncated settings file, and drops the cache. From the read to the rename it
+// holds the file's update lock (platform::FileUpdateLock, ".<name>.lock" beside it), so that
+// two processes (two users' programs, two runs of Setup) writing one file lose no key; a lock
+// that cannot be had fails the write like a file that cannot be written.
 //
 // Lines are matched on their first 254 characters. A line longer than the reading caller's
 // buffer is cut to fit (and the cut logged); the cut line is what a later rewrite stores.

@@ -220,11 +220,13 @@ int IsNuvelAppRunning(const std::string& creator) {
   return -1;
 }
 
-int IsNuvelAlreadyRunning(const std::string& creator) {
+int IsNuvelAlreadyRunning(const std::string& creator, std::error_code* error) {
   bool held_elsewhere = false;
   if (auto ec = platform::TakeInstanceLock(creator, held_elsewhere)) {
-    base::WriteLogf(1, "IsNuvelAlreadyRunning: no lock for '%s' (%d)", creator.c_str(), ec.value());
-    return 1;
+    base::WriteLogf(0, "ERROR: no lock for '%s' at %s: %s", creator.c_str(),
+                    platform::InstanceLockPath(creator).c_str(), ec.message().c_str());
+    if (error) *error = ec;
+    return 0;
   }
   if (!held_elsewhere) return 1;
   base::WriteLogf(0, "Application '%s' is already running", creator.c_str());

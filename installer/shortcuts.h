@@ -14,6 +14,7 @@
 
 #include <array>
 #include <string>
+#include <system_error>
 
 namespace nuvel::installer {
 
@@ -90,9 +91,10 @@ int LaunchWebPage(const std::string& url);
 
 /// -1 when another process runs the application of that creator code (holds its lock), which
 /// is logged (a desktop offers no portable way to bring another process to the front).
-/// Otherwise 1, and this process takes the lock for the rest of its run. A lock file that
-/// cannot be opened counts as "not running" (logged).
-int IsNuvelAlreadyRunning(const std::string& creator);
+/// Otherwise 1, and this process takes the lock for the rest of its run. 0 when the lock
+/// cannot be taken safely (no lock folder, a link or something else than a file in the lock
+/// file's place; logged with `error`): the caller must not run as if it held the lock.
+int IsNuvelAlreadyRunning(const std::string& creator, std::error_code* error = nullptr);
 
 /// -1 when another process runs the application of that creator code; 1 otherwise. Takes no
 /// lock.

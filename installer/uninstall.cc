@@ -164,11 +164,22 @@ bool IsOneOf(std::string_view name, std::initializer_list<std::string_view> name
 
 // Entries this program creates, and removes whole, in a folder of these roles.
 bool IsOwnEntry(std::string_view name, unsigned roles) {
-  // Every role: the settings and the log may live in any of these folders.
+  // Every role: the settings and the log may live in any of these folders, with the lock files
+  // of the settings files' updates (".records.ini.lock") and the single-instance locks.
   if (IsOneOf(name, {"records.ini", "Nuvel_log.txt", "nuvel.log", "data", "Shortcuts",
-                     "support_local"}) ||
+                     "support_local", ".records.ini.lock"}) ||
       IsStudentDataFolderName(name)) {
     return true;
+  }
+  for (std::string_view creator : kNuvelCreators) {
+    if (name == "nuvel-" + std::string(creator) + ".lock") return true;
+  }
+  if ((roles & kSystemRole) && name.starts_with('.') && name.ends_with(".lock")) {
+    // The update lock of one of the system folder's settings files.
+    for (std::string_view file : {"VERSION2M.INI", "local.ini", "forced.ini", "user.ini",
+                                  "window.ini"}) {
+      if (name == platform::UpdateLockName(std::string(file))) return true;
+    }
   }
   if ((roles & kInstallationRole) &&
       IsOneOf(name, {"techm", "doc", "fonts", "babel", "Nuvel", "Launcher.app",

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/events.h"
 #include "platform/path_text.h"
 #include "platform/syscalls.h"
 
@@ -62,6 +63,151 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// ---- Writing in folders other users can write ----
+
+// A descriptor closed when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+constexpr int kMaxLinkDepth = 16;
+
+// Whether the link `link` found in the folder `folder` may be followed: always in a folder only
+// its owner can write; in a folder others can write only when the sticky bit keeps them from
+// replacing the link and it belongs to root, to this process's user or to the folder's owner.
+bool LinkIsTrusted(int folder, const struct stat& link) {
+  struct stat st;
+  if (::fstat(folder, &st) != 0) return false;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+  if ((st.st_mode & S_ISVTX) == 0) return false;
+  return link.st_uid == 0 || link.st_uid == ::geteuid() || link.st_uid == st.st_uid;
+}
+
+// Opens `folder` for use as the base of *at() calls, one component at a time from "/" (or the
+// current folder), so that no link planted in a folder other users can write is followed on
+// the way. ELOOP for such a link.
+int OpenFolderSafely(const std::string& folder, std::error_code& ec, int depth = 0) {
+  if (depth > kMaxLinkDepth) {
+    ec = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return -1;
+  }
+  Fd dir(::open(!folder.empty() && folder[0] == '/' ? "/" : ".",
+                O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) {
+    ec = LastError();
+    return -1;
+  }
+  std::string_view rest = folder;
+  while (!rest.empty()) {
+    std::size_t slash = rest.find('/');
+    std::string name(rest.substr(0, slash));
+    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+    if (name.empty() || name == ".") continue;
+    int next = ::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+      struct stat link;
+      if (::fstatat(dir.get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(link.st_mode)) {
+        if (!LinkIsTrusted(dir.get(), link)) {
+          ec = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+          return -1;
+        }
+        // A trusted link: its target is walked the same way, from where the link points.
+        std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+        long length = ::readlinkat(dir.get(), name.c_str(), target.data(), target.size());
+        if (length < 0) {
+          ec = LastError();
+          return -1;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        std::string walked = std::string(folder.substr(0, folder.size() - rest.size()));
+        // The folder holding the link: `walked` less its last component.
+        std::string base = walked;
+        while (!base.empty() && base.back() == '/') base.pop_back();
+        base = base.substr(0, base.find_last_of('/') + 1);
+        std::string resolved = target.starts_with('/') ? target : base + target;
+        if (!rest.empty()) resolved += "/" + std::string(rest);
+        return OpenFolderSafely(resolved, ec, depth + 1);
+      }
+    }
+    if (next < 0) {
+      ec = LastError();
+      return -1;
+    }
+    dir.reset(next);
+  }
+  return dir.release();
+}
+
+// The folder and the name of a path ("." for a bare name).
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  auto slash = trimmed.find_last_of('/');
+  if (slash == std::string::npos) return {".", trimmed};
+  return {slash == 0 ? "/" : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
+}
+
+// Opens `path` for writing with `flags` through the system-call table (so that tests can make
+// it fail), never through a link that someone other than the folder's owner could have
+// planted: the folder is opened safely first, the file with O_NOFOLLOW, and the file opened
+// must be the folder's entry of that name (a folder swapped for a link in between is caught
+// before anything is written; O_TRUNC is applied only then). O_NONBLOCK keeps a planted FIFO
+// from blocking the open. ELOOP when refused.
+int OpenForWriting(const std::string& path, int flags, unsigned mode, std::error_code& ec) {
+  auto [folder_path, name] = SplitPath(path);
+  Fd folder(OpenFolderSafely(folder_path, ec));
+  if (folder.get() < 0) return -1;
+  struct stat entry;
+  bool follow = false;
+  if (::fstatat(folder.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(entry.st_mode)) {
+    if (!LinkIsTrusted(folder.get(), entry)) {
+      ec = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+      return -1;
+    }
+    follow = true;
+  }
+  Fd fd(syscalls().open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW),
+                        mode));
+  if (fd.get() < 0) {
+    ec = LastError();
+    return -1;
+  }
+  struct stat opened;
+  if (!follow && (::fstat(fd.get(), &opened) != 0 ||
+                  ::fstatat(folder.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+                  opened.st_dev != entry.st_dev || opened.st_ino != entry.st_ino)) {
+    ec = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return -1;
+  }
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  if ((flags & O_TRUNC) && ::ftruncate(fd.get(), 0) != 0) {
+    ec = LastError();
+    return -1;
+  }
+  return fd.release();
+}
+
 std::string TempNameBeside(const std::string& path) {
   static std::mt19937 rng{std::random_device{}()};
   auto slash = path.find_last_of('/');
@@ -94,40 +240,55 @@ std::error_code ReadFile(const std::string& path, std::string& out) {
   return ec;
 }
 
-// Creates the temporary file of an atomic write and locks it for the whole write, so that
-// RemoveStaleAtomicWriteFiles can tell it from one whose writer is gone. A cleaner that took the
-// lock between the creation and this lock has removed the file: then another name is tried.
-int CreateLockedTemporary(const std::string& path, unsigned mode, std::string& temp) {
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    temp = TempNameBeside(path);
-    int fd = syscalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
-    if (fd < 0) return -1;
-    struct stat held, named;
-    if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 &&
-        ::lstat(temp.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-        held.st_dev == named.st_dev) {
-      return fd;
-    }
-    syscalls().close(fd);
-  }
-  errno = EAGAIN;
-  return -1;
-}
-
 std::error_code WriteFileAtomic(const std::string& path, std::string_view data) {
+  auto [folder_path, name] = SplitPath(path);
+  std::error_code ec;
+  Fd folder(OpenFolderSafely(folder_path, ec));
+  if (folder.get() < 0) return ec;
   unsigned mode = 0666;
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    // A link is replaced by the new file, never written through; one that others could have
+    // planted is refused, so that the file it stands for is not taken over either.
+    if (S_ISLNK(st.st_mode) && !LinkIsTrusted(folder.get(), st)) {
+      return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    }
+    if (S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  }
+  // A fresh name each try: O_EXCL never opens an entry someone put there first. The file is
+  // locked (flock) until it is renamed, so that RemoveStaleAtomicWriteFiles can tell it from one
+  // whose writer is gone; a cleaner that took the lock between the creation and this lock has
+  // removed the file, and another name is tried.
   std::string temp;
-  int fd = CreateLockedTemporary(path, mode, temp);
-  if (fd < 0) return LastError();
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    ec.clear();
+    temp = TempNameBeside(path);
+    fd = OpenForWriting(temp, O_WRONLY | O_CREAT | O_EXCL, mode, ec);
+    if (fd < 0 && ec != std::errc::file_exists) return ec;
+    if (fd < 0) continue;
+    // Where the file system has no locks, no cleaner can take one either and removes nothing.
+    (void)::flock(fd, LOCK_EX);
+    struct stat held, named;
+    if (::fstat(fd, &held) != 0 ||
+        ::fstatat(folder.get(), SplitPath(temp).second.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
+      syscalls().close(fd);
+      fd = -1;
+      ec = std::make_error_code(std::errc::resource_unavailable_try_again);
+    }
+  }
+  if (fd < 0) return ec;
   // The umask applied at creation; an existing file's own bits are restored exactly.
   if (mode != 0666) ::fchmod(fd, static_cast<mode_t>(mode));
-  std::error_code ec = WriteAll(fd, data);
+  ec = WriteAll(fd, data);
   if (!ec && syscalls().fsync(fd) != 0) ec = LastError();
   // Renamed while still locked, and closed (which unlocks) after.
-  if (!ec && syscalls().rename(temp.c_str(), path.c_str()) != 0) ec = LastError();
-  if (ec) syscalls().unlink(temp.c_str());
+  const std::string temp_name = SplitPath(temp).second;
+  if (!ec && ::renameat(folder.get(), temp_name.c_str(), folder.get(), name.c_str()) != 0) {
+    ec = LastError();
+  }
+  if (ec) ::unlinkat(folder.get(), temp_name.c_str(), 0);
   if (syscalls().close(fd) != 0 && !ec) ec = LastError();
   return ec;
 }
@@ -172,18 +333,78 @@ std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder) 
 }
 
 std::error_code AppendToFile(const std::string& path, std::string_view data) {
-  int fd = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
-  if (fd < 0) return LastError();
-  std::error_code ec = WriteAll(fd, data);
+  std::error_code ec;
+  int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_APPEND, 0666, ec);
+  if (fd < 0) return ec;
+  ec = WriteAll(fd, data);
   if (syscalls().close(fd) != 0 && !ec) ec = LastError();
   return ec;
 }
 
 std::error_code CreateTextFile(const std::string& path) {
-  int fd = syscalls().open(path.c_str(), O_WRONLY | O_CREAT, 0666);
-  if (fd < 0) return LastError();
+  std::error_code ec;
+  int fd = OpenForWriting(path, O_WRONLY | O_CREAT, 0666, ec);
+  if (fd < 0) return ec;
   syscalls().close(fd);
   return {};
+}
+
+std::string UpdateLockName(const std::string& file_name) {
+  std::string lower = file_name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "." + lower + ".lock";
+}
+
+FileUpdateLock::FileUpdateLock(const std::string& path, int timeout_ms) {
+  auto [folder_path, name] = SplitPath(path);
+  Fd folder(OpenFolderSafely(folder_path, error_));
+  if (folder.get() < 0) return;
+  lock_name_ = UpdateLockName(name);
+  for (int waited = 0;;) {
+    Fd fd(::openat(folder.get(), lock_name_.c_str(),
+                   O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (fd.get() < 0) {
+      error_ = LastError();
+      return;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      error_ = std::make_error_code(std::errc::invalid_argument);
+      return;
+    }
+    // Every user of the folder must be able to open it to take the lock.
+    if (st.st_uid == ::geteuid() && (st.st_mode & 0044) != 0044) ::fchmod(fd.get(), 0644);
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error_ = LastError();
+        return;
+      }
+      if (waited >= timeout_ms) {
+        error_ = std::make_error_code(std::errc::timed_out);
+        return;
+      }
+      SleepMilliseconds(5);
+      waited += 5;
+    }
+    // The holder before us removes the file as it gives the lock up: a lock on a file that is
+    // no longer the folder's entry of that name excludes nobody, so start again.
+    struct stat entry;
+    if (::fstatat(folder.get(), lock_name_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+        entry.st_dev == st.st_dev && entry.st_ino == st.st_ino) {
+      fd_ = fd.release();
+      folder_ = folder.release();
+      return;
+    }
+  }
+}
+
+FileUpdateLock::~FileUpdateLock() {
+  if (fd_ < 0) return;
+  // Removed while still held, so that no lock file stays beside the file (one of a process
+  // killed meanwhile goes with the next update).
+  ::unlinkat(folder_, lock_name_.c_str(), 0);
+  ::close(fd_);
+  ::close(folder_);
 }
 
 bool Exists(const std::string& path) {
@@ -248,9 +469,10 @@ std::error_code CopyFileContents(const std::string& from, const std::string& to)
   if (auto ec = ReadFile(from, data)) return ec;
   struct stat st;
   unsigned mode = ::stat(from.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0666;
-  int fd = syscalls().open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-  if (fd < 0) return LastError();
-  std::error_code ec = WriteAll(fd, data);
+  std::error_code ec;
+  int fd = OpenForWriting(to, O_WRONLY | O_CREAT | O_TRUNC, mode, ec);
+  if (fd < 0) return ec;
+  ec = WriteAll(fd, data);
   if (syscalls().close(fd) != 0 && !ec) ec = LastError();
   return ec;
 }
@@ -336,8 +558,9 @@ std::error_code Unlock(const std::string& path) {
 }
 
 std::error_code CreateEmptyFile(const std::string& path) {
-  int fd = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0) return LastError();
+  std::error_code ec;
+  int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_TRUNC, 0666, ec);
+  if (fd < 0) return ec;
   if (syscalls().close(fd) != 0) return LastError();
   return {};
 }

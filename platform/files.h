@@ -1,6 +1,19 @@
 // Files and folders on the local file system. Every function reports failure as a
 // std::error_code (errno converted once, here) and never throws. File data goes through the
 // system-call table of syscalls.h so that tests can inject failures.
+//
+// Shared folders. The system folder is made for every user of the computer: mode 0777 without
+// the sticky bit. A sticky bit would keep a user from replacing a file that root created, and
+// records.ini is rewritten by renaming a new file over it, by whichever user runs a program;
+// the log is appended to by all of them. The price is that any user can put entries, links
+// among them, into the folder. So every function here that writes or creates a file
+// (WriteFileAtomic, AppendToFile, CreateTextFile, CreateEmptyFile, CopyFileContents) opens its
+// folder one component at a time from "/" and the file itself with O_NOFOLLOW, and never
+// follows a link that a user other than the folder's owner could have planted: such a write
+// fails with std::errc::too_many_symbolic_link_levels (ELOOP) and nothing is written; callers
+// log it and go on without that file. Links that only the folder's owner could have made
+// (in folders others cannot write) are followed as always. Temporary files are created with
+// O_EXCL under a fresh random name, and renamed relative to the folder's descriptor.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +46,35 @@ std::error_code AppendToFile(const std::string& path, std::string_view data);
 
 /// Creates an empty text file when none exists; an existing file is left alone.
 std::error_code CreateTextFile(const std::string& path);
+
+/// The name of the lock file beside a file called `file_name`: ".<name in lower case>.lock"
+/// (lower case, so that every spelling of a name that is looked up in any case shares one).
+std::string UpdateLockName(const std::string& file_name);
+
+/// An exclusive flock on the lock file (UpdateLockName) beside `path`, held while the object
+/// lives: a read-modify-write of a file that several processes update holds it for the whole
+/// update, so that no writer's change is lost. The lock file is created readable by everyone
+/// (any user must be able to take the lock) and removed by the holder as it gives the lock up,
+/// so no lock file stays beside the file (a process killed while holding it leaves it to the
+/// next update); a taker whose file was removed meanwhile starts again. It is opened with
+/// O_NOFOLLOW: a link planted in its place is an error, as is a lock not had within
+/// `timeout_ms`.
+class FileUpdateLock {
+ public:
+  explicit FileUpdateLock(const std::string& path, int timeout_ms = 10000);
+  ~FileUpdateLock();
+  FileUpdateLock(const FileUpdateLock&) = delete;
+  FileUpdateLock& operator=(const FileUpdateLock&) = delete;
+
+  /// No error when the lock is held.
+  const std::error_code& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int folder_ = -1;
+  std::string lock_name_;
+  std::error_code error_;
+};
 
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);

@@ -43,7 +43,11 @@ std::error_code CreateSystemFolder(const std::string& path) {
   if (IsDirectory(path)) return {};
   // Root passes the writability test wherever creating can succeed (not on a read-only file
   // system); the test is the one place that decides, so that IsWritable's test seam holds here.
-  if (CanCreateDirectly(path)) return MakeDirectories(path);
+  if (CanCreateDirectly(path)) {
+    if (auto ec = MakeDirectories(path)) return ec;
+    if (::chmod(path.c_str(), 0777) != 0) return {errno, std::generic_category()};
+    return {};
+  }
 
   std::string helper = PrivilegedHelperPath();
   if (helper.empty() || !IsRegularFile(helper)) {

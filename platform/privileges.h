@@ -12,7 +12,8 @@ namespace nuvel::platform {
 /// the privileged helper beside the executable does it, through
 /// "pkexec <helper> create-system-folder <path>" (the desktop asks for an administrator's
 /// password); the folder is looked for afterwards, and its absence is EACCES whatever the
-/// helper said. ENOENT when the helper is not there.
+/// helper said. ENOENT when the helper is not there. Either way the folder ends with mode 0777
+/// and no sticky bit (see files.h: every user replaces records.ini by a rename).
 std::error_code CreateSystemFolder(const std::string& path);
 
 /// The privileged helper "NuvelTool" beside the running executable.

@@ -367,21 +367,30 @@ int FindProcessByName(const std::string& text) {
   return found;
 }
 
+std::string InstanceLockFolder() {
+  const std::string system = ApplicationsFolder() + "/Nuvel";
+  const std::string shared = SharedDataFolder() + "/Nuvel";
+  return !IsDirectory(system) && IsDirectory(shared) ? shared : system;
+}
+
 std::string InstanceLockPath(const std::string& code) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string folder = runtime && *runtime ? runtime : TempFolder();
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder + "/" + LockFileName(code);
+  return InstanceLockFolder() + "/" + LockFileName(code);
 }
 
 std::error_code TakeInstanceLock(const std::string& code, bool& held_elsewhere) {
   held_elsewhere = false;
   if (HoldsLock(code)) return {};
-  // Readable by everyone: with the shared temporary folder as the fallback, another user's
-  // copy must be able to open the file to test the lock. O_NOFOLLOW: the folder may be shared.
-  int fd =
-      ::open(InstanceLockPath(code).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Readable by everyone: another user's copy must be able to open the file to test the lock.
+  // O_NOFOLLOW: everyone can put entries into the system folder, links among them.
+  int fd = ::open(InstanceLockPath(code).c_str(),
+                  O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return LastError();
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  if (st.st_uid == ::geteuid() && (st.st_mode & 0044) != 0044) ::fchmod(fd, 0644);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     std::error_code ec = LastError();
     ::close(fd);

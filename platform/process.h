@@ -52,14 +52,20 @@ int FindProcessByName(const std::string& text);
 
 // ---- Single instance ------------------------------------------------------------------------
 
-/// The lock file of a creator code: "nuvel-<code>.lock" in XDG_RUNTIME_DIR, or in the temporary
-/// folder when XDG_RUNTIME_DIR is not set.
+/// The folder of the single-instance locks: the system folder (the Applications folder's
+/// "Nuvel"), which every user and every run with administrator rights sees whatever its
+/// runtime or temporary folder; the shared data folder's "Nuvel" when only that one exists.
+std::string InstanceLockFolder();
+
+/// The lock file of a creator code: "nuvel-<code>.lock" in InstanceLockFolder().
 std::string InstanceLockPath(const std::string& code);
 
 /// Takes the lock of `code` for the rest of the run (an exclusive flock, given up by the system
 /// when the process ends). `held_elsewhere` is true, and nothing is taken, when another process
 /// holds it; a lock this process holds already counts as taken. An error when the lock file
-/// cannot be opened.
+/// cannot be opened (ENOENT while the lock folder does not exist; ELOOP for a link in its
+/// place, which is never followed) or is not a plain file: the lock is then not had, and the
+/// caller must not go on as if it were.
 std::error_code TakeInstanceLock(const std::string& code, bool& held_elsewhere);
 
 /// True when another process holds the lock of `code`; this process's own lock does not

@@ -127,6 +127,25 @@ bool SystemIsSupported() {
   std::_Exit(status);
 }
 
+// The single-instance locks of this Setup and of the Records Manager, held for the run. A lock
+// that cannot be taken safely (a link or a folder in the lock file's place, no lock folder)
+// ends the run as incomplete: running without it could let two installations write one
+// records.ini at once, and ending as "another Setup is running" would send an unattended run
+// to wait for something that never ends.
+Next TakeInstanceLocks() {
+  for (const char* creator : {installer::kSetupCreator, installer::kRecordsManagerCreator}) {
+    std::error_code ec;
+    int running = installer::IsNuvelAlreadyRunning(creator, &ec);
+    if (running == -1) return Next::kAnotherRuns;
+    if (running == 0) {
+      OpenMessages();
+      return AbortBecause(base::StrRezf(0, "MSG_Message_InstanceLockUnsafe",
+                                        {platform::InstanceLockPath(creator), ec.message()}));
+    }
+  }
+  return Next::kContinue;
+}
+
 // Steps 1 to 8: fresh state, the source root, the system folder, the log and records.ini.
 Next StartUp(const DriverOptions& options) {
   base::Run().reset();
@@ -157,10 +176,12 @@ Next StartUp(const DriverOptions& options) {
     return Next::kEndSilently;
   }
 
-  // Another Setup, or the Records Manager, already running: this one ends silently.
-  if (installer::IsNuvelAlreadyRunning(installer::kSetupCreator) == -1 ||
-      installer::IsNuvelAlreadyRunning(installer::kRecordsManagerCreator) == -1) {
-    return Next::kAnotherRuns;
+  // Another Setup, or the Records Manager, already running: this one ends. Where the system
+  // folder exists the locks are taken before anything is written; on a first run once it is made.
+  bool locked = false;
+  if (platform::IsDirectory(platform::InstanceLockFolder())) {
+    if (Next next = TakeInstanceLocks(); next != Next::kContinue) return next;
+    locked = true;
   }
 
   // Find the system folder and seed the random generator (names of test files, ...).
@@ -174,6 +195,9 @@ Next StartUp(const DriverOptions& options) {
 
   base::Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
   if (Run().quitFlag) return AbortWithoutSystemFolder();
+  if (!locked) {
+    if (Next next = TakeInstanceLocks(); next != Next::kContinue) return next;
+  }
   base::Read_RecordsIni();
   // A settings rewrite killed between its temporary file and the rename leaves the temporary
   // file behind.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -159,6 +162,50 @@ TEST_F(ProfileFileTest, ReadsComeFromTheCacheButWritesNeverLoseOtherChanges) {
   WriteTestFile(file_, "[Records]\na=3\nb=x\n");
   WritePrivateProfileString("Records", "c", "y", file_);
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=3\r\nb=x\r\nc=y\r\n");
+}
+
+// Two processes (two users' programs) each store their own keys in one file at the same time:
+// every update re-reads the file under the lock beside it, so no key is lost.
+TEST_F(ProfileFileTest, ConcurrentWritersInTwoProcessesLoseNoKey) {
+  constexpr int kKeys = 200;
+  auto write_keys = [this](const char* prefix) {
+    int failures = 0;
+    for (int i = 0; i < kKeys; ++i) {
+      std::string value = std::to_string(i);
+      if (WriteNuvelPrivateProfileString("Records", prefix + value, value, file_) == -2) {
+        ++failures;
+      }
+    }
+    return failures;
+  };
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(write_keys("child_") == 0 ? 0 : 1);
+  EXPECT_EQ(write_keys("parent_"), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's writes failed";
+
+  FreePrivateProfile();
+  int lost = 0;
+  for (const char* prefix : {"child_", "parent_"}) {
+    for (int i = 0; i < kKeys; ++i) {
+      if (Get("Records", prefix + std::to_string(i)) != std::to_string(i)) ++lost;
+    }
+  }
+  EXPECT_EQ(lost, 0);
+  const std::string text = ReadTestFile(file_);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 2 * kKeys);
+}
+
+// A link planted where the lock file belongs: the update is refused, nothing is written.
+TEST_F(ProfileFileTest, LinkInPlaceOfTheLockFileFailsTheWrite) {
+  WriteTestFile(sysroot_.path("elsewhere"), "untouched");
+  std::filesystem::create_symlink(sysroot_.path("elsewhere"), sysroot_.path(".records.ini.lock"));
+  std::string value = "4";
+  EXPECT_EQ(WriteNuvelPrivateProfileString("Records", "log_level", value, file_), -2);
+  EXPECT_FALSE(std::filesystem::exists(file_));
+  EXPECT_EQ(ReadTestFile(sysroot_.path("elsewhere")), "untouched");
 }
 
 TEST_F(ProfileFileTest, ValueOnlyOfSpacesReportsItsLengthButStripsToEmpty) {

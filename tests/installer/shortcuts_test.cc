@@ -58,6 +58,7 @@ class ShortcutsTest : public ::testing::Test {
     apps_ = sysroot_.path("opt/Nuvel Courses");
     desktop_ = sysroot_.path("home/Desktop");
     fs::create_directories(desktop_);
+    fs::create_directories(sysroot_.path("opt/Nuvel"));  // the system folder: the locks' place
     for (const char* app : {"Launcher", "Records Manager", "Freshen", "Analyzer"}) {
       MakeBundle(app, "#!/bin/sh\n");
     }
@@ -322,6 +323,13 @@ TEST_F(ShortcutsTest, SecondCopyOfTheSetupFindsTheFirst) {
   EXPECT_EQ(InSecondCopy([] { return IsNuvelAlreadyRunning(kSetupCreator) == -1 ? 0 : 1; }), 0);
   EXPECT_EQ(InSecondCopy([] { return AnyNuvelAppsRunning() == -1 ? 0 : 1; }), 0);
   EXPECT_EQ(InSecondCopy([] { return IsNuvelAlreadyRunning(kRecordsManagerCreator); }), 1);
+
+  // A lock that cannot be taken safely is never taken for a free one.
+  fs::create_symlink(sysroot_.path("elsewhere"), platform::InstanceLockPath(kFreshenCreator));
+  std::error_code error;
+  EXPECT_EQ(IsNuvelAlreadyRunning(kFreshenCreator, &error), 0);
+  EXPECT_EQ(error, std::errc::too_many_symbolic_link_levels);
+  EXPECT_FALSE(fs::exists(sysroot_.path("elsewhere")));
 }
 
 TEST_F(ShortcutsTest, AnyRunningCompanionIsNoticedWithoutTakingItsLock) {

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <string_view>
 
 #include "platform/folders.h"
 #include "platform/syscalls.h"
@@ -21,6 +24,7 @@ namespace {
 using nuvel::testing::ReadTestFile;
 using nuvel::testing::TestSysroot;
 using nuvel::testing::WriteTestFile;
+namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
  protected:
@@ -109,6 +113,130 @@ TEST_F(FilesTest, AppendCreatesAndExtends) {
   EXPECT_FALSE(FileSize(path, size));
   EXPECT_EQ(size, 6u);
   EXPECT_TRUE(FileSize(sysroot_.path("missing"), size));
+}
+
+// ---- Folders other users can write -----------------------------------------------------
+
+// A folder like the system folder (0777, no sticky bit) and a file outside it that only its
+// owner may write: whatever another user plants in the folder, writes never reach the file.
+class SharedFolderTest : public FilesTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(shared_);
+    fs::permissions(shared_, fs::perms::all);
+    WriteTestFile(outside_ + "/secret", "root only\n");
+  }
+  void Plant(const std::string& name, const std::string& target) {
+    fs::create_symlink(target, shared_ + "/" + name);
+  }
+  void ExpectOutsideUntouched() {
+    EXPECT_EQ(ReadTestFile(outside_ + "/secret"), "root only\n");
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(outside_)) {
+      names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::set<std::string>{"secret"});
+  }
+
+  std::string shared_ = sysroot_.path("opt/Nuvel");
+  std::string outside_ = sysroot_.path("etc");
+};
+
+TEST_F(SharedFolderTest, NoWriteFollowsALinkPlantedInTheFolder) {
+  const auto refused = std::errc::too_many_symbolic_link_levels;
+  Plant("Nuvel_log.txt", outside_ + "/secret");
+  Plant("new.txt", outside_ + "/created");  // dangling: must not be created either
+  Plant("engine.luc", outside_ + "/secret");
+  Plant("records.ini", outside_ + "/secret");
+  Plant("sub", outside_);
+  WriteTestFile(sysroot_.path("source.luc"), "messages");
+
+  EXPECT_EQ(AppendToFile(shared_ + "/Nuvel_log.txt", "line\r\n"), refused);
+  EXPECT_EQ(CreateTextFile(shared_ + "/new.txt"), refused);
+  EXPECT_EQ(CreateEmptyFile(shared_ + "/Nuvel_log.txt"), refused);
+  EXPECT_EQ(CopyFileContents(sysroot_.path("source.luc"), shared_ + "/engine.luc"), refused);
+  EXPECT_EQ(WriteFileAtomic(shared_ + "/records.ini", "[Records]\r\n"), refused);
+  EXPECT_TRUE(fs::is_symlink(shared_ + "/records.ini")) << "refused, not replaced";
+  // A folder of the shared folder swapped for a link.
+  EXPECT_EQ(AppendToFile(shared_ + "/sub/secret", "line\r\n"), refused);
+  EXPECT_EQ(WriteFileAtomic(shared_ + "/sub/x.ini", "x"), refused);
+  ExpectOutsideUntouched();
+
+  // Links that only the folder's owner can make are followed as always.
+  fs::create_directories(sysroot_.path("own"));
+  fs::permissions(sysroot_.path("own"), fs::perms(0755));
+  fs::create_symlink(shared_, sysroot_.path("own/nuvel"));
+  fs::create_symlink(shared_ + "/log.txt", sysroot_.path("own/log.txt"));
+  EXPECT_FALSE(AppendToFile(sysroot_.path("own/nuvel/a.txt"), "a"));
+  EXPECT_FALSE(AppendToFile(sysroot_.path("own/log.txt"), "b"));
+  EXPECT_EQ(ReadTestFile(shared_ + "/a.txt"), "a");
+  EXPECT_EQ(ReadTestFile(shared_ + "/log.txt"), "b");
+}
+
+// What an attacker can still do: win the race between the checks and the open. Each case
+// plants its link in the instant before the file is opened.
+std::string gShared, gOutside;
+Syscalls gRealTable;
+
+TEST_F(SharedFolderTest, LinkPlantedJustBeforeTheOpenIsCaughtBeforeAnythingIsWritten) {
+  gShared = shared_;
+  gOutside = outside_;
+  gRealTable = syscalls();
+  fs::create_directories(shared_ + "/sub");
+  WriteTestFile(shared_ + "/sub/secret", "ours\n");
+  // The folder "sub" is swapped for a link to the outside folder.
+  syscalls().open = [](const char* path, int flags, unsigned mode) {
+    if (std::string_view(path).starts_with(gShared + "/sub/") && fs::is_directory(gShared + "/sub") &&
+        !fs::is_symlink(gShared + "/sub")) {
+      fs::rename(gShared + "/sub", gShared + "/sub.away");
+      fs::create_symlink(gOutside, gShared + "/sub");
+    }
+    return gRealTable.open(path, flags, mode);
+  };
+  EXPECT_EQ(AppendToFile(shared_ + "/sub/secret", "line\r\n"),
+            std::errc::too_many_symbolic_link_levels);
+  EXPECT_EQ(ReadTestFile(outside_ + "/secret"), "root only\n");
+  EXPECT_EQ(ReadTestFile(shared_ + "/sub.away/secret"), "ours\n");
+
+  // An entry put at the temporary file's name: the update takes another name and succeeds.
+  fs::remove(shared_ + "/sub");
+  fs::rename(shared_ + "/sub.away", shared_ + "/sub");
+  static int planted = 0;
+  syscalls().open = [](const char* path, int flags, unsigned mode) {
+    if (std::string_view(path).ends_with(".tmp") && planted++ == 0) {
+      fs::create_symlink(gOutside + "/secret", path);
+    }
+    return gRealTable.open(path, flags, mode);
+  };
+  EXPECT_FALSE(WriteFileAtomic(shared_ + "/records.ini", "[Records]\r\n"));
+  ResetSyscalls();
+  EXPECT_EQ(planted, 2);
+  EXPECT_EQ(ReadTestFile(shared_ + "/records.ini"), "[Records]\r\n");
+  EXPECT_EQ(ReadTestFile(outside_ + "/secret"), "root only\n");
+}
+
+// ---- Update locks ----------------------------------------------------------------------
+
+TEST_F(SharedFolderTest, UpdateLockExcludesOtherProcessesAndRefusesALinkInItsPlace) {
+  const std::string file = shared_ + "/Records.ini";
+  {
+    FileUpdateLock lock(file);
+    ASSERT_FALSE(lock.error()) << lock.error().message();
+    EXPECT_TRUE(fs::is_regular_file(shared_ + "/.records.ini.lock"));
+    // Another process (the flock tool) cannot take it meanwhile.
+    std::string command = "flock -n -E 42 " + shared_ + "/.records.ini.lock true";
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 42);
+    FileUpdateLock second(file, 50);
+    EXPECT_EQ(second.error(), std::errc::timed_out);
+  }
+  EXPECT_FALSE(fs::exists(shared_ + "/.records.ini.lock")) << "removed as it is given up";
+  FileUpdateLock again(file, 50);
+  EXPECT_FALSE(again.error()) << "given up with the object";
+
+  Plant(".other.ini.lock", outside_ + "/secret");
+  FileUpdateLock planted(shared_ + "/other.ini", 50);
+  EXPECT_EQ(planted.error(), std::errc::too_many_symbolic_link_levels);
+  ExpectOutsideUntouched();
 }
 
 TEST_F(FilesTest, MakeDirectoriesCreatesParentsAndAcceptsExisting) {

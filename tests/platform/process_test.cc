@@ -158,6 +158,7 @@ TEST_F(ProcessTest, FindsOthersByKernelNameAndByTheFullCommandName) {
 // ---- Single instance ---------------------------------------------------------------------
 
 TEST_F(ProcessTest, SecondProcessCannotTakeAHeldLockNorInheritIt) {
+  fs::create_directories(sysroot_.path("opt/Nuvel"));  // where the instance locks live
   bool elsewhere = true;
   ASSERT_FALSE(TakeInstanceLock("NvT1", elsewhere));
   EXPECT_FALSE(elsewhere);
@@ -180,10 +181,31 @@ TEST_F(ProcessTest, SecondProcessCannotTakeAHeldLockNorInheritIt) {
   EXPECT_EQ(status, 0) << "not released, or the launched program kept this process's lock alive";
 }
 
-TEST_F(ProcessTest, LockFileLivesInTheRuntimeFolderElseTheTemporaryFolder) {
-  EXPECT_EQ(InstanceLockPath("NvSU"), sysroot_.path("tmp/nuvel-NvSU.lock"));
+// Every user and every run with administrator rights, whatever its runtime or temporary
+// folder, must find one lock: it lives in the system folder.
+TEST_F(ProcessTest, LockFileLivesInTheSystemFolderAndALinkThereIsNeverFollowed) {
   ::setenv("XDG_RUNTIME_DIR", sysroot_.path("run").c_str(), 1);
-  EXPECT_EQ(InstanceLockPath("a/b "), sysroot_.path("run/nuvel-a%2Fb%20.lock"));
+  EXPECT_EQ(InstanceLockPath("a/b "), sysroot_.path("opt/Nuvel/nuvel-a%2Fb%20.lock"));
+  fs::create_directories(sysroot_.path("var/lib/Nuvel"));
+  EXPECT_EQ(InstanceLockPath("NvSU"), sysroot_.path("var/lib/Nuvel/nuvel-NvSU.lock"))
+      << "only the shared data folder's Nuvel exists";
+  fs::create_directories(sysroot_.path("opt/Nuvel"));
+
+  // A link (to a file, or dangling) in the lock file's place: no lock, and nothing created or
+  // changed where it points.
+  WriteTestFile(sysroot_.path("etc/secret"), "root only");
+  fs::create_symlink(sysroot_.path("etc/secret"), InstanceLockPath("NvT1"));
+  bool elsewhere = true;
+  EXPECT_EQ(TakeInstanceLock("NvT1", elsewhere), std::errc::too_many_symbolic_link_levels);
+  EXPECT_FALSE(elsewhere);
+  fs::remove(InstanceLockPath("NvT1"));
+  fs::create_symlink(sysroot_.path("etc/created"), InstanceLockPath("NvT1"));
+  EXPECT_TRUE(TakeInstanceLock("NvT1", elsewhere));
+  fs::remove(InstanceLockPath("NvT1"));
+  fs::create_directory(InstanceLockPath("NvT1"));
+  EXPECT_TRUE(TakeInstanceLock("NvT1", elsewhere)) << "a folder in its place is no lock either";
+  EXPECT_EQ(ReadTestFile(sysroot_.path("etc/secret")), "root only");
+  EXPECT_FALSE(fs::exists(sysroot_.path("etc/created")));
 }
 
 // ---- Quit signals ------------------------------------------------------------------------
@@ -359,6 +381,18 @@ TEST_F(SystemFolderTest, ToolRunAsRootCreatesTheFolderForEveryone) {
   EXPECT_EQ(st.st_mode & 07777, 0777u);
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(RunTool({"create-system-folder", opt_ + "/Nuvel"}), 0) << "an existing folder is fine";
+}
+
+// Created directly (by root), the folder is the same as the helper's: every user must be able
+// to replace records.ini in it and append to the log.
+TEST_F(SystemFolderTest, DirectCreationOpensTheFolderToEveryUserWithoutStickyBit) {
+  const mode_t umask_before = ::umask(077);
+  std::error_code ec = CreateSystemFolder(opt_ + "/Nuvel");
+  ::umask(umask_before);
+  ASSERT_FALSE(ec) << ec.message();
+  struct stat st;
+  ASSERT_EQ(::stat((opt_ + "/Nuvel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0777u);
 }
 
 TEST_F(SystemFolderTest, UnwritableParentGoesThroughPkexecAndTheFolderIsCheckedAfterwards) {

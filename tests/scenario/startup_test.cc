@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "tests/scenario/scenario.h"
 #include "tests/support/test_env.h"
@@ -80,6 +81,53 @@ TEST_F(StartupTest, EmptySourceEndsIncompleteAfterSettingUpTheSystemFolderLogAnd
   EXPECT_NE(third.find("   -->Starting Nuvel Setup Application"), std::string::npos) << third;
   EXPECT_NE(third.find("   ---->Records Path     (read)  ="), std::string::npos) << third;
   EXPECT_EQ(third.find("IPN "), std::string::npos) << "level-2 lines must not be written";
+}
+
+// The system folder as the administrator's creation leaves it (0777, no sticky bit), with links
+// another user put there before the run: nothing is written through them.
+TEST_F(StartupTest, LinksPlantedInTheSystemFolderAreNeverWrittenThrough) {
+  fs::create_directories(Installed());
+  fs::permissions(Installed(), fs::perms::all);
+  const std::string secret = sysroot_.path("etc/secret");
+  WriteTestFile(secret, "root only\n");
+  fs::create_symlink(secret, Installed("Nuvel_log.txt"));
+  fs::create_symlink(sysroot_.path("etc/created"), Installed(".records.ini.lock"));
+
+  RunResult run = RunOnEmptySource();
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find(Installed("Nuvel_log.txt") + " is a link"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(ReadTestFile(secret), "root only\n");
+  EXPECT_FALSE(fs::exists(sysroot_.path("etc/created")));
+  EXPECT_EQ(Entries(sysroot_.path("etc")), std::set<std::string>{"secret"});
+  EXPECT_FALSE(fs::exists(Installed("records.ini"))) << "its update lock could not be had";
+
+  // Without the planted lock, records.ini is written and the log still is not.
+  fs::remove(Installed(".records.ini.lock"));
+  run = RunOnEmptySource();
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(ReadTestFile(Installed("records.ini")), "[Records]\r\nlog_level=3\r\n");
+  EXPECT_EQ(ReadTestFile(secret), "root only\n");
+  EXPECT_TRUE(fs::is_symlink(Installed("Nuvel_log.txt")));
+}
+
+// A link where the single-instance lock belongs: the run must not go on without the lock.
+TEST_F(StartupTest, LinkInPlaceOfTheInstanceLockEndsTheRunIncomplete) {
+  fs::create_directories(Installed());
+  fs::permissions(Installed(), fs::perms::all);
+  const std::string secret = sysroot_.path("etc/secret");
+  WriteTestFile(secret, "root only\n");
+  fs::create_symlink(secret, Installed("nuvel-NvSU.lock"));
+
+  RunResult run = RunOnEmptySource();
+  EXPECT_EQ(run.status, 1) << run.output;
+  ExpectIncompleteBecause("Setup could not take its lock file " + Installed("nuvel-NvSU.lock") +
+                          " (Too many levels of symbolic links), so it did nothing. Another "
+                          "user may have put something in its place: remove it, then run Setup "
+                          "again.");
+  EXPECT_EQ(Path(), std::vector<std::string>{"prompt:MSG_Message_SetupIncomplete 1"});
+  EXPECT_EQ(ReadTestFile(secret), "root only\n");
+  EXPECT_EQ(Entries(Installed()), std::set<std::string>{"nuvel-NvSU.lock"}) << "nothing written";
 }
 
 // A program without a message file beside it, on a source without one: the prompts still
