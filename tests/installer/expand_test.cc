@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -230,12 +231,15 @@ TEST_F(ExpandTest, MemberFailingItsCrcIsNotWrittenAndFailsTheExpansion) {
 
 // Creating any file below the destination "dest" fails with the error in gOpenError.
 int gOpenError = 0;
-int FailingCreate(const char* path, int flags, unsigned mode) {
-  if ((flags & O_CREAT) && std::string_view(path).find("/dest/") != std::string_view::npos) {
+int FailingCreateAt(int dirfd, const char* name, int flags, unsigned mode) {
+  char folder[4096];
+  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), folder, sizeof folder);
+  std::string path = std::string(folder, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + name;
+  if ((flags & O_CREAT) && path.find("/dest/") != std::string::npos) {
     errno = gOpenError;
     return -1;
   }
-  return ::open(path, flags | O_CLOEXEC, mode);
+  return ::openat(dirfd, name, flags | O_CLOEXEC, mode);
 }
 
 // A write failure is shown once, naming the bundle without its extension; a missing path
@@ -245,7 +249,7 @@ TEST_F(ExpandTest, OutputFailureNamesTheBundleWithoutItsExtension) {
   MakeZip(zip, {{"Records Manager.app/Contents/MacOS/Records Manager", "binary", Member::kFile,
                  false, 0100755},
                 {"Launcher.app/Contents/MacOS/Launcher", "binary"}});
-  platform::syscalls().open = FailingCreate;
+  platform::syscalls().openat = FailingCreateAt;
   gOpenError = EACCES;
   EXPECT_EQ(ExpandFile(Path("dest"), zip, 0), -1);
   EXPECT_EQ(Expand().gUnzipErrorFile, Path("dest/Records Manager")) << "the first failure counts";
