@@ -195,6 +195,29 @@ TEST_F(ExpandTest, UnsafeMembersAreNeverWritten) {
   EXPECT_TRUE(Logged("unsafe member not written"));
 }
 
+// Links planted where the expansion needs a folder, at its destination and below it, are
+// replaced by real folders; nothing is written where they point.
+TEST_F(ExpandTest, PlantedFolderLinksAreReplacedNotFollowed) {
+  std::string zip = Path("local/course.zip");
+  MakeZip(zip, {{"a.txt", "a"}, {"COM/", "", Member::kFolder}, {"COM/b.txt", "b"},
+                {"COM/deep/c.txt", "c"}});
+  fs::create_directories(Path("outside"));
+  fs::create_directories(Path("dest/sub"));
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dest/course").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dest/sub/COM").c_str()), 0);
+  for (const char* to : {"dest/course", "dest/sub"}) {
+    ExtractReport report;
+    ASSERT_EQ(ExtractArchive(zip, Path(to), nullptr, report), 0) << report.error;
+    EXPECT_EQ(report.files, 3) << to;
+    EXPECT_FALSE(fs::is_symlink(Path(to))) << to;
+    EXPECT_FALSE(fs::is_symlink(Path(to) + "/COM")) << to;
+    EXPECT_EQ(ReadTestFile(Path(to) + "/COM/deep/c.txt"), "c") << to;
+  }
+  EXPECT_TRUE(fs::is_empty(Path("outside"))) << "the expansion wrote through a planted link";
+  EXPECT_TRUE(Logged("a real folder replaces it"));
+}
+
+
 TEST_F(ExpandTest, TruncatedArchiveFailsAndLeavesFilesAlone) {
   std::string zip = Path("local/cut.zip");
   MakeZip(zip, {{"a.txt", std::string(100000, 'a')}, {"b.txt", std::string(100000, 'b')}});
