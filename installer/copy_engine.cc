@@ -100,10 +100,10 @@ class TreeCopy {
  private:
   struct Pending {
     std::string from;
-    std::string name;      // its name in the destination folder of `parent`
-    std::string relative;  // below the copy's source, "" for the source itself
-    std::size_t parent = 0;  // index on the stack of the folder it is copied into
-    bool entered = false;  // its items are done or pending above it on the stack
+    std::string name;         // its name in the destination folder of `parent`
+    std::string relative;     // below the copy's source, "" for the source itself
+    std::size_t parent = 0;   // index on the stack of the folder it is copied into
+    bool entered = false;     // its items are done or pending above it on the stack
     platform::CopyFolder to;  // the destination folder, open once entered
   };
 
@@ -187,8 +187,8 @@ class TreeCopy {
       stack.back().entered = true;
       std::error_code opened =
           index == 0 ? platform::OpenCopyDestination(dst_, stack.back().to)
-                     : platform::OpenCopySubfolder(stack[stack.back().parent].to,
-                                                   stack.back().name, stack.back().to);
+                     : platform::OpenCopySubfolder(stack[stack.back().parent].to, stack.back().name,
+                                                   stack.back().to);
       if (opened) return opened.value();
       if (stack.back().to.replaced_link()) {
         base::WriteLogf(0, "A link stood where the folder '%s' belongs; a real folder replaces it.",
@@ -209,7 +209,8 @@ class TreeCopy {
         int error = 0;
         switch (entry.kind) {
           case platform::ObjectKind::kDirectory:
-            stack.push_back({std::move(child), entry.name, std::move(child_relative), index, false, {}});
+            stack.push_back(
+                {std::move(child), entry.name, std::move(child_relative), index, false, {}});
             break;
           case platform::ObjectKind::kFile:
             error = CopyFile(child, stack[index].to, entry.name);

@@ -242,8 +242,10 @@ class Extraction {
 
   static void NoteReplacedLink(const platform::CopyFolder& folder) {
     if (folder.replaced_link()) {
-      base::WriteLogf(0, "Unzip: a link stood where the folder '%s' belongs; a real folder "
-                      "replaces it.", folder.path().c_str());
+      base::WriteLogf(0,
+                      "Unzip: a link stood where the folder '%s' belongs; a real folder "
+                      "replaces it.",
+                      folder.path().c_str());
     }
   }
 
@@ -285,8 +287,8 @@ class Extraction {
       return;
     }
     const std::size_t slash = name.find_last_of('/');
-    const platform::CopyFolder* folder =
-        Folder(slash == std::string::npos ? std::string_view() : std::string_view(name).substr(0, slash));
+    const platform::CopyFolder* folder = Folder(
+        slash == std::string::npos ? std::string_view() : std::string_view(name).substr(0, slash));
     if (!folder) return;
     if (hook_) hook_(name);
 
@@ -329,9 +331,9 @@ class Extraction {
   const ExtractHook& hook_;
   ExtractReport& report_;
   std::unique_ptr<char[]> buffer_;
-  platform::CopyFolder root_;                 // the destination, once a member needs it
-  std::vector<platform::CopyFolder> open_;    // the folders of the previous member, outermost first
-  std::vector<std::string> open_names_;       // their names
+  platform::CopyFolder root_;               // the destination, once a member needs it
+  std::vector<platform::CopyFolder> open_;  // the previous member's folders, outermost first
+  std::vector<std::string> open_names_;     // their names
   bool output_failed_ = false;
 };
 

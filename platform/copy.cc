@@ -419,7 +419,9 @@ std::error_code OpenCopyDestination(const std::string& path, CopyFolder& out) {
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return OpenFolder(path, out);
   CopyFolder parent;
-  std::string parent_path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  std::string parent_path = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
   if (auto ec = OpenFolder(parent_path, parent)) return ec;
   if (auto ec = OpenSubfolder(parent.fd_, name, out.fd_, out.created_, out.replaced_link_)) {
     return ec;

@@ -57,7 +57,6 @@ bool IsPartialName(std::string_view name);
 /// (1 January 1904, 00:00 UTC, with no fraction of a second).
 inline constexpr std::int64_t kBusyTime = -2082844800;
 
-
 enum class ObjectKind { kMissing, kFile, kDirectory, kSymlink, kOther };
 
 /// What a path names, a final symbolic link not followed.
@@ -149,8 +148,7 @@ std::error_code CopyRegularFile(const std::string& from, const CopyFolder& to,
 
 /// Recreates the symbolic link `from` (its target text unchanged) as the entry `name` of `to`,
 /// replacing a file or link there, with the link's own times.
-std::error_code CopySymlink(const std::string& from, const CopyFolder& to,
-                            const std::string& name);
+std::error_code CopySymlink(const std::string& from, const CopyFolder& to, const std::string& name);
 
 /// Gives folder `to` the permission bits (the owner's write permission added), extended
 /// attributes and times of folder `from`. Call it after the folder's contents are written,
@@ -201,8 +199,8 @@ class PartialFile {
   void Abandon();
 
  private:
-  friend std::error_code CopyRegularFile(const std::string&, const CopyFolder&,
-                                         const std::string&, const CopyProgress&);
+  friend std::error_code CopyRegularFile(const std::string&, const CopyFolder&, const std::string&,
+                                         const CopyProgress&);
   // Closes the complete file and gives it its final name.
   std::error_code Place();
 

@@ -25,10 +25,9 @@ long RealCopyFileRange(int fd_in, int fd_out, std::size_t count) {
   return ::copy_file_range(fd_in, nullptr, fd_out, nullptr, count, 0);
 }
 
-constexpr Syscalls kReal = {RealOpen,   ::close,     RealRead,  RealWrite,
-                            ::fsync,    ::rename,    ::unlink,  RealMkdir,
-                            RealCopyFileRange, RealOpenat, RealMkdirat, ::renameat,
-                            ::unlinkat};
+constexpr Syscalls kReal = {RealOpen,    ::close,    RealRead,  RealWrite,         ::fsync,
+                            ::rename,    ::unlink,   RealMkdir, RealCopyFileRange, RealOpenat,
+                            RealMkdirat, ::renameat, ::unlinkat};
 
 Syscalls gTable = kReal;
 

@@ -520,7 +520,6 @@ TEST_F(CopyEngineTest, FolderSwappedForALinkDuringTheCopyDoesNotRedirectIt) {
   EXPECT_EQ(std::distance(fs::directory_iterator(Path("dst/COM.moved")), {}), 3);
 }
 
-
 TEST_F(CopyEngineTest, DelTreeNeverFollowsLinksOutOfTheTree) {
   WriteTestFile(Path("outside/keep.txt"), "outside");
   WriteTestFile(Path("tree/a/b/c.txt"), "c");

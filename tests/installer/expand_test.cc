@@ -199,8 +199,9 @@ TEST_F(ExpandTest, UnsafeMembersAreNeverWritten) {
 // replaced by real folders; nothing is written where they point.
 TEST_F(ExpandTest, PlantedFolderLinksAreReplacedNotFollowed) {
   std::string zip = Path("local/course.zip");
-  MakeZip(zip, {{"a.txt", "a"}, {"COM/", "", Member::kFolder}, {"COM/b.txt", "b"},
-                {"COM/deep/c.txt", "c"}});
+  MakeZip(
+      zip,
+      {{"a.txt", "a"}, {"COM/", "", Member::kFolder}, {"COM/b.txt", "b"}, {"COM/deep/c.txt", "c"}});
   fs::create_directories(Path("outside"));
   fs::create_directories(Path("dest/sub"));
   ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dest/course").c_str()), 0);
@@ -216,7 +217,6 @@ TEST_F(ExpandTest, PlantedFolderLinksAreReplacedNotFollowed) {
   EXPECT_TRUE(fs::is_empty(Path("outside"))) << "the expansion wrote through a planted link";
   EXPECT_TRUE(Logged("a real folder replaces it"));
 }
-
 
 TEST_F(ExpandTest, TruncatedArchiveFailsAndLeavesFilesAlone) {
   std::string zip = Path("local/cut.zip");
@@ -256,7 +256,8 @@ TEST_F(ExpandTest, MemberFailingItsCrcIsNotWrittenAndFailsTheExpansion) {
 int gOpenError = 0;
 int FailingCreateAt(int dirfd, const char* name, int flags, unsigned mode) {
   char folder[4096];
-  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), folder, sizeof folder);
+  std::string link = "/proc/self/fd/" + std::to_string(dirfd);
+  ssize_t n = ::readlink(link.c_str(), folder, sizeof folder);
   std::string path = std::string(folder, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + name;
   if ((flags & O_CREAT) && path.find("/dest/") != std::string::npos) {
     errno = gOpenError;

@@ -53,7 +53,8 @@ platform::Syscalls gRealCalls;
 // The path that `name` stands for relative to the folder open on `dirfd`.
 std::string PathAt(int dirfd, const char* name) {
   char folder[4096];
-  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(dirfd)).c_str(), folder, sizeof folder);
+  std::string link = "/proc/self/fd/" + std::to_string(dirfd);
+  ssize_t n = ::readlink(link.c_str(), folder, sizeof folder);
   return std::string(folder, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + name;
 }
 
