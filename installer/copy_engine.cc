@@ -41,6 +41,9 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder == "/" ? folder + name : folder + "/" + name;
 }
 
+// The last component of a path.
+std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
 // Items the copy never writes: the desktop's folder-view files, ".SR" files, and our own
 // partial files (an interrupted earlier copy inside the source).
 bool Excluded(const std::string& relative, const std::string& name) {
@@ -79,8 +82,16 @@ class TreeCopy {
     switch (info.kind) {
       case platform::ObjectKind::kDirectory:
         return CopyFolders();
-      case platform::ObjectKind::kFile:
-        return CopyFile(src_, dst_);
+      case platform::ObjectKind::kFile: {
+        // The folder that holds a single file's destination is followed like any folder above
+        // a copy's destination.
+        platform::CopyFolder parent;
+        std::string folder = platform::ParentFolder(dst_);
+        if (auto ec = platform::OpenFolder(folder.empty() ? "." : folder, parent)) {
+          return ec.value();
+        }
+        return CopyFile(src_, parent, NameOf(dst_));
+      }
       default:
         return EINVAL;
     }
@@ -89,10 +100,11 @@ class TreeCopy {
  private:
   struct Pending {
     std::string from;
-    std::string to;
-    std::string relative;  // below the copy's source, "" for the source itself
-    bool entered = false;  // its items are done or pending above it on the stack
-    bool existed = false;  // the folder was there before the copy
+    std::string name;         // its name in the destination folder of `parent`
+    std::string relative;     // below the copy's source, "" for the source itself
+    std::size_t parent = 0;   // index on the stack of the folder it is copied into
+    bool entered = false;     // its items are done or pending above it on the stack
+    platform::CopyFolder to;  // the destination folder, open once entered
   };
 
   // The folders that lead to the destination are made as needed.
@@ -152,9 +164,12 @@ class TreeCopy {
   }
 
   // Folders level by level from an explicit list of pending folders: a folder's attributes are
-  // set once everything below it is written, when it comes back to the top of the list.
+  // set once everything below it is written, when it comes back to the top of the list. Each
+  // destination folder is opened from its parent's descriptor when its turn comes and held
+  // open while the folders below it are copied (as many descriptors as the tree is deep).
   int CopyFolders() {
-    std::vector<Pending> stack{{src_, dst_, ""}};
+    std::vector<Pending> stack;
+    stack.push_back({src_, "", "", 0, false, {}});
     std::vector<platform::TreeEntry> entries;
     while (!stack.empty()) {
       if (stack.back().entered) {
@@ -162,41 +177,49 @@ class TreeCopy {
         // users write into must not take the mode of the source's folder); everything the copy
         // made or fills below it takes the source's.
         const Pending& done = stack.back();
-        if (!(done.relative.empty() && done.existed)) {
+        if (!(done.relative.empty() && !done.to.created() && !done.to.replaced_link())) {
           if (auto ec = platform::CopyFolderAttributes(done.from, done.to)) return ec.value();
         }
         stack.pop_back();
         continue;
       }
+      const std::size_t index = stack.size() - 1;
       stack.back().entered = true;
-      bool created = false;
-      if (auto ec = platform::CreateFolderForCopy(stack.back().to, created)) return ec.value();
-      stack.back().existed = !created;
-      const Pending folder = stack.back();
-      if (!created) RemoveInterruptedCopies(folder.to);
-      if (auto ec = platform::ListTreeEntries(folder.from, entries)) return ec.value();
+      std::error_code opened =
+          index == 0 ? platform::OpenCopyDestination(dst_, stack.back().to)
+                     : platform::OpenCopySubfolder(stack[stack.back().parent].to, stack.back().name,
+                                                   stack.back().to);
+      if (opened) return opened.value();
+      if (stack.back().to.replaced_link()) {
+        base::WriteLogf(0, "A link stood where the folder '%s' belongs; a real folder replaces it.",
+                        stack.back().to.path().c_str());
+      }
+      if (!stack.back().to.created()) RemoveInterruptedCopies(stack.back().to);
+      const std::string from = stack.back().from;
+      const std::string relative = stack.back().relative;
+      if (auto ec = platform::ListTreeEntries(from, entries)) return ec.value();
       for (const platform::TreeEntry& entry : entries) {
         if (StopWanted()) {
           CopyEngine().Cmd_Period = 1;
           return kCopyStopped;
         }
-        std::string relative = folder.relative + "/" + entry.name;
-        if (Excluded(relative, entry.name)) continue;
-        std::string from = Join(folder.from, entry.name);
-        std::string to = Join(folder.to, entry.name);
+        std::string child_relative = relative + "/" + entry.name;
+        if (Excluded(child_relative, entry.name)) continue;
+        std::string child = Join(from, entry.name);
         int error = 0;
         switch (entry.kind) {
           case platform::ObjectKind::kDirectory:
-            stack.push_back({from, to, relative});
+            stack.push_back(
+                {std::move(child), entry.name, std::move(child_relative), index, false, {}});
             break;
           case platform::ObjectKind::kFile:
-            error = CopyFile(from, to);
+            error = CopyFile(child, stack[index].to, entry.name);
             break;
           case platform::ObjectKind::kSymlink:
-            error = CopyLink(from, to);
+            error = CopyLink(child, stack[index].to, entry.name);
             break;
           default:
-            base::WriteLogf(2, "Not copied (not a file, folder or link): %s", from.c_str());
+            base::WriteLogf(2, "Not copied (not a file, folder or link): %s", child.c_str());
             break;
         }
         if (error) return error;
@@ -207,7 +230,7 @@ class TreeCopy {
 
   // An interrupted earlier copy may have left partial or busy-marked files in a folder that
   // already existed.
-  static void RemoveInterruptedCopies(const std::string& folder) {
+  static void RemoveInterruptedCopies(const platform::CopyFolder& folder) {
     std::vector<std::string> removed;
     platform::RemoveInterruptedCopies(folder, removed);
     for (const std::string& path : removed) {
@@ -217,9 +240,10 @@ class TreeCopy {
 
   // True when the registry is in use and already holds this item; otherwise the item is now
   // registered and `key` is set so that a failed copy can take it out again.
-  static bool AlreadyCopied(const std::string& from, const std::string& to, std::string& key) {
+  static bool AlreadyCopied(const std::string& from, const platform::CopyFolder& folder,
+                            const std::string& name, std::string& key) {
     if (CopyEngine().gCompareFileFlag == 0) return false;
-    std::string candidate = from + "<>" + to;
+    std::string candidate = from + "<>" + Join(folder.path(), name);
     if (isFileCopied(candidate)) return true;
     key = std::move(candidate);
     return false;
@@ -252,18 +276,20 @@ class TreeCopy {
     return ec.value();
   }
 
-  int CopyFile(const std::string& from, const std::string& to) {
+  int CopyFile(const std::string& from, const platform::CopyFolder& folder,
+               const std::string& name) {
     std::string key;
-    if (AlreadyCopied(from, to, key)) return 0;
+    if (AlreadyCopied(from, folder, name, key)) return 0;
     ShowItem(from);
-    return Finish(platform::CopyRegularFile(from, to, CountBytes), key);
+    return Finish(platform::CopyRegularFile(from, folder, name, CountBytes), key);
   }
 
-  int CopyLink(const std::string& from, const std::string& to) {
+  int CopyLink(const std::string& from, const platform::CopyFolder& folder,
+               const std::string& name) {
     std::string key;
-    if (AlreadyCopied(from, to, key)) return 0;
+    if (AlreadyCopied(from, folder, name, key)) return 0;
     ShowItem(from);
-    return Finish(platform::CopySymlink(from, to), key);
+    return Finish(platform::CopySymlink(from, folder, name), key);
   }
 
   std::string src_;

@@ -10,6 +10,13 @@
 // memory, and the only memory that grows with the tree is the listing of the folder being
 // copied and the list of folders still to copy.
 //
+// A copy writes into its destination folder and below it only through open folder descriptors
+// (platform/copy.h): a link found where the copy needs a folder, at the destination itself or
+// below it, is replaced by a real folder (and logged), and a folder swapped for a link during
+// the copy cannot redirect it. Links copied from the source are replaced, never written
+// through. The folders that lead to the destination are followed, links included, so that the
+// installation folder or the folder of all courses may deliberately live on another disk.
+//
 // Results: XcopyFilesWithScrollBar gives 0 or the system's error number (the constants below
 // name the ones it makes itself); CopyMyFile and DuplicateMyFile give 1 on success and 0 on
 // failure; the other file operations give 0 on success, kNotFound when the path does not exist

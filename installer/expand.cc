@@ -199,14 +199,54 @@ class Extraction {
     base::WriteLogf(2, "Unzip: %s member not written: %s", why, name.c_str());
   }
 
-  bool MakeFolder(const std::string& folder) {
-    if (folder == made_folder_) return true;
-    if (auto ec = platform::MakeDirectories(folder)) {
-      OutputFailed(folder, ec);
-      return false;
+  // The folder `relative` below the destination ("" for the destination itself), made as
+  // needed. Each folder is opened from its parent's descriptor and a link in the way is
+  // replaced by a real folder (platform/copy.h); the folders of the previous member are kept
+  // open and reused. Null when a folder cannot be made (counted as an output failure).
+  const platform::CopyFolder* Folder(std::string_view relative) {
+    if (!root_.is_open()) {
+      std::string parent = platform::ParentFolder(folder_);
+      std::error_code ec;
+      if (!parent.empty() && parent != "/") ec = platform::MakeDirectories(parent);
+      if (!ec) ec = platform::OpenCopyDestination(folder_, root_);
+      if (ec) {
+        OutputFailed(folder_, ec);
+        return nullptr;
+      }
+      NoteReplacedLink(root_);
     }
-    made_folder_ = folder;
-    return true;
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0; start < relative.size();) {
+      std::size_t end = std::min(relative.find('/', start), relative.size());
+      if (end > start) parts.push_back(relative.substr(start, end - start));
+      start = end + 1;
+    }
+    std::size_t keep = 0;
+    while (keep < parts.size() && keep < open_.size() && open_names_[keep] == parts[keep]) ++keep;
+    open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(keep), open_.end());
+    open_names_.resize(keep);
+    for (std::size_t i = keep; i < parts.size(); ++i) {
+      const platform::CopyFolder& parent = i == 0 ? root_ : open_[i - 1];
+      platform::CopyFolder next;
+      std::string name(parts[i]);
+      if (auto ec = platform::OpenCopySubfolder(parent, name, next)) {
+        OutputFailed(parent.path() + "/" + name, ec);
+        return nullptr;
+      }
+      NoteReplacedLink(next);
+      open_.push_back(std::move(next));
+      open_names_.push_back(std::move(name));
+    }
+    return parts.empty() ? &root_ : &open_.back();
+  }
+
+  static void NoteReplacedLink(const platform::CopyFolder& folder) {
+    if (folder.replaced_link()) {
+      base::WriteLogf(0,
+                      "Unzip: a link stood where the folder '%s' belongs; a real folder "
+                      "replaces it.",
+                      folder.path().c_str());
+    }
   }
 
   void Member(zip_t* archive, zip_uint64_t index) {
@@ -228,8 +268,7 @@ class Extraction {
     }
     std::string path = folder_ + "/" + name;
     if (name.back() == '/') {
-      path.pop_back();
-      MakeFolder(path);
+      Folder(name);
       return;
     }
     zip_stat_t stat;
@@ -247,11 +286,14 @@ class Extraction {
       Skip("unsupported compression method", name);
       return;
     }
-    if (!MakeFolder(platform::ParentFolder(path))) return;
+    const std::size_t slash = name.find_last_of('/');
+    const platform::CopyFolder* folder = Folder(
+        slash == std::string::npos ? std::string_view() : std::string_view(name).substr(0, slash));
+    if (!folder) return;
     if (hook_) hook_(name);
 
     platform::PartialFile out;
-    if (auto ec = out.Open(path)) {
+    if (auto ec = out.Open(*folder, name.substr(slash + 1))) {
       OutputFailed(path, ec);
       return;
     }
@@ -289,7 +331,9 @@ class Extraction {
   const ExtractHook& hook_;
   ExtractReport& report_;
   std::unique_ptr<char[]> buffer_;
-  std::string made_folder_;  // the folder made (or found) for the previous member
+  platform::CopyFolder root_;               // the destination, once a member needs it
+  std::vector<platform::CopyFolder> open_;  // the previous member's folders, outermost first
+  std::vector<std::string> open_names_;     // their names
   bool output_failed_ = false;
 };
 

@@ -5,7 +5,10 @@
 // The extractor writes every member through a partial file renamed into place once the member
 // has been read whole and its CRC checked, so a corrupt or truncated archive never leaves a
 // truncated file under a final name. Members that could escape the destination (absolute paths,
-// ".." components) and links are never written.
+// ".." components) and links are never written. The destination and every folder below it are
+// made or opened from their parent's descriptor, never through a link: a link found where a
+// folder belongs is replaced by a real folder (platform/copy.h); the folders leading to the
+// destination are followed.
 #pragma once
 
 #include <functional>

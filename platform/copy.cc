@@ -147,19 +147,24 @@ std::error_code SetTimes(int fd, const struct stat& st) {
   return {};
 }
 
+// Flags of every new file: O_EXCL also refuses a link under the name, dangling or not.
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+// Flags of every folder a copy writes into.
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+
 // Opens a new partial file exclusively; one left by an interrupted earlier run is removed first.
-int CreatePartial(const std::string& partial, unsigned mode) {
-  int fd = syscalls().open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
-  if (fd < 0 && errno == EEXIST && syscalls().unlink(partial.c_str()) == 0) {
-    fd = syscalls().open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+int CreatePartial(int dirfd, const std::string& partial, unsigned mode) {
+  int fd = syscalls().openat(dirfd, partial.c_str(), kCreateFlags, mode);
+  if (fd < 0 && errno == EEXIST && syscalls().unlinkat(dirfd, partial.c_str(), 0) == 0) {
+    fd = syscalls().openat(dirfd, partial.c_str(), kCreateFlags, mode);
   }
   return fd;
 }
 
 // Removes the partial file after a failure without disturbing the errno being reported.
-void DiscardPartial(const std::string& partial) {
+void DiscardPartial(int dirfd, const std::string& partial) {
   int saved = errno;
-  syscalls().unlink(partial.c_str());
+  syscalls().unlinkat(dirfd, partial.c_str(), 0);
   errno = saved;
 }
 
@@ -281,8 +286,8 @@ std::error_code ListTreeEntries(const std::string& folder, std::vector<TreeEntry
   return ListOpenFolder(fd, entries, with_sizes);
 }
 
-std::error_code CopyRegularFile(const std::string& from, const std::string& to,
-                                const CopyProgress& progress) {
+std::error_code CopyRegularFile(const std::string& from, const CopyFolder& to,
+                                const std::string& name, const CopyProgress& progress) {
   int in = syscalls().open(from.c_str(), O_RDONLY, 0);
   if (in < 0) return LastError();
   struct stat st;
@@ -293,7 +298,7 @@ std::error_code CopyRegularFile(const std::string& from, const std::string& to,
     ec = ErrorOf(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   }
   PartialFile out;
-  if (!ec) ec = out.Open(to, 0600);
+  if (!ec) ec = out.Open(to, name, 0600);
   if (!ec) ec = CopyData(in, out.fd_, static_cast<std::uint64_t>(st.st_size), progress);
   if (!ec) ec = CopyAttributes(in, out.fd_);
   // The mode is set after the attributes: an access list copied as an attribute would otherwise
@@ -305,7 +310,8 @@ std::error_code CopyRegularFile(const std::string& from, const std::string& to,
   return ec;  // a failure before Place() leaves `out` to remove what it wrote
 }
 
-std::error_code CopySymlink(const std::string& from, const std::string& to) {
+std::error_code CopySymlink(const std::string& from, const CopyFolder& to,
+                            const std::string& name) {
   struct stat st;
   if (::lstat(from.c_str(), &st) != 0) return LastError();
   if (!S_ISLNK(st.st_mode)) return ErrorOf(EINVAL);
@@ -319,47 +325,133 @@ std::error_code CopySymlink(const std::string& from, const std::string& to) {
     }
     target.resize(target.size() * 2);  // the link changed in between and grew
   }
-  std::string partial = PartialPathFor(to);
-  if (::symlink(target.c_str(), partial.c_str()) != 0) {
-    if (errno != EEXIST || syscalls().unlink(partial.c_str()) != 0 ||
-        ::symlink(target.c_str(), partial.c_str()) != 0) {
+  const int dirfd = to.fd();
+  std::string partial = PartialPathFor(name);
+  if (::symlinkat(target.c_str(), dirfd, partial.c_str()) != 0) {
+    if (errno != EEXIST || syscalls().unlinkat(dirfd, partial.c_str(), 0) != 0 ||
+        ::symlinkat(target.c_str(), dirfd, partial.c_str()) != 0) {
       return LastError();
     }
   }
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   std::error_code ec;
-  if (::utimensat(AT_FDCWD, partial.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) ec = LastError();
-  if (!ec && syscalls().rename(partial.c_str(), to.c_str()) != 0) ec = LastError();
-  if (ec) DiscardPartial(partial);
+  if (::utimensat(dirfd, partial.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) ec = LastError();
+  if (!ec && syscalls().renameat(dirfd, partial.c_str(), dirfd, name.c_str()) != 0) {
+    ec = LastError();
+  }
+  if (ec) DiscardPartial(dirfd, partial);
   return ec;
 }
 
-std::error_code CreateFolderForCopy(const std::string& to, bool& created) {
-  created = false;
-  if (syscalls().mkdir(to.c_str(), 0700) == 0) {
-    created = true;
-    return {};
-  }
-  if (errno != EEXIST) return LastError();
-  return IsDirectory(to) ? std::error_code{} : ErrorOf(ENOTDIR);
+CopyFolder::~CopyFolder() { Close(); }
+
+CopyFolder::CopyFolder(CopyFolder&& other) noexcept
+    : fd_(other.fd_),
+      path_(std::move(other.path_)),
+      created_(other.created_),
+      replaced_link_(other.replaced_link_) {
+  other.fd_ = -1;
 }
 
-std::error_code CopyFolderAttributes(const std::string& from, const std::string& to) {
-  int in = syscalls().open(from.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (in < 0) return LastError();
-  int out = syscalls().open(to.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (out < 0) {
-    std::error_code ec = LastError();
-    syscalls().close(in);
+CopyFolder& CopyFolder::operator=(CopyFolder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    path_ = std::move(other.path_);
+    created_ = other.created_;
+    replaced_link_ = other.replaced_link_;
+  }
+  return *this;
+}
+
+void CopyFolder::Close() {
+  if (fd_ >= 0) syscalls().close(fd_);
+  fd_ = -1;
+  created_ = replaced_link_ = false;
+}
+
+namespace {
+
+// Opens the folder `name` of the folder open on `parent`, making it when missing. A link there
+// is removed and a real folder made instead; so is a link planted again in between, a few
+// times, before the open gives up.
+std::error_code OpenSubfolder(int parent, const std::string& name, int& fd, bool& created,
+                              bool& replaced_link) {
+  created = replaced_link = false;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    created = syscalls().mkdirat(parent, name.c_str(), 0700) == 0;
+    if (created) {
+    } else if (errno != EEXIST) {
+      return LastError();
+    }
+    fd = syscalls().openat(parent, name.c_str(), kFolderFlags, 0);
+    if (fd >= 0) return {};
+    if (errno == ENOENT) continue;  // removed in between: make it again
+    if (errno != ELOOP && errno != ENOTDIR) return LastError();
+    struct stat st;
+    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return LastError();
+    }
+    if (S_ISDIR(st.st_mode)) continue;  // a link swapped back for a folder
+    if (!S_ISLNK(st.st_mode)) return ErrorOf(ENOTDIR);
+    if (syscalls().unlinkat(parent, name.c_str(), 0) != 0 && errno != ENOENT) return LastError();
+    replaced_link = true;
+  }
+  return ErrorOf(ELOOP);
+}
+
+}  // namespace
+
+std::error_code OpenFolder(const std::string& path, CopyFolder& out) {
+  out.Close();
+  int fd = syscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (fd < 0) return LastError();
+  out.fd_ = fd;
+  out.path_ = path;
+  return {};
+}
+
+std::error_code OpenCopyDestination(const std::string& path, CopyFolder& out) {
+  out.Close();
+  auto slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return OpenFolder(path, out);
+  CopyFolder parent;
+  std::string parent_path = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+  if (auto ec = OpenFolder(parent_path, parent)) return ec;
+  if (auto ec = OpenSubfolder(parent.fd_, name, out.fd_, out.created_, out.replaced_link_)) {
     return ec;
   }
+  out.path_ = path;
+  return {};
+}
+
+std::error_code OpenCopySubfolder(const CopyFolder& parent, const std::string& name,
+                                  CopyFolder& out) {
+  out.Close();
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return ErrorOf(EINVAL);
+  }
+  if (auto ec = OpenSubfolder(parent.fd_, name, out.fd_, out.created_, out.replaced_link_)) {
+    return ec;
+  }
+  out.path_ = Join(parent.path_, name);
+  return {};
+}
+
+std::error_code CopyFolderAttributes(const std::string& from, const CopyFolder& to) {
+  int in = syscalls().open(from.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (in < 0) return LastError();
   struct stat st;
   std::error_code ec;
   if (::fstat(in, &st) != 0) ec = LastError();
-  if (!ec) ec = CopyAttributes(in, out);
-  if (!ec && ::fchmod(out, WritableMode(st.st_mode)) != 0) ec = LastError();
-  if (!ec) ec = SetTimes(out, st);
-  syscalls().close(out);
+  if (!ec) ec = CopyAttributes(in, to.fd());
+  if (!ec && ::fchmod(to.fd(), WritableMode(st.st_mode)) != 0) ec = LastError();
+  if (!ec) ec = SetTimes(to.fd(), st);
   syscalls().close(in);
   return ec;
 }
@@ -448,10 +540,12 @@ std::error_code RemoveTree(const std::string& path) {
 
 PartialFile::~PartialFile() { Abandon(); }
 
-std::error_code PartialFile::Open(const std::string& path, unsigned mode) {
+std::error_code PartialFile::Open(const CopyFolder& folder, const std::string& name,
+                                  unsigned mode) {
   Abandon();
-  path_ = path;
-  fd_ = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
+  dirfd_ = folder.fd();
+  name_ = name;
+  fd_ = syscalls().openat(dirfd_, name.c_str(), kCreateFlags, mode);
   if (fd_ >= 0) {
     created_ = true;
     MarkBusy(fd_);
@@ -459,8 +553,8 @@ std::error_code PartialFile::Open(const std::string& path, unsigned mode) {
   }
   if (errno != EEXIST) return LastError();
   // Something is there already: it stays whole until the new file is complete.
-  partial_ = PartialPathFor(path);
-  fd_ = CreatePartial(partial_, mode);
+  partial_ = PartialPathFor(name);
+  fd_ = CreatePartial(dirfd_, partial_, mode);
   if (fd_ < 0) {
     std::error_code ec = LastError();
     partial_.clear();
@@ -498,7 +592,8 @@ std::error_code PartialFile::Place() {
   // close() is where network file systems report write errors.
   std::error_code ec;
   if (syscalls().close(fd) != 0) ec = LastError();
-  if (!ec && !partial_.empty() && syscalls().rename(partial_.c_str(), path_.c_str()) != 0) {
+  if (!ec && !partial_.empty() &&
+      syscalls().renameat(dirfd_, partial_.c_str(), dirfd_, name_.c_str()) != 0) {
     ec = LastError();
   }
   if (ec) {
@@ -516,19 +611,20 @@ void PartialFile::Abandon() {
     fd_ = -1;
   }
   if (created_) {
-    DiscardPartial(path_);  // made by this object, so nobody else's file
+    DiscardPartial(dirfd_, name_);  // made by this object, so nobody else's file
     created_ = false;
   }
   if (!partial_.empty()) {
-    DiscardPartial(partial_);
+    DiscardPartial(dirfd_, partial_);
     partial_.clear();
   }
 }
 
-std::error_code RemoveInterruptedCopies(const std::string& folder,
+std::error_code RemoveInterruptedCopies(const CopyFolder& folder,
                                         std::vector<std::string>& removed) {
   removed.clear();
-  int fd = syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  // A descriptor of its own for the listing, which reads through it.
+  int fd = syscalls().openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY, 0);
   if (fd < 0) return LastError();
   DIR* dir = ::fdopendir(fd);
   if (!dir) {
@@ -550,9 +646,8 @@ std::error_code RemoveInterruptedCopies(const std::string& folder,
   ::closedir(dir);
   std::error_code first;
   for (const std::string& name : names) {
-    std::string path = Join(folder, name);
-    if (syscalls().unlink(path.c_str()) == 0) {
-      removed.push_back(std::move(path));
+    if (syscalls().unlinkat(folder.fd(), name.c_str(), 0) == 0) {
+      removed.push_back(Join(folder.path(), name));
     } else if (!first) {
       first = LastError();
     }

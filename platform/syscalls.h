@@ -21,6 +21,12 @@ struct Syscalls {
   /// advances both. Fails with EXDEV, EINVAL, ENOSYS or EOPNOTSUPP where the file systems
   /// cannot do it; callers then copy through a buffer.
   long (*copy_file_range)(int fd_in, int fd_out, std::size_t count);
+  // The same calls relative to an open folder (`dirfd`), for code that must not be steered by
+  // links planted in the folders above the name.
+  int (*openat)(int dirfd, const char* name, int flags, unsigned mode);
+  int (*mkdirat)(int dirfd, const char* name, unsigned mode);
+  int (*renameat)(int from_dirfd, const char* from, int to_dirfd, const char* to);
+  int (*unlinkat)(int dirfd, const char* name, int flags);
 };
 
 /// The table in force. Tests may assign entries; ResetSyscalls() restores the real calls.

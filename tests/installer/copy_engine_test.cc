@@ -461,6 +461,65 @@ TEST_F(CopyEngineTest, CopyRegistryHoldsAtMost8000KeysInOrder) {
 
 // ---- File operations ---------------------------------------------------------------------
 
+// Swaps gSwapFolder for a link to gSwapTarget (the folder moved aside) at the first kernel copy.
+std::string gSwapFolder;
+std::string gSwapTarget;
+long SwapFolderOnFirstCopy(int in, int out, std::size_t count) {
+  if (!gSwapFolder.empty()) {
+    fs::rename(gSwapFolder, gSwapFolder + ".moved");
+    fs::create_directory_symlink(gSwapTarget, gSwapFolder);
+    gSwapFolder.clear();
+  }
+  return ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+}
+
+// Links planted where a copy needs a folder, at its destination and below it, are replaced by
+// real folders and nothing is written where they point; a link the copy itself made is not
+// written through by a later copy either. The folders above the destination are followed.
+TEST_F(CopyEngineTest, PlantedFolderLinksAreReplacedNotFollowed) {
+  WriteTestFile(Path("src/a.txt"), "a");
+  WriteTestFile(Path("src/COM/b.txt"), "b");
+  WriteTestFile(Path("src/COM/deep/c.txt"), "c");
+  fs::create_directories(Path("outside"));
+  fs::create_directories(Path("dst/sub"));
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dst/course").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dst/sub/COM").c_str()), 0);
+  fs::create_directories(Path("links"));
+  ASSERT_EQ(::symlink("../outside", Path("links/COM").c_str()), 0);
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("links"), Path("dst/own"), 0, 0, ""), 0);
+  ASSERT_TRUE(S_ISLNK(StatOf(Path("dst/own/COM")).st_mode)) << "a source link is copied as one";
+
+  for (const char* to : {"dst/course", "dst/sub", "dst/own"}) {
+    ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path(to), 0, 0, ""), 0) << to;
+    EXPECT_TRUE(S_ISDIR(StatOf(Path(to)).st_mode)) << to;
+    EXPECT_TRUE(S_ISDIR(StatOf(Path(to) + "/COM").st_mode)) << to;
+    EXPECT_EQ(ReadTestFile(Path(to) + "/COM/deep/c.txt"), "c") << to;
+  }
+  EXPECT_TRUE(fs::is_empty(Path("outside"))) << "a copy wrote through a planted link";
+  EXPECT_TRUE(Logged("a real folder replaces it"));
+
+  fs::create_directories(Path("disk"));
+  ASSERT_EQ(::symlink(Path("disk").c_str(), Path("linked").c_str()), 0);
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("linked/course"), 0, 0, ""), 0);
+  EXPECT_EQ(ReadTestFile(Path("disk/course/COM/b.txt")), "b");
+}
+
+// A destination folder swapped for a link while the copy runs does not redirect it: the copy
+// goes on in the folder it opened.
+TEST_F(CopyEngineTest, FolderSwappedForALinkDuringTheCopyDoesNotRedirectIt) {
+  WriteTestFile(Path("src/COM/1.txt"), "1");
+  WriteTestFile(Path("src/COM/2.txt"), "2");
+  WriteTestFile(Path("src/COM/3.txt"), "3");
+  fs::create_directories(Path("outside"));
+  gSwapFolder = Path("dst/COM");
+  gSwapTarget = Path("outside");
+  platform::syscalls().copy_file_range = SwapFolderOnFirstCopy;
+  ASSERT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), 0);
+  platform::ResetSyscalls();
+  EXPECT_TRUE(fs::is_empty(Path("outside"))) << "the copy followed the swapped-in link";
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("dst/COM.moved")), {}), 3);
+}
+
 TEST_F(CopyEngineTest, DelTreeNeverFollowsLinksOutOfTheTree) {
   WriteTestFile(Path("outside/keep.txt"), "outside");
   WriteTestFile(Path("tree/a/b/c.txt"), "c");

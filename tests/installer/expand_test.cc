@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -194,6 +195,29 @@ TEST_F(ExpandTest, UnsafeMembersAreNeverWritten) {
   EXPECT_TRUE(Logged("unsafe member not written"));
 }
 
+// Links planted where the expansion needs a folder, at its destination and below it, are
+// replaced by real folders; nothing is written where they point.
+TEST_F(ExpandTest, PlantedFolderLinksAreReplacedNotFollowed) {
+  std::string zip = Path("local/course.zip");
+  MakeZip(
+      zip,
+      {{"a.txt", "a"}, {"COM/", "", Member::kFolder}, {"COM/b.txt", "b"}, {"COM/deep/c.txt", "c"}});
+  fs::create_directories(Path("outside"));
+  fs::create_directories(Path("dest/sub"));
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dest/course").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("outside").c_str(), Path("dest/sub/COM").c_str()), 0);
+  for (const char* to : {"dest/course", "dest/sub"}) {
+    ExtractReport report;
+    ASSERT_EQ(ExtractArchive(zip, Path(to), nullptr, report), 0) << report.error;
+    EXPECT_EQ(report.files, 3) << to;
+    EXPECT_FALSE(fs::is_symlink(Path(to))) << to;
+    EXPECT_FALSE(fs::is_symlink(Path(to) + "/COM")) << to;
+    EXPECT_EQ(ReadTestFile(Path(to) + "/COM/deep/c.txt"), "c") << to;
+  }
+  EXPECT_TRUE(fs::is_empty(Path("outside"))) << "the expansion wrote through a planted link";
+  EXPECT_TRUE(Logged("a real folder replaces it"));
+}
+
 TEST_F(ExpandTest, TruncatedArchiveFailsAndLeavesFilesAlone) {
   std::string zip = Path("local/cut.zip");
   MakeZip(zip, {{"a.txt", std::string(100000, 'a')}, {"b.txt", std::string(100000, 'b')}});
@@ -230,12 +254,16 @@ TEST_F(ExpandTest, MemberFailingItsCrcIsNotWrittenAndFailsTheExpansion) {
 
 // Creating any file below the destination "dest" fails with the error in gOpenError.
 int gOpenError = 0;
-int FailingCreate(const char* path, int flags, unsigned mode) {
-  if ((flags & O_CREAT) && std::string_view(path).find("/dest/") != std::string_view::npos) {
+int FailingCreateAt(int dirfd, const char* name, int flags, unsigned mode) {
+  char folder[4096];
+  std::string link = "/proc/self/fd/" + std::to_string(dirfd);
+  ssize_t n = ::readlink(link.c_str(), folder, sizeof folder);
+  std::string path = std::string(folder, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + name;
+  if ((flags & O_CREAT) && path.find("/dest/") != std::string::npos) {
     errno = gOpenError;
     return -1;
   }
-  return ::open(path, flags | O_CLOEXEC, mode);
+  return ::openat(dirfd, name, flags | O_CLOEXEC, mode);
 }
 
 // A write failure is shown once, naming the bundle without its extension; a missing path
@@ -245,7 +273,7 @@ TEST_F(ExpandTest, OutputFailureNamesTheBundleWithoutItsExtension) {
   MakeZip(zip, {{"Records Manager.app/Contents/MacOS/Records Manager", "binary", Member::kFile,
                  false, 0100755},
                 {"Launcher.app/Contents/MacOS/Launcher", "binary"}});
-  platform::syscalls().open = FailingCreate;
+  platform::syscalls().openat = FailingCreateAt;
   gOpenError = EACCES;
   EXPECT_EQ(ExpandFile(Path("dest"), zip, 0), -1);
   EXPECT_EQ(Expand().gUnzipErrorFile, Path("dest/Records Manager")) << "the first failure counts";

@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <cerrno>
@@ -49,6 +50,14 @@ using ui::testing::FakeBackend;
 std::string gRefusedPrefix;
 platform::Syscalls gRealCalls;
 
+// The path that `name` stands for relative to the folder open on `dirfd`.
+std::string PathAt(int dirfd, const char* name) {
+  char folder[4096];
+  std::string link = "/proc/self/fd/" + std::to_string(dirfd);
+  ssize_t n = ::readlink(link.c_str(), folder, sizeof folder);
+  return std::string(folder, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + name;
+}
+
 void RefuseWritesBelow(const std::string& prefix) {
   gRealCalls = platform::syscalls();
   gRefusedPrefix = prefix;
@@ -58,6 +67,13 @@ void RefuseWritesBelow(const std::string& prefix) {
       return -1;
     }
     return gRealCalls.open(path, flags, mode);
+  };
+  platform::syscalls().openat = [](int dirfd, const char* name, int flags, unsigned mode) {
+    if (PathAt(dirfd, name).starts_with(gRefusedPrefix)) {
+      errno = EACCES;
+      return -1;
+    }
+    return gRealCalls.openat(dirfd, name, flags, mode);
   };
 }
 

@@ -438,6 +438,22 @@ TEST_F(InstallScenarioTest, ReinstallCopiesAgainButOverAHigherBuildAsksFirst) {
   EXPECT_FALSE(fs::exists(Installed("content/001MUL50/FRA/LESSONS.C")));
 }
 
+// A link planted in the installation in place of a course folder is not followed by the next
+// installation: the link gives way to a real folder and nothing is written where it pointed.
+TEST_F(InstallScenarioTest, ReinstallNeverWritesThroughALinkPlantedInTheCourse) {
+  ASSERT_EQ(Setup(kStart + kFoundations1French + kEnd).status, 0);
+  const std::string outside = sysroot_.path("outside");
+  fs::create_directories(outside);
+  fs::remove_all(Installed("content/001MUL50/COM"));
+  fs::create_directory_symlink(outside, Installed("content/001MUL50/COM"));
+
+  RunResult run = Setup(kStart + kDeclineUpdate + kFoundations1French + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Entries(outside), std::set<std::string>{}) << "course files were written outside";
+  EXPECT_FALSE(fs::is_symlink(Installed("content/001MUL50/COM")));
+  ExpectCompleteContent("001MUL50", {"COM", "ENG", "GEN", "KID", "FRA"});
+}
+
 // A course that must be local goes whole into the local system folder (<sysroot>/opt/Nuvel),
 // content included, while the others go to the installation folder chosen (<sysroot>/srv/Nuvel).
 TEST_F(InstallScenarioTest, ForcedLocalCourseIsInstalledWithItsContentInTheLocalFolder) {
