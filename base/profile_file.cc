@@ -182,7 +182,12 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
   if (current == value) return static_cast<int>(key_line);
 
   std::string text;
-  if (section_line < 0) text += "[" + std::string(section) + "]\r\n";
+  // A new header goes on top with its key right under it: a lookup takes the first matching
+  // line anywhere after the header, so a key appended at the end would lose to a later section's.
+  if (section_line < 0) {
+    text += "[" + std::string(section) + "]\r\n" + std::string(key) + "=" + std::string(value) +
+            "\r\n";
+  }
   const auto& lines = Cache().lines;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (static_cast<long>(i) == key_line) {
@@ -191,7 +196,9 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
       text += lines[i] + "\r\n";
     }
   }
-  if (key_line < 0) text += std::string(key) + "=" + std::string(value) + "\r\n";
+  if (key_line < 0 && section_line >= 0) {
+    text += std::string(key) + "=" + std::string(value) + "\r\n";
+  }
 
   if (platform::WriteFileAtomic(path, text)) return -2;  // the cache stays as it was
   FreePrivateProfile();

@@ -39,9 +39,10 @@ int CachedPrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view def, std::string& buffer, std::size_t size);
 
 /// Stores key=value. A missing file is created holding the section and the setting; a missing
-/// section header is written at the top; a missing key is appended at the end of the file.
-/// Returns the 0-based index of the line that holds the key, -1 when the file was created or the
-/// key appended, -2 when the file could not be rewritten (nothing was changed). An empty
+/// section header is written at the top with the setting under it; a missing key of an existing
+/// section is appended at the end of the file.
+/// Returns the 0-based index of the line that holds the key, -1 when the file was created, the
+/// section added or the key appended, -2 when the file could not be rewritten (nothing was changed). An empty
 /// section, and a section, key or value that is not storable text (see IsStorableProfileText),
 /// do nothing and return -2.
 int WritePrivateProfileString(std::string_view section, std::string_view key,

@@ -10,6 +10,8 @@ packages=(
   # libraries
   zlib1g-dev libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev libicu-dev
   qt6-base-dev libcpp-httplib-dev
+  # the sanitizer build and the fuzz targets (clang, its sanitizer and libFuzzer runtimes)
+  clang libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils trash-cli zip unzip
   xvfb xauth hyperfine

@@ -73,12 +73,15 @@ TEST_F(ProfileFileTest, WritesCreateTheFileAddSectionsOnTopAndReplaceKeysInPlace
   EXPECT_EQ(ReadTestFile(file_), "[Records]\r\nlog_level=3\r\n");
   EXPECT_EQ(Get("Records", "log_level"), "3");
 
-  // A new section goes on top; its new key at the end of the file.
+  // A new section goes on top with its key: appended at the end, the key would be shadowed by
+  // the same key of a later section, which the lookup reaches first.
   FreePrivateProfile();
-  WriteTestFile(file_, "[Other]\nx=1\n");
+  WriteTestFile(file_, "[Other]\nx=1\nlog_level=1\n");
   EXPECT_EQ(WritePrivateProfileString("Records", "log_level", "3", file_), -1);
-  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\n[Other]\r\nx=1\r\nlog_level=3\r\n");
+  EXPECT_EQ(ReadTestFile(file_),
+            "[Records]\r\nlog_level=3\r\n[Other]\r\nx=1\r\nlog_level=1\r\n");
   EXPECT_EQ(Get("Records", "log_level"), "3");
+  EXPECT_EQ(Get("Other", "log_level"), "1");
 
   // An existing key is replaced in place, in the caller's spelling.
   FreePrivateProfile();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <map>
-#include <ranges>
 #include <regex>
 #include <set>
 #include <string>
@@ -16,9 +15,11 @@ namespace {
 const ProductRecord& Row(int prod) { return GetProdNames().prodNames.at(prod); }
 
 // Product numbers 1..154 whose rows carry a class index.
-auto KnownProducts() {
-  auto known = [](int prod) { return Row(prod).classIndex != 0; };
-  return std::views::iota(1, kMaxProduct + 1) | std::views::filter(known);
+std::vector<int> KnownProducts() {
+  std::vector<int> known;
+  for (int prod = 1; prod <= kMaxProduct; ++prod)
+    if (Row(prod).classIndex != 0) known.push_back(prod);
+  return known;
 }
 
 // Numbers out of range, the filled row without a class index (all courses) and the empty rows of

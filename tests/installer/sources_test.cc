@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -104,8 +103,9 @@ class SourcesTest : public ::testing::Test {
     return it == Sources().prodList.end() ? nullptr : &*it;
   }
   std::vector<std::string> FoundFolders() {
-    auto folders = Sources().prodList | std::views::transform(&FoundProduct::folder);
-    return {folders.begin(), folders.end()};
+    std::vector<std::string> folders;
+    for (const FoundProduct& found : Sources().prodList) folders.push_back(found.folder);
+    return folders;
   }
 
   // A folder standing for a mounted disc, with a VERSION whose first line is `line` (none when

@@ -43,6 +43,11 @@ inline const std::string kEnd =
     "prompt:MSG_Message_InstallAnother -> 2\nprompt:MSG_Message_SetupComplete -> 1\n"
     "prompt:MSG_HowToStartCourse2 -> 1\ncontrol\n";
 
+// ::testing::Test declares a private virtual Setup() only to trap a misspelt SetUp(); the
+// Setup(...) below runs the program and hides it on purpose.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Woverloaded-virtual"
+
 /// A private sysroot with the sample source at <sysroot>/source; the system folder (and the
 /// default installation folder) is <sysroot>/opt/Nuvel.
 class ScenarioTest : public ::testing::Test {
@@ -83,5 +88,7 @@ class ScenarioTest : public ::testing::Test {
   // Writes the answer file of a run (the placement-test offer declined unless answered).
   std::string WriteAnswers(const std::string& answers);
 };
+
+#pragma GCC diagnostic pop
 
 }  // namespace nuvel::testing

@@ -288,7 +288,7 @@ TEST_F(StartupTest, NuvelIniReadsAndWritesLikeTheSetup) {
   WriteTestFile(file, "[Other]\nx=1\n");
   RunResult set = RunBinary(NUVEL_INI_BINARY, {"set", file, "Records", "log_level", " 4 "});
   EXPECT_EQ(set.status, 0) << set.output;
-  EXPECT_EQ(ReadTestFile(file), "[Records]\r\n[Other]\r\nx=1\r\nlog_level=4\r\n");
+  EXPECT_EQ(ReadTestFile(file), "[Records]\r\nlog_level=4\r\n[Other]\r\nx=1\r\n");
 
   RunResult get = RunBinary(NUVEL_INI_BINARY, {"get", file, "records", "LOG_LEVEL"});
   EXPECT_EQ(get.status, 0);

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Writes the seed corpus of every fuzz target into OUT_DIR/<target>/ from the repository's
+# examples and a sample installation source: make-seeds.sh BUILD_DIR OUT_DIR
+# BUILD_DIR is a build holding tools/make-sample-source and data/engine.luc.
+set -euo pipefail
+build=$(realpath "$1")
+out=$(realpath -m "$2")
+repo=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-seeds-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz}
+
+"$build/tools/make-sample-source" --content-mb 1 --products-inf --content-as mixed \
+  "$work/source" >/dev/null
+
+# Profile files: "section\ key\ value\ " (the fuzzer's field separator), then a file's bytes.
+n=0
+while IFS= read -r -d '' ini; do
+  n=$((n + 1))
+  { printf 'Nuvel\\ log_level\\ 3\\ '; cat "$ini"; } >"$out/profile_fuzz/ini$n"
+done < <(find "$work/source" -iname '*.ini' -size -64k -print0 | sort -z | head -z -n 20)
+printf 'Records\\ note\\ x\r\n[Other]\\ [Records]\r\nnote=1\r\n' >"$out/profile_fuzz/line-break"
+
+# Answer files: the examples, and one line of every kind.
+cp "$repo"/examples/*.answers "$out/answers_fuzz/"
+cat >"$out/answers_fuzz/kinds" <<'ANSWERS'
+advanced set 8="a \"quoted\" \\ text\n" check 3 uncheck 4 choose 6 control -> 1
+family select 2 -> 1
+products select 4:0,2 select none -> 999
+prompt:"Nuvel Setup" -> 2
+prompt:* -> 1
+folder:MSG_Where "/opt/Nuvel" 
+folder:* ""
+* -> 1
+control
+ANSWERS
+
+# Message files: the one this build compiled and the one of the sample source.
+cp "$build/data/engine.luc" "$out/messages_fuzz/engine.luc"
+find "$work/source" -iname '*.luc' -size -2M -exec cp {} "$out/messages_fuzz/" \;
+
+# Products.INF and VERSION of the sample source.
+cp "$work/source/install/data/Products.INF" "$out/source_files_fuzz/Products.INF"
+cp "$work/source/VERSION" "$out/source_files_fuzz/VERSION"
+
+# Zip archives: the small course archives of the sample source, and members that try to
+# leave the destination (through the planted links, "..", an absolute path, a link member).
+find "$work/source" -iname '*.zip' -size -256k -print0 | sort -z | head -z -n 10 |
+  xargs -0 -r cp -t "$out/expand_fuzz/"
+mkdir -p "$work/zip/linked" "$work/zip/sub"
+echo member >"$work/zip/linked/into-link"
+echo member >"$work/zip/linked.txt"
+echo member >"$work/zip/sub/file"
+ln -s /tmp "$work/zip/sub/link"
+(cd "$work/zip" && zip -q -X "$out/expand_fuzz/through-links.zip" linked/into-link linked.txt \
+  && zip -q -X -y "$out/expand_fuzz/link-member.zip" sub/file sub/link \
+  && zip -q -X "$out/expand_fuzz/dot-dot.zip" sub/file && printf '@ sub/file\n@=../../escaped\n' |
+  zipnote -w "$out/expand_fuzz/dot-dot.zip")
+echo "seeds in $out: $(find "$out" -type f | wc -l) files"
