@@ -104,6 +104,14 @@ std::string ValueOf(const std::string& line) {
   return line.substr(start);
 }
 
+// Logs an update lock that could not be had; true when the update may go on.
+bool Locked(const platform::FileUpdateLock& lock, const std::string& file) {
+  if (!lock.error()) return true;
+  WriteLogf(0, "ERROR: cannot lock %s for an update: %s", file.c_str(),
+            lock.error().message().c_str());
+  return false;
+}
+
 }  // namespace
 
 void StripProfileValue(std::string& text) {
@@ -158,11 +166,7 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
   }
   // Held from the read to the rename: another process's update in between would be lost.
   platform::FileUpdateLock lock(file);
-  if (lock.error()) {
-    WriteLogf(0, "ERROR: cannot lock %s for an update: %s", file.c_str(),
-              lock.error().message().c_str());
-    return -2;
-  }
+  if (!Locked(lock, file)) return -2;
   std::string path = ExistingPathAnyCase(file);
   if (path.empty()) {
     std::string text = "[" + std::string(section) + "]\r\n" + std::string(key) + "=" +
@@ -209,11 +213,7 @@ int RemovePrivateProfileKey(std::string_view section, std::string_view key,
                             const std::string& file) {
   if (section.empty() || key.empty() || ExistingPathAnyCase(file).empty()) return 0;
   platform::FileUpdateLock lock(file);
-  if (lock.error()) {
-    WriteLogf(0, "ERROR: cannot lock %s for an update: %s", file.c_str(),
-              lock.error().message().c_str());
-    return -2;
-  }
+  if (!Locked(lock, file)) return -2;
   std::string path = ExistingPathAnyCase(file);
   if (path.empty()) return 0;
   FreePrivateProfile();
