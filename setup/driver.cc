@@ -107,7 +107,7 @@ void OpenMessages() {
   WriteLogf(0, "ERROR: no message file found; texts are the built-in English ones");
 }
 
-// Step 4: the oldest supported system.
+// The oldest supported system.
 bool SystemIsSupported() {
   int major = 0, minor = 0;
   if (!platform::KernelVersion(major, minor)) return true;
@@ -146,7 +146,7 @@ Next TakeInstanceLocks() {
   return Next::kContinue;
 }
 
-// Steps 1 to 8: fresh state, the source root, the system folder, the log and records.ini.
+// Start-up: fresh state, the source root, the system folder, the log and records.ini.
 Next StartUp(const DriverOptions& options) {
   base::Run().reset();
   AbortCause().clear();
@@ -212,7 +212,7 @@ Next StartUp(const DriverOptions& options) {
   return Next::kContinue;
 }
 
-// Step 12: a Setup started from the installation disc copies itself (the Setup.app bundle, or
+// A Setup started from the installation disc copies itself (the Setup.app bundle, or
 // the program), NuvelTool and the message file into the temporary folder and runs that copy,
 // so that the disc can be ejected and changed during the installation. 1 when the copy took
 // over and this process must end.
@@ -271,7 +271,7 @@ int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
   return 1;
 }
 
-// Steps 9 to 22: the disc, the source, its options and the download server.
+// The first pass: the disc, the source, its options and the download server.
 Next FirstPass(const DriverOptions& options) {
   base::RunState& run = Run();
   std::string disc;
@@ -382,7 +382,7 @@ void ShowSetupIncomplete() {
                   "MSG_Message_SetupIncomplete");
 }
 
-// Step 58: clean-up at the end of the run. The message file stays open until the process ends:
+// Clean-up at the end of the run. The message file stays open until the process ends:
 // the closing item may still have to say that it could not be started.
 void CleanUp() {
   installer::FreeVersions();
@@ -392,7 +392,7 @@ void CleanUp() {
   ui::TCPStatusBoxDestroy();
 }
 
-// Step 52: where the records live and how to start a course.
+// Where the records live and how to start a course.
 void ClosingMessages() {
   const base::PathState& paths = base::Paths();
   const bool networked = base::GetIsPathNetworked() != 0;
@@ -414,7 +414,7 @@ void ClosingMessages() {
   }
 }
 
-// Step 54: the backup reminder of a network installation.
+// The backup reminder of a network installation.
 void BackupReminder() {
   if (Options().force_download_courses) return;
   if (!base::GetIsPathNetworked() || Run().Internet) return;
@@ -428,7 +428,7 @@ void BackupReminder() {
                   "MSG_Message_RememberToBackup");
 }
 
-// Step 59: the closing item named by the installed product's own setup.ini.
+// The closing item named by the installed product's own setup.ini.
 void ChooseClosingItem() {
   base::RunState& run = Run();
   if (installer::prodTotal() != 1 || run.szOverrideIniFile.empty()) return;
@@ -438,7 +438,7 @@ void ChooseClosingItem() {
   run.RunSomethingWhenDone = 1;
 }
 
-// Steps 51 to 61.
+// The finishing tail: closing messages, clean-up, the closing item.
 void FinishingTail() {
   base::RunState& run = Run();
   base::FileUtils().gFixFileName = 1;
@@ -507,7 +507,7 @@ int RunSetup(const DriverOptions& options) {
       status = kExitIncomplete;
       [[fallthrough]];
     case Next::kEndSilently:
-      // Step 63: a courseware application still running must be closed by the user.
+      // A courseware application still running must be closed by the user.
       if (Run().fNuvRunning) {
         ui::Prompt_User(base::StrRezf(0, "MSG_Message_TerminateNuvel", {Run().szCoursewareName}),
                         "MSG_Button_OK", "", "MSG_Message_TerminateNuvel",

@@ -67,9 +67,9 @@ void WriteRecords(const char* key, std::string value) {
 
 // The run's state that lives across the loops of the flow.
 struct FlowState {
-  bool supportFilesCopied = false;  // step 44 runs once per run
-  bool versionsCopied = false;      // step 47 runs once per run
-  bool recordsLogin = false;        // records-login mode (step 34)
+  bool supportFilesCopied = false;  // the support folder is copied once per run
+  bool versionsCopied = false;      // the companions' versions are recorded once per run
+  bool recordsLogin = false;        // records-login mode
   std::string launcherPicture;      // the Welcome dialog's picture
   std::vector<int> familyQueue;     // families still to install (several chosen, or all)
   bool queuedFamilies = false;
@@ -108,7 +108,7 @@ std::string FindLauncherPicture() {
   return "";
 }
 
-// --- Install Options (step 32) -----------------------------------------------------------------
+// --- Install Options ---------------------------------------------------------------------------
 
 // Logs every line of records.ini (lines holding "%s" are left out: they would be read as a
 // format).
@@ -185,7 +185,7 @@ Step InstallOptionsPass() {
   return Step::kCheckInstallations;
 }
 
-// Steps 33 to 37: updates of installed courses, the mode, and what every mode writes.
+// After Install Options: updates of installed courses, the mode, and what every mode writes.
 Step AfterInstallOptions() {
   const SetupOptions& options = Options();
   // The Control key of the click that led here (Install in Install Options, Yes to another
@@ -223,7 +223,7 @@ Step AfterInstallOptions() {
   return Step::kInstallType;
 }
 
-// --- Installation type (step 40) ---------------------------------------------------------------
+// --- Installation type -----------------------------------------------------------------------
 
 Step InstallationType() {
   const SetupOptions& options = Options();
@@ -250,7 +250,7 @@ Step InstallationType() {
   return Step::kSelection;
 }
 
-// --- Selection chain (step 41) -----------------------------------------------------------------
+// --- Selection chain ---------------------------------------------------------------------------
 
 // The products of the chosen family: versions, languages, products and, for a multilingual
 // course, its support languages. Returns false when the user stepped back past the versions
@@ -415,11 +415,11 @@ Step SelectionChain() {
   }
 }
 
-// --- Installing (steps 42 to 50) ---------------------------------------------------------------
+// --- Installing ------------------------------------------------------------------------------
 
 std::string DataFolderParent() { return platform::ParentFolder(base::Paths().DataPath); }
 
-// Step 44, once per run: the support folder of the installation.
+// Once per run: the support folder of the installation.
 void CopySupportFiles() {
   FlowState& flow = Flow();
   if (flow.supportFilesCopied) return;
@@ -448,7 +448,7 @@ void CopySupportFiles() {
   if (ReadRecords("disable_QT_accleration").empty()) WriteRecords("disable_QT_accleration", "n");
 }
 
-// Step 47, once per run: the companion applications' versions.
+// Once per run: the companion applications' versions.
 void RecordCompanionVersions() {
   FlowState& flow = Flow();
   if (flow.versionsCopied) return;
@@ -494,7 +494,7 @@ int OfferedPlacementTest() {
   return -1;
 }
 
-// Step 48: after a course, offer the source's placement test (once per run: a technician who
+// After a course, offer the source's placement test (once per run: a technician who
 // said no is not asked again after every course). Installing all courses asks nothing: the
 // placement test is one of them. True when it is to be installed next (the selection then holds
 // it alone).

@@ -108,7 +108,7 @@ void LogInEnglish(const char* front_end, std::string_view raw_message, const std
   if (!tag.empty()) LogChoice(2, tag, base::LocalizeEnglish(raw_button), raw_message, message);
 }
 
-// Step 1 of every front end: the message as the caller gave it.
+// First of every front end: the message as the caller gave it.
 void LogQuestion(std::string_view message) { WriteLogf(1, "%s", std::string(message).c_str()); }
 
 // Logs a choice of one of several buttons under `tag`, in both languages.
