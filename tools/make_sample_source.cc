@@ -3,7 +3,7 @@
 //
 //   make-sample-source [--content-mb N] [--engine-luc FILE] [--products-inf] [--no-disc-marks]
 //                      [--bundle-without-icon NAME] [--content-as mixed|folders|archives]
-//                      [--force] OUTPUT_DIR
+//                      [--download-tree DIR] [--force] OUTPUT_DIR
 //
 // The source holds every kind of product the installer handles: a multilingual course with
 // several support languages and the GEN/KID variant folders, an English-only course, one course
@@ -477,6 +477,36 @@ class ArchiveWriter {
     }
   }
 
+  /// Adds a file that exists on disk, stored as it is (the download tree's archives hold
+  /// generated, incompressible content, so compressing it again would only cost time).
+  void AddFile(const std::string& name, const fs::path& from) {
+    zip_source_t* source = zip_source_file(archive_, from.c_str(), 0, 0);
+    if (source == nullptr) throw GenerateError("libzip: " + std::string(zip_strerror(archive_)));
+    zip_int64_t index = zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+      zip_source_free(source);
+      throw GenerateError("cannot add " + name + " to " + path_.string());
+    }
+    auto at = static_cast<zip_uint64_t>(index);
+    if (zip_file_set_mtime(archive_, at, kArchiveTime, 0) != 0 ||
+        zip_set_file_compression(archive_, at, ZIP_CM_STORE, 0) != 0) {
+      throw GenerateError("cannot set up " + name + " in " + path_.string());
+    }
+  }
+
+  /// Adds every file below `folder`, named by its path relative to `folder` with `prefix` in
+  /// front, in name order (so that two runs write the same archive).
+  void AddTree(const std::string& prefix, const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+      AddFile(prefix + fs::relative(file, folder).generic_string(), file);
+    }
+  }
+
   void Close() {
     if (zip_close(archive_) != 0) {
       std::string reason = zip_strerror(archive_);
@@ -549,6 +579,7 @@ struct Options {
   bool force = false;
   ContentLayout layout = ContentLayout::kMixed;
   std::string bundleWithoutIcon;  // bundle name without ".app"
+  fs::path downloadTree;          // also write the download server's tree here
   fs::path output;
 };
 
@@ -564,6 +595,10 @@ constexpr std::string_view kUsage =
     "                          (Launcher, Records Manager, Analyzer or Freshen)\n"
     "  --content-as mixed|folders|archives\n"
     "                          course content as folders, as archives, or both (default)\n"
+    "  --download-tree DIR     also write what the download server offers for this source\n"
+    "                          (course archives in courses_d, VERSION2M.INI, SETUP.ZIP,\n"
+    "                          FRESHEN.ZIP, ENGINE_LUC.ZIP) into DIR, and the small files of\n"
+    "                          each course into Nuvel/content_d for forced course downloads\n"
     "  --force                 write into a non-empty folder, replacing an earlier source\n";
 
 // ---------------------------------------------------------------------------------------------
@@ -1107,6 +1142,86 @@ void PrepareOutput(const Options& options) {
   if (error) throw GenerateError("cannot create " + options.output.string());
 }
 
+// ---------------------------------------------------------------------------------------------
+// The download server's tree
+
+// A zip archive `name` in `folder` holding what `fill` writes into a staging folder beside it
+// (removed afterwards).
+template <typename Fill>
+void WriteStagedArchive(const fs::path& folder, const std::string& name, Fill fill) {
+  const fs::path staging = folder / (".staging-" + name);
+  std::error_code error;
+  fs::remove_all(staging, error);
+  Tree stage(staging);
+  fill(stage);
+  ArchiveWriter archive(folder / name);
+  archive.AddTree("", staging);
+  archive.Close();
+  fs::remove_all(staging, error);
+}
+
+// What the download server offers for this source: every course's content as one archive per
+// subfolder in courses_d (the archived course's own archives, the other courses' folders
+// zipped), the version file, a newer Setup and update checker, and the message file. The source
+// gets Nuvel/content_d: per course its NUVEL.INI, complete.txt and VERSION, and the empty
+// subfolders that a forced download fills from the server.
+void WriteDownloadTree(const Options& options, const std::vector<Course>& courses) {
+  const fs::path root = options.downloadTree;
+  std::error_code error;
+  fs::create_directories(root / "courses_d", error);
+  if (error) throw GenerateError("cannot create " + (root / "courses_d").string());
+  Tree source(options.output);
+  for (const Course& course : courses) {
+    const std::string folder = course.Folder();
+    const fs::path content = options.output / "Nuvel/content" / folder;
+    const std::string small = "Nuvel/content_d/" + folder + "/";
+    for (const char* file : {"NUVEL.INI", "complete.txt", "VERSION"}) {
+      source.Copy(small + file, content / file);
+    }
+    for (const std::string& sub : course.ContentFolders()) {
+      const std::string archiveName = folder + "_" + sub + ".EXE";
+      if (course.archived) {
+        fs::copy_file(options.output / "Nuvel/courses_d" / archiveName,
+                      root / "courses_d" / archiveName, fs::copy_options::overwrite_existing,
+                      error);
+        if (error) throw GenerateError("cannot copy " + archiveName + ": " + error.message());
+        continue;
+      }
+      source.MakeFolder(small + sub);
+      ArchiveWriter archive(root / "courses_d" / archiveName);
+      archive.AddTree("", content / sub);
+      archive.Close();
+    }
+  }
+  fs::copy_file(options.output / "install/data/versions.ini", root / "VERSION2M.INI",
+                fs::copy_options::overwrite_existing, error);
+  if (error) throw GenerateError("cannot write VERSION2M.INI: " + error.message());
+
+  // The next Setup and update checker: one build number above the source's.
+  WriteStagedArchive(root, "SETUP.ZIP", [](Tree& stage) {
+    const std::string program = "Setup.app/Contents/MacOS/Setup";
+    stage.Write(program, "#!/bin/sh\necho 'Setup " + std::string(kSetupVersion) +
+                             " and later: the sample download server\'s newer Setup'\n");
+    stage.MakeExecutable(program);
+  });
+  WriteStagedArchive(root, "FRESHEN.ZIP", [](Tree& stage) {
+    Companion next = kCompanions[3];
+    next.c += 1;
+    const std::string program = "Freshen.app/Contents/MacOS/Freshen";
+    stage.Write(program, "#!/bin/sh\necho 'Freshen " + next.ShortVersion() +
+                             ": update checker of the Nuvel courses (sample build)'\n");
+    stage.MakeExecutable(program);
+    stage.Write("Freshen.app/Contents/Resources/Freshen.rsrc",
+                IniText("vers").Set("1", next.ShortVersion()).str());
+  });
+  WriteStagedArchive(root, "ENGINE_LUC.ZIP", [&](Tree& stage) {
+    stage.Copy("engine.luc", options.engineLuc);
+  });
+  std::printf("  download tree: %s (%zu course archives)\n", root.c_str(),
+              static_cast<std::size_t>(std::distance(fs::directory_iterator(root / "courses_d"),
+                                                     fs::directory_iterator())));
+}
+
 void Generate(const Options& options) {
   if (options.engineLuc.empty() || !fs::is_regular_file(options.engineLuc)) {
     throw GenerateError("message file not found: '" + options.engineLuc.string() +
@@ -1165,6 +1280,7 @@ void Generate(const Options& options) {
   std::printf("  %zu products, %s files, %s bytes (content %s bytes)\n", courses.size(),
               WithThousands(tree.files()).c_str(), WithThousands(tree.totalBytes()).c_str(),
               WithThousands(tree.contentBytes()).c_str());
+  if (!options.downloadTree.empty()) WriteDownloadTree(options, courses);
 }
 
 // Returns 0 on success, else prints the problem and returns 2.
@@ -1220,6 +1336,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
       } else {
         return usage("--content-as takes mixed, folders or archives");
       }
+    } else if (arg == "--download-tree") {
+      if (!value(v)) return usage("--download-tree needs a folder");
+      options.downloadTree = fs::path(v);
     } else if (arg == "--help" || arg == "-h") {
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
       std::exit(0);
