@@ -67,7 +67,9 @@ std::string VersionFilePath() { return base::GetVersionIniFilePath(); }
 // The settings file of installed course `key` (any case of its name).
 std::string CourseSettingsFile(const std::string& key) {
   const std::string launch = platform::WithTrailingSlash(base::GetLaunchDirectoryPath());
-  return base::ExistingPathAnyCase(base::GetNuvelIniPath(launch, key));
+  const std::string folder = base::ExistingPathAnyCase(launch + key);
+  if (folder.empty()) return "";
+  return base::ExistingPathAnyCase(base::GetNuvelIniPath(launch, folder.substr(launch.size())));
 }
 
 std::string CourseSetting(const std::string& file, const char* key, const char* def = "") {
@@ -291,9 +293,10 @@ int IsCourseOutOfDate(const std::string& key) {
   std::string published;
   base::GetNuvelPrivateProfileString(kSection, Lower(key), "", published, base::kProfileValueSize,
                                      versions);
-  if (const auto tilde = published.find('~'); tilde != std::string::npos) {
-    published = Trim(std::string_view(published).substr(tilde + 1));
-  }
+  // Without "~" the course has no update for this platform.
+  const auto tilde = published.find('~');
+  if (tilde == std::string::npos) return 0;
+  published = Trim(std::string_view(published).substr(tilde + 1));
   if (published.empty()) return 0;
   return std::atol(installed.c_str()) < std::atol(published.c_str()) ? 1 : 0;
 }

@@ -70,8 +70,8 @@ int DownloadVersionFile();
 int InstallationOutOfDate(const std::string& appsFolder, const std::string& downloadAddress);
 
 /// 1 when the installed build of course `key` (its fix_version) is smaller than the version
-/// file's (the part after "~" when there is one), as numbers; 0 otherwise, also when either file
-/// is missing.
+/// file's part after "~", as numbers; 0 otherwise: also when either file is missing or the
+/// version file's value has no "~" (no update for this platform, as in the whole check).
 int IsCourseOutOfDate(const std::string& key);
 
 /// Adds the installed courses (8-character folders of the launch folder with a fix_version) to
