@@ -533,6 +533,11 @@ bool InstallOneProduct(int k) {
 
 // ---- Content ----------------------------------------------------------------------------------
 
+CourseDownload& CourseDownloader() {
+  static CourseDownload download;
+  return download;
+}
+
 bool OnHandledList(const std::string& archive) {
   for (const std::string& name : CodesOf(Install().handledArchives)) {
     if (name == base::UpperAscii(archive)) return true;
@@ -662,11 +667,12 @@ bool CopySubfolder(const ContentChoice& choice, const std::string& sourceCourse,
   }
   if (Selection().force_download_courses) {
     const std::string archive = choice.folder + "_" + code + ".EXE";
-    if (!OnHandledList(archive)) {
-      return Fail(
-          "ERROR: Copy_It: course downloads are not available in this build; %s not fetched",
-          archive);
+    if (OnHandledList(archive)) return true;
+    const std::string address = base::Run().DownloadAddress + "/courses_d";
+    if (!CourseDownloader() || CourseDownloader()(to, archive, address) != 0) {
+      return Fail("ERROR: Copy_It: %s could not be downloaded from %s", archive, address);
     }
+    AddToHandledList(archive);
   }
   return true;
 }
@@ -952,6 +958,8 @@ bool IsContentSubfolderChosen(const ContentChoice& choice, std::string_view code
   const std::vector<std::string> listed = CodesOf(choice.multiLanguages);
   return std::find(listed.begin(), listed.end(), subfolder) != listed.end();
 }
+
+void SetCourseDownload(CourseDownload download) { CourseDownloader() = std::move(download); }
 
 int Copy_It(int mode, const std::string& destination, int part) {
   (void)mode;

@@ -32,14 +32,18 @@
 // (the source has Nuvel/courses_d holding archives of the course) expands each
 // Nuvel/courses_d/<folder>_<CODE>.EXE and completes its media placeholders (files under 20 bytes)
 // from Nuvel/audio_d_50 (course version 5 and later) or Nuvel/audio_d. An archive of the source
-// is never deleted by its expansion. Course downloads are not part of this build: a folder-mode
-// content copy with forced course downloads logs that and counts as a failed copy.
+// is never deleted by its expansion. With forced course downloads the content goes to
+// content/<folder>_d and the course's small files come from the source's Nuvel/content_d/<folder>;
+// in folder mode each subfolder copied from there is then filled with the archive
+// <folder>_<CODE>.EXE of the download address's courses_d (SetCourseDownload), once per run.
+// A download that fails for any reason counts as a failed copy (not only the user's Stop).
 //
 // Every failed copy, expansion or file creation is logged and sets Run().copyFailed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +60,14 @@ inline constexpr std::string_view kAllParts = "ABCDEFGHIJKLMNOP";
 /// characters 1-3 take the product number, 5-7 the folder's code, 13 and 15 its version digits.
 inline constexpr std::string_view kVersionLineTemplate =
     "xxx MUL 01 V4-2     --------- 201.SC 040.00 008";
+
+/// Fetches the archive `fileName` from `urlBase` and expands it into `destDir`; 0 on success.
+using CourseDownload = std::function<int(const std::string& destDir, const std::string& fileName,
+                                         const std::string& urlBase)>;
+
+/// Installs the course download of forced course downloads (the download module sits beside
+/// this one, so the program hands it over at start-up). Without one, such a download fails.
+void SetCourseDownload(CourseDownload download);
 
 /// The options the installation acts on.
 struct InstallOptions {
