@@ -17,14 +17,18 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "installer/copy_engine.h"
+#include "installer/install.h"
 #include "installer/selection.h"
 #include "installer/shortcuts.h"
 #include "installer/sources.h"
+#include "net/download.h"
+#include "net/transport.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
 #include "platform/volumes.h"
 #include "setup/install_flow.h"
 #include "setup/options.h"
+#include "setup/updates.h"
 #include "setup/version.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
@@ -168,6 +172,8 @@ Next StartUp(const DriverOptions& options) {
   });
 
   Run().current_dir = options.source;
+  net::SetUserAgentVersion(SETUP_VERSION);
+  installer::SetCourseDownload(net::DownloadCourse);
 
   if (!SystemIsSupported()) {
     OpenMessages();
@@ -278,6 +284,12 @@ Next FirstPass(const DriverOptions& options) {
   if (installer::FindAMIDCD(disc)) run.The_CD_ROM = disc;
   WriteLogf(0, "CD_ROM: %s", run.The_CD_ROM.c_str());
 
+  // Downloads go through the proxy records.ini names (or the system's, written there), and a
+  // newer message file of the download server replaces the one in use.
+  net::CheckProxySettings(base::Paths().rRecordsIniPath);
+  ChooseDownloadServer();
+  if (FetchEngineMessages()) OpenMessages();
+
   ui::StatusBoxCreate();
   run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
   if (run.The_CD_ROM.empty()) run.The_CD_ROM = run.current_dir;
@@ -357,18 +369,10 @@ Next FirstPass(const DriverOptions& options) {
 
   installer::Installer_Disk_Inserted(1);
 
-  // The download server.
-  std::string address;
-  base::GetNuvelPrivateProfileString("Records", "downloadaddress", "", address,
-                                     base::kProfileValueSize, base::GetRecordsIniFilePath());
-  if (!address.empty()) {
-    run.DownloadAddress = address;
-  } else {
-    std::string language = base::CurrentLanguageCode();
-    run.DownloadAddress = (language == "MAN" || language == "MAS") ? kRegionalDownloadAddress
-                                                                   : kDefaultDownloadAddress;
-  }
-  WriteLogf(0, "Download address: %s", run.DownloadAddress.c_str());
+  // The download server, as the source's options leave it; then a newer Setup replaces this one
+  // when the user wants it.
+  ChooseDownloadServer();
+  if (NewerSetupWanted()) return StartNewerSetup() ? Next::kEndQuietly : Next::kFinish;
   return Next::kContinue;
 }
 
@@ -445,6 +449,7 @@ void FinishingTail() {
   if (run.actuallyInstalledSomething) ClosingMessages();
   if (!run.ContentCD_MID) installer::CD_Eject();
   if (run.actuallyInstalledSomething) BackupReminder();
+  OfferUpdates();
 
   WriteLogf(0, "End of Nuvel Setup Application");
   if (run.fInstallOnProgress) return;

@@ -18,6 +18,7 @@
 #include "installer/shortcuts.h"
 #include "installer/sources.h"
 #include "installer/uninstall.h"
+#include "net/download.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
 #include "records/install_options.h"
@@ -207,7 +208,7 @@ Step AfterInstallOptions() {
   if (!Flow().recordsLogin) {
     std::string address = ReadRecords("downloadaddress");
     if (address.empty()) {
-      address = kDefaultDownloadAddress;
+      address = net::kDefaultDownloadAddress;
       WriteRecords("downloadaddress", address);
     }
     Run().DownloadAddress = address;

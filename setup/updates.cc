@@ -49,14 +49,14 @@ std::string CheckNowMessage() {
 
 void ChooseDownloadServer() {
   base::RunState& run = Run();
-  const std::string address = RecordsValue("downloadaddress");
-  if (!address.empty()) {
-    run.DownloadAddress = address;
-  } else {
+  std::string address = RecordsValue("downloadaddress");
+  if (address.empty()) {
     const std::string language = base::CurrentLanguageCode();
-    run.DownloadAddress = (language == "MAN" || language == "MAS") ? net::kRegionalDownloadAddress
-                                                                   : net::kDefaultDownloadAddress;
+    address = (language == "MAN" || language == "MAS") ? net::kRegionalDownloadAddress
+                                                       : net::kDefaultDownloadAddress;
   }
+  if (address == run.DownloadAddress) return;
+  run.DownloadAddress = address;
   WriteLogf(0, "Download address: %s", run.DownloadAddress.c_str());
 }
 

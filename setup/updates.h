@@ -12,7 +12,7 @@
 
 namespace nuvel::setup {
 
-/// Sets Run().DownloadAddress from records.ini or the interface language, and logs it.
+/// Sets Run().DownloadAddress from records.ini or the interface language, and logs a change.
 void ChooseDownloadServer();
 
 /// Unless the Setup runs from the disc or the installation is on a network folder: fetches
