@@ -576,7 +576,7 @@ void GetDefaultProxySettings(std::string& use, std::string& port, std::string& h
   }
 }
 
-void CheckProxySettings(const std::string& dir) {
+void CheckProxySettings(const std::string& dir, bool writeDefaults) {
   TransportState& state = Transport();
   const std::string file = dir + "records.ini";
   std::string use;
@@ -584,9 +584,11 @@ void CheckProxySettings(const std::string& dir) {
   if (use.empty()) {
     std::string port, host;
     GetDefaultProxySettings(use, port, host);
-    base::WriteNuvelPrivateProfileString("Records", "useproxy", use, file);
-    base::WriteNuvelPrivateProfileString("Records", "proxyipaddress", host, file);
-    base::WriteNuvelPrivateProfileString("Records", "proxyipport", port, file);
+    if (writeDefaults) {
+      base::WriteNuvelPrivateProfileString("Records", "useproxy", use, file);
+      base::WriteNuvelPrivateProfileString("Records", "proxyipaddress", host, file);
+      base::WriteNuvelPrivateProfileString("Records", "proxyipport", port, file);
+    }
     state.gUseProxy = 0;
     if (use == "y" && !ContainsIgnoreCase(host, "auto")) {
       state.ProxyIPAddress = host;

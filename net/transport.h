@@ -118,9 +118,9 @@ std::string URLRequest(const std::string& url, const char* body, std::size_t bod
 int CFDownloadFile(const std::string& localDir, std::string fileName, const std::string& urlBase);
 
 /// Loads gUseProxy, ProxyIPAddress and ProxyIPPort from "<dir>records.ini". When `useproxy` is
-/// absent, the system default is taken and written back (useproxy, proxyipaddress,
-/// proxyipport).
-void CheckProxySettings(const std::string& dir);
+/// absent, the system default is taken and, with `writeDefaults`, written back (useproxy,
+/// proxyipaddress, proxyipport).
+void CheckProxySettings(const std::string& dir, bool writeDefaults = true);
 
 /// The system's proxy preference: "y"/"n", the port and the host ("n", "0", "0.0.0.0" when
 /// there is none).

@@ -284,9 +284,10 @@ Next FirstPass(const DriverOptions& options) {
   if (installer::FindAMIDCD(disc)) run.The_CD_ROM = disc;
   WriteLogf(0, "CD_ROM: %s", run.The_CD_ROM.c_str());
 
-  // Downloads go through the proxy records.ini names (or the system's, written there), and a
-  // newer message file of the download server replaces the one in use.
-  net::CheckProxySettings(base::Paths().rRecordsIniPath);
+  // Downloads go through the proxy records.ini names (else the system's, not written there:
+  // the Records login writes it), and a newer message file of the download server replaces the
+  // one in use.
+  net::CheckProxySettings(base::Paths().rRecordsIniPath, false);
   ChooseDownloadServer();
   if (FetchEngineMessages()) OpenMessages();
 

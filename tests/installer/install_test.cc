@@ -392,15 +392,35 @@ TEST_F(InstallTest, UnwritableLaunchOrContentFolderOrShortDiskSpaceFailsTheCopy)
   EXPECT_THAT(Log(), HasSubstr("ERROR: Copy_The_Content EF1\r\n"));
 }
 
-TEST_F(InstallTest, ForcedDownloadsAreNotAvailableAndFailTheCopy) {
+TEST_F(InstallTest, ForcedDownloadsFetchEachSubfolderOnceAndAFailedOneFailsTheCopy) {
   UseSource("folders");
   fs::rename(Source("Nuvel/content"), Source("Nuvel/content_d"));
   Selection().force_download_courses = 1;
+  base::Run().DownloadAddress = "http://server.example/base";
+  std::vector<std::string> fetched;
+  SetCourseDownload([&](const std::string& dest, const std::string& name, const std::string& url) {
+    fetched.push_back(name + " " + url);
+    nuvel::testing::WriteTestFile(dest + "/FROM_SERVER.TXT", name);
+    return 0;
+  });
   Select("010ENG50");
   ASSERT_EQ(InstallProducts(), 1);
+  EXPECT_EQ(Copy_The_Content(), 0);
+  EXPECT_EQ(fetched, (std::vector<std::string>{
+                         "010ENG50_COM.EXE http://server.example/base/courses_d",
+                         "010ENG50_ENG.EXE http://server.example/base/courses_d"}));
+  EXPECT_EQ(nuvel::testing::ReadTestFile(Content("010ENG50_d/ENG/FROM_SERVER.TXT")),
+            "010ENG50_ENG.EXE");
+  EXPECT_EQ(Copy_The_Content(), 0);
+  EXPECT_EQ(fetched.size(), 2u) << "an archive is fetched once per run";
+
+  // A download that fails (not only one the user stopped) fails the copy.
+  Install().reset();
+  SetCourseDownload([](const std::string&, const std::string&, const std::string&) { return -1; });
   EXPECT_EQ(Copy_The_Content(), -1);
   EXPECT_EQ(base::Run().copyFailed, 1);
-  EXPECT_THAT(Log(), HasSubstr("course downloads are not available in this build"));
+  EXPECT_THAT(Log(), HasSubstr("010ENG50_COM.EXE could not be downloaded"));
+  SetCourseDownload(nullptr);
 }
 
 // ---- The install dialog -------------------------------------------------------------------------
