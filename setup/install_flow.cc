@@ -356,112 +356,139 @@ Step InstallationType() {
 
 // --- Selection chain ---------------------------------------------------------------------------
 
-// The products of the chosen family: versions, languages, products and, for a multilingual
-// course, its support languages. Returns false when the user stepped back past the versions
-// (`back_to_families`) or cancelled altogether.
-enum class ChainResult { kChosen, kBack, kCancel };
+// The dialogs that choose the products of the chosen family, in the order they are shown:
+// versions, languages, products and, for a multilingual course, its support languages.
+enum class Stage { kVersion, kLanguage, kProducts, kSupportLanguage };
 
-ChainResult ChooseWithinFamily(bool ask) {
+// How a stage of the chain ended.
+enum class StageEnd {
+  kSkipped,    // nothing to ask: the choice was made without a dialog
+  kAnswered,   // the dialog was shown and answered
+  kCancelled,  // the dialog was cancelled
+  kNothing,    // nothing of the family is to be installed
+  kAbandon,    // the installation of several families stops
+};
+
+StageEnd ChooseVersion(bool ask) {
   installer::SelectionState& sel = Selection();
-  enum { kVersion, kLanguage, kProducts, kMulti, kDone } stage = kVersion;
-  bool versionShown = false, languageShown = false, productsShown = false;
-  while (stage != kDone) {
-    if (Run().fExit) return ChainResult::kCancel;
-    switch (stage) {
-      case kVersion:
-        installer::EstablishVersions();
-        versionShown = ask && sel.VersionCount() > 1;
-        if (versionShown) {
-          WriteLogf(0, "Showing 'Version' Dialog");
-          if (installer::Prompt_VersionDialog() != 1) return ChainResult::kBack;
-        } else {
-          sel.theVersion = installer::NewestVersion();
-        }
-        stage = kLanguage;
-        break;
-      case kLanguage: {
-        installer::EstablishLanguages();
-        int available = 0;
-        for (const auto& entry : sel.langTab) available += entry.available ? 1 : 0;
-        languageShown = ask && available > 1;
-        if (languageShown) {
-          WriteLogf(0, "Showing 'List of Languages' Dialog");
-          if (installer::Prompt_LangDialog() != 1) {
-            if (versionShown) {
-              stage = kVersion;
-              break;
-            }
-            return ChainResult::kBack;
-          }
-        }
-        stage = kProducts;
-        break;
-      }
-      case kProducts:
-        installer::CountProducts();
-        productsShown = ask;
-        if (productsShown) {
-          WriteLogf(0, "Showing 'Install Multiple Products' Dialog");
-          if (installer::Prompt_AddDialog() != 1) {
-            if (languageShown) {
-              stage = kLanguage;
-            } else if (versionShown) {
-              stage = kVersion;
-            } else {
-              return ChainResult::kBack;
-            }
-            break;
-          }
-        }
-        if (sel.installOrder.empty()) return ChainResult::kBack;
-        stage = kMulti;
-        break;
-      case kMulti: {
-        stage = kDone;
-        if (!sel.fMultiLingualProduct) break;
-        int product = sel.installOrder.front();
-        const std::string& forced = sel.forced_install_selected_courses_lang;
-        installer::EstablishMultiLanguages(product);
-        int available = 0, forcedEntry = -1;
-        for (int i = 0; i < installer::kMLangTableSize; ++i) {
-          const auto& entry = sel.MLangTable[static_cast<std::size_t>(i)];
-          if (!entry.available) continue;
-          ++available;
-          if (!forced.empty() && base::EqualsIgnoreCase(entry.code, forced)) forcedEntry = i;
-        }
-        // Several families installed together share one support language, asked once.
-        FlowState& flow = Flow();
-        const bool shared = flow.queuedFamilies;
-        if (forcedEntry >= 0) {
-          sel.nLangType = forcedEntry;
-        } else if (shared && flow.multiLanguageChosen) {
-          sel.nLangType = flow.multiLanguageEntry;
-        } else if ((ask || shared) && available > 1) {
-          if (installer::Prompt_MultiLangDialog(product) != 1) {
-            if (shared) return ChainResult::kCancel;
-            stage = productsShown ? kProducts : (languageShown ? kLanguage : kVersion);
-            if (!productsShown && !languageShown && !versionShown) return ChainResult::kBack;
-            break;
-          }
-          if (shared) {
-            flow.multiLanguageChosen = true;
-            flow.multiLanguageEntry = sel.nLangType;
-          }
-        } else {
-          for (int i = 0; i < installer::kMLangTableSize; ++i) {
-            if (sel.MLangTable[static_cast<std::size_t>(i)].available) {
-              sel.nLangType = i;
-              break;
-            }
-          }
-        }
+  installer::EstablishVersions();
+  if (!ask || sel.VersionCount() <= 1) {
+    sel.theVersion = installer::NewestVersion();
+    return StageEnd::kSkipped;
+  }
+  WriteLogf(0, "Showing 'Version' Dialog");
+  return installer::Prompt_VersionDialog() == 1 ? StageEnd::kAnswered : StageEnd::kCancelled;
+}
+
+StageEnd ChooseLanguage(bool ask) {
+  installer::EstablishLanguages();
+  int available = 0;
+  for (const auto& entry : Selection().langTab) available += entry.available ? 1 : 0;
+  if (!ask || available <= 1) return StageEnd::kSkipped;
+  WriteLogf(0, "Showing 'List of Languages' Dialog");
+  return installer::Prompt_LangDialog() == 1 ? StageEnd::kAnswered : StageEnd::kCancelled;
+}
+
+StageEnd ChooseProducts(bool ask) {
+  installer::CountProducts();
+  if (ask) {
+    WriteLogf(0, "Showing 'Install Multiple Products' Dialog");
+    if (installer::Prompt_AddDialog() != 1) return StageEnd::kCancelled;
+  }
+  if (Selection().installOrder.empty()) return StageEnd::kNothing;
+  return ask ? StageEnd::kAnswered : StageEnd::kSkipped;
+}
+
+// The support language of a multilingual course: the source's forced one, else the one chosen
+// for an earlier family of the same installation, else asked when there is a choice, else the
+// first available.
+StageEnd ChooseSupportLanguage(bool ask) {
+  installer::SelectionState& sel = Selection();
+  if (!sel.fMultiLingualProduct) return StageEnd::kSkipped;
+  int product = sel.installOrder.front();
+  const std::string& forced = sel.forced_install_selected_courses_lang;
+  installer::EstablishMultiLanguages(product);
+  int available = 0, forcedEntry = -1;
+  for (int i = 0; i < installer::kMLangTableSize; ++i) {
+    const auto& entry = sel.MLangTable[static_cast<std::size_t>(i)];
+    if (!entry.available) continue;
+    ++available;
+    if (!forced.empty() && base::EqualsIgnoreCase(entry.code, forced)) forcedEntry = i;
+  }
+  // Several families installed together share one support language, asked once.
+  FlowState& flow = Flow();
+  const bool shared = flow.queuedFamilies;
+  if (forcedEntry >= 0) {
+    sel.nLangType = forcedEntry;
+  } else if (shared && flow.multiLanguageChosen) {
+    sel.nLangType = flow.multiLanguageEntry;
+  } else if ((ask || shared) && available > 1) {
+    if (installer::Prompt_MultiLangDialog(product) != 1) {
+      return shared ? StageEnd::kAbandon : StageEnd::kCancelled;
+    }
+    if (shared) {
+      flow.multiLanguageChosen = true;
+      flow.multiLanguageEntry = sel.nLangType;
+    }
+    return StageEnd::kAnswered;
+  } else {
+    for (int i = 0; i < installer::kMLangTableSize; ++i) {
+      if (sel.MLangTable[static_cast<std::size_t>(i)].available) {
+        sel.nLangType = i;
         break;
       }
-      case kDone:
-        break;
     }
   }
-  return ChainResult::kChosen;
+  return StageEnd::kSkipped;
+}
+
+StageEnd RunStage(Stage stage, bool ask) {
+  switch (stage) {
+    case Stage::kVersion:
+      return ChooseVersion(ask);
+    case Stage::kLanguage:
+      return ChooseLanguage(ask);
+    case Stage::kProducts:
+      return ChooseProducts(ask);
+    case Stage::kSupportLanguage:
+      return ChooseSupportLanguage(ask);
+  }
+  return StageEnd::kAbandon;
+}
+
+// How the choice within a family ended: products chosen, back to the families (the first dialog
+// shown was cancelled, or nothing was chosen), or the installation abandoned.
+enum class ChainResult { kChosen, kBack, kCancel };
+
+// Runs the stages of the chosen family; `ask` false makes every choice without a dialog, except
+// a support language that several families share.
+ChainResult ChooseWithinFamily(bool ask) {
+  // The stages whose dialog was answered on the way to the current one, newest last. Cancel goes
+  // back to the newest (which, shown again, is pushed again), and out of the family when there
+  // is none.
+  std::vector<Stage> shown;
+  Stage stage = Stage::kVersion;
+  for (;;) {
+    if (Run().fExit) return ChainResult::kCancel;
+    switch (RunStage(stage, ask)) {
+      case StageEnd::kAnswered:
+        shown.push_back(stage);
+        [[fallthrough]];
+      case StageEnd::kSkipped:
+        if (stage == Stage::kSupportLanguage) return ChainResult::kChosen;
+        stage = static_cast<Stage>(static_cast<int>(stage) + 1);
+        break;
+      case StageEnd::kCancelled:
+        if (shown.empty()) return ChainResult::kBack;
+        stage = shown.back();
+        shown.pop_back();
+        break;
+      case StageEnd::kNothing:
+        return ChainResult::kBack;
+      case StageEnd::kAbandon:
+        return ChainResult::kCancel;
+    }
+  }
 }
 
 // The next of several families chosen together (or of all courses), without dialogs.
