@@ -403,59 +403,54 @@ bool RecordLanguage(const FoundProduct& product, const std::string& installedFol
   return !Install().fTurnEngOnlyFlagOn || WriteIni("nuvel.ini", "english_only", "y", installedIni);
 }
 
-// Installs product number k (1-based) of installOrder. False when the installation stops.
-bool InstallOneProduct(int k) {
-  SelectionState& sel = Selection();
-  InstallState& state = Install();
+// The product's options, from the source's setup.ini and the product's own. A choice of English
+// only belongs to one product, so it starts off again.
+void ReadProductOptions(const std::string& sourceFolder) {
   base::RunState& run = base::Run();
-  state.nInstalling = k;
-  const int index = sel.installOrder[static_cast<std::size_t>(k - 1)];
-  if (!ValidProduct(index) || !IsSafeProductFolderName(Sources().prodList[index].folder)) {
-    return Fail("ERROR: InstallProducts: no product %s to install", std::to_string(index));
-  }
-  state.installingProd = index;
-  FoundProduct& product = Sources().prodList[index];
-  const std::string folder = product.folder;
-  const std::string sourceFolder = Join(SourceProductsFolder(), folder);
-
-  // 1. The product's options. A choice of English only belongs to one product.
   run.szOverrideIniFile = AnyCase(Join(sourceFolder, "SETUP.INI"));
   CheckIniValues(run.szDefaultIniFile, run.szOverrideIniFile);
-  state.fTurnEngOnlyFlagOn = 0;
+  Install().fTurnEngOnlyFlagOn = 0;
+}
 
-  // 2. The install dialog.
-  if (InstallOpts().force_show_confirm_install_screen && !sel.install_selected_courses) {
-    const int answer = CallInstallDialog(index);
-    if (run.fExit) return false;
-    if (answer != kInstallItemInstall) {
-      WriteLogf(0, "Installation of %s cancelled", folder.c_str());
-      run.fCancel = 1;
-      return false;
-    }
-    state.fInstall = 1;
+// The install dialog, where the source asks for it and the product was not chosen among several
+// courses. False when the user quit or did not confirm (fCancel set).
+bool ConfirmInstallation(int index, const std::string& folder) {
+  if (!InstallOpts().force_show_confirm_install_screen || Selection().install_selected_courses) {
+    return true;
   }
+  base::RunState& run = base::Run();
+  const int answer = CallInstallDialog(index);
+  if (run.fExit) return false;
+  if (answer != kInstallItemInstall) {
+    WriteLogf(0, "Installation of %s cancelled", folder.c_str());
+    run.fCancel = 1;
+    return false;
+  }
+  Install().fInstall = 1;
+  return true;
+}
 
-  // 3. What is being installed.
-  const LanguageEntry* chosen = ChosenMultiLanguage();
-  const std::string code = chosen ? chosen->code : FolderCode(folder);
+void LogProductBeingInstalled(const FoundProduct& product, const LanguageEntry* chosen) {
+  const std::string code = chosen ? chosen->code : FolderCode(product.folder);
   const std::string languageName = chosen ? chosen->name : product.language;
-  WriteLogf(0, "Installing: %s (%s) (%s - %s)", product.courseName.c_str(), folder.c_str(),
+  WriteLogf(0, "Installing: %s (%s) (%s - %s)", product.courseName.c_str(), product.folder.c_str(),
             code.c_str(), languageName.c_str());
+}
 
-  // 4. A course that must be local goes into the local system folder.
+// The launch folder that receives the product (the local system folder's for a course that must
+// be local).
+std::string LaunchFolderOfProduct(const std::string& folder) {
   const std::string launch = ProductLaunchFolder(folder);
   if (IsForcedLocal(folder)) {
     WriteLogf(1, "%s is installed locally in %s", folder.c_str(), launch.c_str());
   }
-  const std::string installedFolder = Join(launch, folder);
+  return launch;
+}
 
-  // 5. An installed copy.
-  if (!AcceptInstalledCopy(product, sourceFolder, installedFolder)) return false;
-
-  // 6. The disc, the folder and the status box. The folder carries the installing mark before
-  // anything is copied into it, so that a run ended in the middle leaves no course that looks
-  // installed.
-  Installer_Disk_Inserted(0);
+// Makes the product's folders in `launch` (the main course edition has a twin) and marks them as
+// installing before anything is copied into them, so that a run ended in the middle leaves no
+// course that looks installed. FinishInstalledCourses removes the marks.
+bool MakeMarkedProductFolders(const std::string& launch, const std::string& folder) {
   std::vector<std::string> folders{folder};
   if (IsMainCourseEdition(folder)) folders.push_back(WithCode(folder, kMainCourseTwinCode));
   for (const std::string& name : folders) {
@@ -467,68 +462,123 @@ bool InstallOneProduct(int k) {
     if (std::error_code ec = platform::WriteFileAtomic(Join(path, kInstallingMark), "")) {
       return Fail("ERROR: InstallProducts could not mark %s: %s", path, ec.message());
     }
-    state.unfinished.push_back(path);
+    Install().unfinished.push_back(path);
   }
+  return true;
+}
+
+// The status box of product number k, with a bar sized to its startup files.
+void OpenStartupFilesProgress(int k, const FoundProduct& product, const std::string& sourceFolder) {
+  const int total = Install().nTotalToInstall;
   std::string title = "Startup Files:";
-  if (state.nTotalToInstall > 1) {
-    title =
-        "Startup Files (" + std::to_string(k) + "/" + std::to_string(state.nTotalToInstall) + "):";
+  if (total > 1) {
+    title = "Startup Files (" + std::to_string(k) + "/" + std::to_string(total) + "):";
   }
   OpenProgress(title, product.courseName, TreeBytes(sourceFolder));
+}
 
-  // 7. The language chosen for the whole selection.
+// The support language chosen for the selection; the products installed after this one as part
+// of several courses record it too (LanguageToRecord).
+void RememberSelectionLanguage(const LanguageEntry* chosen) {
   if (chosen && !base::EqualsIgnoreCase(chosen->code, "ALL")) {
-    state.rememberedLanguage = base::UpperAscii(chosen->code);
+    Install().rememberedLanguage = base::UpperAscii(chosen->code);
   }
+}
 
-  // 8. The startup files.
-  bool copied = CopyStartupFolder(sourceFolder, installedFolder);
+// Copies the startup files into the product's folder in `launch`, and into the twin of the main
+// course edition.
+bool CopyStartupFiles(const std::string& sourceFolder, const std::string& launch,
+                      const std::string& folder) {
+  bool copied = CopyStartupFolder(sourceFolder, Join(launch, folder));
   if (copied && IsMainCourseEdition(folder)) {
     copied = CopyStartupFolder(sourceFolder, Join(launch, WithCode(folder, kMainCourseTwinCode)));
   }
-  if (!copied) {
-    CloseProgress();
-    return false;
-  }
+  return copied;
+}
 
-  // 9. Installed, with all its parts.
+// Counts the product as installed, with all its parts.
+void CountAsInstalled(FoundProduct& product) {
+  base::RunState& run = base::Run();
   ++run.num_of_products;
   run.actuallyInstalledSomething = 1;
   product.installed = 1;
   product.parts = std::string(kAllParts);
+}
 
-  // 10. The language and the English-only flag.
-  if (!RecordLanguage(product, installedFolder)) {
-    CloseProgress();
-    return Fail("ERROR: InstallProducts could not record the language of %s", installedFolder);
-  }
-
-  // 11. Technologies the course needs.
+// The technologies the installed course needs: speech recognition when its nuvel.ini asks for
+// it, text to speech for the product that is about it.
+void NoteNeededTechnologies(FoundProduct& product, const std::string& installedFolder) {
+  InstallState& state = Install();
   if (IsItLH(AnyCase(Join(installedFolder, "nuvel.ini")))) {
     state.installLH = 1;
     product.speechRecognition = 1;
   }
-  if (FolderNumber(folder) == kTextToSpeechProduct) state.installTTS = 1;
+  if (FolderNumber(product.folder) == kTextToSpeechProduct) state.installTTS = 1;
+}
 
-  // 12. The redirector folder of older launchers.
+// The redirector folder of older launchers, when the product's setup.ini (or else the source's)
+// asks for it.
+void MakeRedirectorFolderIfAsked(const std::string& folder) {
+  const base::RunState& run = base::Run();
   std::string redirector = ReadIni("Nuvel", "install_redirector_mac", "N", run.szDefaultIniFile);
   redirector = ReadIni("Nuvel", "install_redirector_mac", redirector, run.szOverrideIniFile);
   if (IsYes(redirector)) MakeOldStyleDirectory(folder);
+}
 
-  // 14. An Internet installation keeps the course's version file with its content.
-  if (run.Internet) {
-    const std::string content = Join(ContentFolder(), folder);
-    const std::string version = AnyCase(Join(SourceCourseFolder(folder), "VERSION"));
-    if (platform::MakeDirectories(content) ||
-        DuplicateMyFile(version, Join(content, "VERSION"), 0) == 0) {
-      Fail("ERROR: InstallProducts could not copy %s into %s", version, content);
-    }
+// An Internet installation keeps the course's version file with its content.
+void KeepVersionFileWithContent(const std::string& folder) {
+  if (!base::Run().Internet) return;
+  const std::string content = Join(ContentFolder(), folder);
+  const std::string version = AnyCase(Join(SourceCourseFolder(folder), "VERSION"));
+  if (platform::MakeDirectories(content) ||
+      DuplicateMyFile(version, Join(content, "VERSION"), 0) == 0) {
+    Fail("ERROR: InstallProducts could not copy %s into %s", version, content);
   }
+}
 
-  // 15.
+// Installs product number k (1-based) of installOrder. False when the installation stops.
+bool InstallOneProduct(int k) {
+  SelectionState& sel = Selection();
+  InstallState& state = Install();
+  state.nInstalling = k;
+  const int index = sel.installOrder[static_cast<std::size_t>(k - 1)];
+  if (!ValidProduct(index) || !IsSafeProductFolderName(Sources().prodList[index].folder)) {
+    return Fail("ERROR: InstallProducts: no product %s to install", std::to_string(index));
+  }
+  state.installingProd = index;
+  FoundProduct& product = Sources().prodList[index];
+  const std::string folder = product.folder;
+  const std::string sourceFolder = Join(SourceProductsFolder(), folder);
+
+  ReadProductOptions(sourceFolder);
+  if (!ConfirmInstallation(index, folder)) return false;
+  const LanguageEntry* chosen = ChosenMultiLanguage();
+  LogProductBeingInstalled(product, chosen);
+  const std::string launch = LaunchFolderOfProduct(folder);
+  const std::string installedFolder = Join(launch, folder);
+  if (!AcceptInstalledCopy(product, sourceFolder, installedFolder)) return false;
+
+  Installer_Disk_Inserted(0);
+  if (!MakeMarkedProductFolders(launch, folder)) return false;
+  OpenStartupFilesProgress(k, product, sourceFolder);
+  RememberSelectionLanguage(chosen);
+  if (!CopyStartupFiles(sourceFolder, launch, folder)) {
+    CloseProgress();
+    return false;
+  }
+  CountAsInstalled(product);
+  if (!RecordLanguage(product, installedFolder)) {
+    CloseProgress();
+    return Fail("ERROR: InstallProducts could not record the language of %s", installedFolder);
+  }
+  NoteNeededTechnologies(product, installedFolder);
+  MakeRedirectorFolderIfAsked(folder);
+  KeepVersionFileWithContent(folder);
+
+  // Drops the cache of the settings files that this product read.
   base::FreePrivateProfile();
   CloseProgress();
-  return !run.copyFailed;
+  return !base::Run().copyFailed;
 }
 
 // ---- Content ----------------------------------------------------------------------------------

@@ -150,8 +150,8 @@ Next TakeInstanceLocks() {
   return Next::kContinue;
 }
 
-// Start-up: fresh state, the source root, the system folder, the log and records.ini.
-Next StartUp(const DriverOptions& options) {
+// Every module's state as at the start of a process, so that one process can run Setup again.
+void ResetRunState() {
   base::Run().reset();
   AbortCause().clear();
   base::Paths().reset();
@@ -164,6 +164,22 @@ Next StartUp(const DriverOptions& options) {
   installer::Sources().reset();
   installer::Selection().reset();
   installer::Fill_langTab();
+}
+
+// A settings rewrite killed between its temporary file and the rename leaves the temporary file
+// behind.
+void RemoveInterruptedSettingsWrites() {
+  for (const std::string& folder :
+       {base::Paths().localNuvelDirectory, base::Paths().rRecordsIniPath}) {
+    for (const std::string& path : platform::RemoveStaleAtomicWriteFiles(folder)) {
+      WriteLogf(1, "Removed the temporary file of an interrupted settings write: %s", path.c_str());
+    }
+  }
+}
+
+// Start-up: fresh state, the source root, the system folder, the log and records.ini.
+Next StartUp(const DriverOptions& options) {
+  ResetRunState();
 
   // The quit event (SIGTERM, SIGINT, SIGHUP) ends the run wherever it is.
   platform::InstallQuitSignalHandlers([](int signal) {
@@ -205,14 +221,7 @@ Next StartUp(const DriverOptions& options) {
     if (Next next = TakeInstanceLocks(); next != Next::kContinue) return next;
   }
   base::Read_RecordsIni();
-  // A settings rewrite killed between its temporary file and the rename leaves the temporary
-  // file behind.
-  for (const std::string& folder :
-       {base::Paths().localNuvelDirectory, base::Paths().rRecordsIniPath}) {
-    for (const std::string& path : platform::RemoveStaleAtomicWriteFiles(folder)) {
-      WriteLogf(1, "Removed the temporary file of an interrupted settings write: %s", path.c_str());
-    }
-  }
+  RemoveInterruptedSettingsWrites();
   // Opened once records.ini is known, so that its force_OS_lang chooses the language.
   OpenMessages();
   return Next::kContinue;
@@ -277,12 +286,75 @@ int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
   return 1;
 }
 
-// The first pass: the disc, the source, its options and the download server.
-Next FirstPass(const DriverOptions& options) {
+// The installation disc, when one is mounted.
+void FindTheDisc() {
   base::RunState& run = Run();
   std::string disc;
   if (installer::FindAMIDCD(disc)) run.The_CD_ROM = disc;
   WriteLogf(0, "CD_ROM: %s", run.The_CD_ROM.c_str());
+}
+
+// A newer Setup has been used here before: going on may break what it installed. False when
+// the user does not want to go on.
+bool GoOnDespiteNewerSetup() {
+  const int installed = Run().max_fix_level_installed;
+  if (installed <= kSetupFixLevel) return true;
+  std::string message =
+      base::StrRezf(0, "MSG_Message_PreviouslyInstalledUsing", {VersionAsDecimal(installed)}) +
+      "\r\r" +
+      base::StrRezf(0, "MSG_Message_UsingMIDMayBreak", {VersionAsDecimal(kSetupFixLevel)}) +
+      "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue");
+  return ui::Prompt_User(message, "MSG_Dialog_Button_Continue", "MSG_Button_Quit", "",
+                         "MSG_Message_PreviouslyInstalledUsing") == 1;
+}
+
+// The source must hold products; otherwise the disc's own folder becomes the source. False when
+// neither holds any.
+bool FindProductsOnSource() {
+  base::RunState& run = Run();
+  if (installer::CheckProdExistance()) return true;
+  run.current_dir = run.The_CD_ROM;
+  run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
+  installer::SetupOpenLocalLoc();
+  ApplyForceEnglish(run.szDefaultIniFile);
+  if (installer::CheckProdExistance()) return true;
+  WriteLogf(0, "No products found on the installation source %s", run.current_dir.c_str());
+  return false;
+}
+
+// An old update checker still installed: a network installation asks whether to go on, since
+// clients on older systems may still depend on it. False when the user does not want to go on.
+bool GoOnDespiteOldUpdateChecker() {
+  base::RunState& run = Run();
+  if (run.num_of_products <= 0) return true;
+  std::string freshen;
+  base::GetNuvelPrivateProfileString("Records", "freshen2_ver", "", freshen,
+                                     base::kProfileValueSize, base::GetRecordsIniFilePath());
+  if (freshen.empty() || freshen.substr(0, 3) >= "230") return true;
+  run.oldMacInstalled = 1;
+  if (!base::GetIsPathNetworked()) return true;
+  std::string message = base::StrRezf(0, "MSG_Message_PreviouslyInstalledUsing",
+                                      {VersionAsDecimal(std::atoi(freshen.c_str()))}) +
+                        "\r\r" + base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}) +
+                        "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue") + "\r\r" +
+                        base::StrRez(0, "MSG_StillHaveOS9Clients");
+  return ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "",
+                         "MSG_Message_PreviouslyInstalledUsing") == 1;
+}
+
+// The source's setup.ini, and the options of it that the selection uses.
+void ReadSourceOptions() {
+  ReadSetupOptions(Run().szDefaultIniFile);
+  installer::SelectionState& selection = installer::Selection();
+  selection.force_limit_multiLanguages = Options().force_limit_multiLanguages;
+  selection.forced_install_selected_courses_lang = Options().forced_install_selected_courses_lang;
+  selection.force_download_courses = Options().force_download_courses;
+}
+
+// The first pass: the disc, the source, its options and the download server.
+Next FirstPass(const DriverOptions& options) {
+  base::RunState& run = Run();
+  FindTheDisc();
 
   // Downloads go through the proxy records.ini names (else the system's, not written there:
   // the Records login writes it), and a newer message file of the download server replaces the
@@ -298,60 +370,16 @@ Next FirstPass(const DriverOptions& options) {
   if (IfRunningFromCDCopyToLocalHD(options)) return Next::kEndQuietly;
 
   run.num_of_products = installer::NumOfProducts();
-
-  // A newer Setup has been used here before.
-  if (run.max_fix_level_installed > kSetupFixLevel) {
-    std::string message =
-        base::StrRezf(0, "MSG_Message_PreviouslyInstalledUsing",
-                      {VersionAsDecimal(run.max_fix_level_installed)}) +
-        "\r\r" + base::StrRezf(0, "MSG_Message_UsingMIDMayBreak", {VersionAsDecimal(kSetupFixLevel)}) +
-        "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue");
-    if (ui::Prompt_User(message, "MSG_Dialog_Button_Continue", "MSG_Button_Quit", "",
-                        "MSG_Message_PreviouslyInstalledUsing") != 1) {
-      return AbortBecause(base::StrRez(0, "MSG_Message_StoppedBeforeInstalling"));
-    }
+  if (!GoOnDespiteNewerSetup()) {
+    return AbortBecause(base::StrRez(0, "MSG_Message_StoppedBeforeInstalling"));
   }
-
-  // The source must hold products; otherwise try the disc's own folder.
-  if (!installer::CheckProdExistance()) {
-    run.current_dir = run.The_CD_ROM;
-    run.szDefaultIniFile = CurrentDirFile("install/data/setup.ini");
-    installer::SetupOpenLocalLoc();
-    ApplyForceEnglish(run.szDefaultIniFile);
-    if (!installer::CheckProdExistance()) {
-      WriteLogf(0, "No products found on the installation source %s", run.current_dir.c_str());
-      return AbortBecause(base::StrRezf(0, "MSG_Message_NoCoursesOnSource", {run.current_dir}));
-    }
+  if (!FindProductsOnSource()) {
+    return AbortBecause(base::StrRezf(0, "MSG_Message_NoCoursesOnSource", {run.current_dir}));
   }
-
-  // An old update checker still installed.
-  if (run.num_of_products > 0) {
-    std::string freshen;
-    base::GetNuvelPrivateProfileString("Records", "freshen2_ver", "", freshen,
-                                       base::kProfileValueSize, base::GetRecordsIniFilePath());
-    if (!freshen.empty() && freshen.substr(0, 3) < "230") {
-      run.oldMacInstalled = 1;
-      if (base::GetIsPathNetworked()) {
-        std::string message =
-            base::StrRezf(0, "MSG_Message_PreviouslyInstalledUsing",
-                          {VersionAsDecimal(std::atoi(freshen.c_str()))}) +
-            "\r\r" + base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}) + "\r\r" +
-            base::StrRez(0, "MSG_Message_SureWantToContinue") + "\r\r" +
-            base::StrRez(0, "MSG_StillHaveOS9Clients");
-        if (ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "",
-                            "MSG_Message_PreviouslyInstalledUsing") != 1) {
-          return Next::kEndSilently;
-        }
-      }
-    }
-  }
+  if (!GoOnDespiteOldUpdateChecker()) return Next::kEndSilently;
 
   ui::StatusBoxDestroy();
-  ReadSetupOptions(run.szDefaultIniFile);
-  installer::SelectionState& selection = installer::Selection();
-  selection.force_limit_multiLanguages = Options().force_limit_multiLanguages;
-  selection.forced_install_selected_courses_lang = Options().forced_install_selected_courses_lang;
-  selection.force_download_courses = Options().force_download_courses;
+  ReadSourceOptions();
 
   // A second Setup started while the options were read.
   if (installer::IsNuvelAppRunning(installer::kSetupCreator) == -1) {
@@ -468,28 +496,30 @@ void FinishingTail() {
   }
 }
 
+// The Welcome loop and everything it leads to; how the run ends after it.
+Next WelcomeAndInstallation() {
+  switch (RunWelcomeLoop()) {
+    case FlowEnd::kFinish:
+      return Next::kFinish;
+    case FlowEnd::kIncomplete:
+      if (!base::Paths().administratorNeeded.empty()) return AbortWithoutSystemFolder();
+      return Next::kAbort;
+    case FlowEnd::kNoWayOn:
+      return AbortBecause(base::StrRez(0, "MSG_Message_InstallOptionsNeeded"));
+    case FlowEnd::kUninstalled:
+      return Next::kUninstalled;
+    case FlowEnd::kReplaced:
+      return Next::kEndQuietly;
+  }
+  return Next::kFinish;
+}
+
 }  // namespace
 
 int RunSetup(const DriverOptions& options) {
   Next next = StartUp(options);
   if (next == Next::kContinue) next = FirstPass(options);
-  if (next == Next::kContinue) {
-    switch (RunWelcomeLoop()) {
-      case FlowEnd::kFinish:
-        next = Next::kFinish;
-        break;
-      case FlowEnd::kIncomplete:
-        next = Next::kAbort;
-        if (!base::Paths().administratorNeeded.empty()) next = AbortWithoutSystemFolder();
-        break;
-      case FlowEnd::kNoWayOn:
-        next = AbortBecause(base::StrRez(0, "MSG_Message_InstallOptionsNeeded"));
-        break;
-      case FlowEnd::kUninstalled:
-        next = Next::kUninstalled;
-        break;
-    }
-  }
+  if (next == Next::kContinue) next = WelcomeAndInstallation();
 
   int status = kExitNormal;
   switch (next) {

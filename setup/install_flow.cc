@@ -23,6 +23,7 @@
 #include "platform/path_text.h"
 #include "records/install_options.h"
 #include "setup/options.h"
+#include "setup/updates.h"
 #include "setup/version.h"
 #include "setup/welcome.h"
 #include "ui/dialog.h"
@@ -40,9 +41,11 @@ using installer::Selection;
 constexpr std::uint64_t kDataFolderBytes = 52428800;
 constexpr std::uint64_t kRecordsFolderBytes = 2000000;
 
-// Where the flow goes next.
+// The states of the flow. Each of the first seven runs a part of it and names the state that
+// comes next; the last five end the loop.
 enum class Step {
   kWelcome,
+  kUninstall,
   kInstallOptions,
   kCheckInstallations,
   kInstallType,
@@ -50,8 +53,44 @@ enum class Step {
   kInstall,
   kFinish,
   kIncomplete,
+  kNoWayOn,
   kUninstalled,
+  kReplaced,
 };
+
+const char* StepName(Step step) {
+  switch (step) {
+    case Step::kWelcome:
+      return "Welcome";
+    case Step::kUninstall:
+      return "Uninstall";
+    case Step::kInstallOptions:
+      return "InstallOptions";
+    case Step::kCheckInstallations:
+      return "CheckInstallations";
+    case Step::kInstallType:
+      return "InstallType";
+    case Step::kSelection:
+      return "Selection";
+    case Step::kInstall:
+      return "Install";
+    case Step::kFinish:
+      return "Finish";
+    case Step::kIncomplete:
+      return "Incomplete";
+    case Step::kNoWayOn:
+      return "NoWayOn";
+    case Step::kUninstalled:
+      return "Uninstalled";
+    case Step::kReplaced:
+      return "Replaced";
+  }
+  return "?";
+}
+
+// The level of the "state:" lines: above the level a log is written at by default (3), so that
+// only a log asked to be more detailed tells the path a run took.
+constexpr int kStateLogLevel = 4;
 
 std::string RecordsIni() { return base::GetRecordsIniFilePath(); }
 
@@ -68,6 +107,7 @@ void WriteRecords(const char* key, std::string value) {
 
 // The run's state that lives across the loops of the flow.
 struct FlowState {
+  Step step = Step::kWelcome;       // changed only by Enter()
   bool supportFilesCopied = false;  // the support folder is copied once per run
   bool versionsCopied = false;      // the companions' versions are recorded once per run
   bool recordsLogin = false;        // records-login mode
@@ -85,6 +125,15 @@ struct FlowState {
 FlowState& Flow() {
   static FlowState state;
   return state;
+}
+
+// Moves the flow to `next`: the one place where its state changes, and logs the change.
+// Re-entering the same state is logged too (the next of several families, the placement test
+// after a course).
+void Enter(Step next) {
+  FlowState& flow = Flow();
+  WriteLogf(kStateLogLevel, "state: %s -> %s", StepName(flow.step), StepName(next));
+  flow.step = next;
 }
 
 // --- Welcome ---------------------------------------------------------------------------------
@@ -109,6 +158,33 @@ std::string FindLauncherPicture() {
   return "";
 }
 
+// A pending e-mail login of an earlier pass is dropped outside records-login mode.
+void DropPendingLogin() {
+  if (Options().force_TCPIP || !Run().EnteredEmailAddress) return;
+  Run().EnteredEmailAddress = 0;
+  base::RemoveLineFromRecordsIni(RecordsIni(), "recordsipaddress", 2);
+  base::RemoveLineFromRecordsIni(RecordsIni(), "server_num", 2);
+}
+
+Step Welcome() {
+  Run().szCoursewareName = "Nuvel";
+  if (Run().SkipInstall || Run().fExit) return Step::kFinish;
+  Flow().launcherPicture = FindLauncherPicture();
+  WriteLogf(0, "Showing 'Welcome' Dialog");
+  switch (Prompt_Welcome(Flow().launcherPicture)) {
+    case kWelcomeUninstall:
+      return Step::kUninstall;
+    case kWelcomeInstall:
+      // Install with Control at this click (not a Control held for the whole run): the newer
+      // Setup of the download server replaces this one.
+      if (ui::TakeControlKeyClick()) return StartNewerSetup() ? Step::kReplaced : Step::kFinish;
+      DropPendingLogin();
+      return Step::kInstallOptions;
+    default:
+      return Step::kFinish;
+  }
+}
+
 // --- Install Options ---------------------------------------------------------------------------
 
 // Logs every line of records.ini (lines holding "%s" are left out: they would be read as a
@@ -126,29 +202,72 @@ void LogRecordsIni() {
   }
 }
 
-Step InstallOptionsPass() {
+// A source whose askrecords says no installs without the Install Options dialog.
+bool SourceAsksForRecords() {
+  std::string askrecords = base::UpperAscii(ReadSetupText(Run().szDefaultIniFile, "askrecords"));
+  return askrecords.find('N') == std::string::npos;
+}
+
+// Without the dialog, a records.ini made in this run puts the records beside the installation
+// folder.
+void PlaceRecordsWithoutAsking() {
   base::PathState& paths = base::Paths();
+  if (!paths.just_created_records_ini) return;
+  paths.rRecordsIniPath = platform::WithTrailingSlash(platform::ParentFolder(paths.DataPath));
+  platform::MakeDirectories(paths.localNuvelDirectory);
+  platform::MakeDirectories(paths.RecordsPath);
+  base::Write_RecordsIni();
+}
+
+// Makes the records and installation folders and checks that they have room and can be written
+// (each check tells the user what is wrong). False sends the user back to Install Options.
+bool PrepareInstallationFolders() {
+  const base::PathState& paths = base::Paths();
   const SetupOptions& options = Options();
+  const bool floppy = paths.rAccessFlag == "FLOPPY";
+  if (!options.force_TCPIP) platform::MakeDirectories(paths.RecordsPath);
+  platform::MakeDirectories(paths.DataPath);
+
+  if (!installer::CheckAvailSpace(paths.DataPath, kDataFolderBytes)) return false;
+  if (floppy) {
+    WriteLogf(0, "Choose FLOPPY Records");
+  } else if (!installer::CheckAvailSpace(paths.RecordsPath, kRecordsFolderBytes)) {
+    return false;
+  }
+
+  if (!options.force_TCPIP && !floppy && base::Check_Write_Privileges(paths.RecordsPath, 1) != 1) {
+    return false;
+  }
+  if (base::Check_Write_Privileges(paths.DataPath, 1) != 1) return false;
+  return base::Check_Write_Privileges(paths.rRecordsIniPath, 1) == 1;
+}
+
+// The source's settings that records.ini keeps for the courses.
+void WriteSourceSettings() {
+  const SetupOptions& options = Options();
+  std::string backup = ReadSetupText(Run().szDefaultIniFile, "backup_days");
+  if (!backup.empty() && ReadRecords("backup_days").empty()) WriteRecords("backup_days", backup);
+  if (!options.force_download_courses_path.empty()) {
+    WriteRecords("force_download_courses_path", options.force_download_courses_path);
+  }
+  if (options.force_study_online) WriteRecords("allow_study_off_line", "n");
+}
+
+Step InstallOptionsPass() {
   Selection().install_selected_courses = 0;
   Run().fInstallOnProgress = 0;
 
-  std::string askrecords = base::UpperAscii(ReadSetupText(Run().szDefaultIniFile, "askrecords"));
-  if (askrecords.find('N') != std::string::npos) {
-    if (paths.just_created_records_ini) {
-      paths.rRecordsIniPath = platform::WithTrailingSlash(platform::ParentFolder(paths.DataPath));
-      platform::MakeDirectories(paths.localNuvelDirectory);
-      platform::MakeDirectories(paths.RecordsPath);
-      base::Write_RecordsIni();
-    }
-  } else {
+  if (SourceAsksForRecords()) {
     WriteLogf(0, "Showing 'Install Options' Dialog");
     int result = records::Prompt_Records(ShowAdvancedButton());
     if (Run().fExit) return Step::kFinish;
     if (result == 2) return Step::kWelcome;
+  } else {
+    PlaceRecordsWithoutAsking();
   }
 
   // The shared application-data root: the part of the data path before "/Nuvel/".
-  std::string data = platform::WithTrailingSlash(paths.DataPath);
+  std::string data = platform::WithTrailingSlash(base::Paths().DataPath);
   if (auto at = data.find("/Nuvel/"); at != std::string::npos) {
     base::SetupCommonAppDataPath(data.substr(0, at));
     if (Run().quitFlag) return Step::kIncomplete;
@@ -158,32 +277,37 @@ Step InstallOptionsPass() {
   }
 
   LogRecordsIni();
-  const bool floppy = paths.rAccessFlag == "FLOPPY";
-  if (!options.force_TCPIP) platform::MakeDirectories(paths.RecordsPath);
-  platform::MakeDirectories(paths.DataPath);
-
-  if (!installer::CheckAvailSpace(paths.DataPath, kDataFolderBytes)) return Step::kInstallOptions;
-  if (floppy) {
-    WriteLogf(0, "Choose FLOPPY Records");
-  } else if (!installer::CheckAvailSpace(paths.RecordsPath, kRecordsFolderBytes)) {
-    return Step::kInstallOptions;
-  }
-
-  if (!options.force_TCPIP && !floppy && base::Check_Write_Privileges(paths.RecordsPath, 1) != 1) {
-    return Step::kInstallOptions;
-  }
-  if (base::Check_Write_Privileges(paths.DataPath, 1) != 1) return Step::kInstallOptions;
-  if (base::Check_Write_Privileges(paths.rRecordsIniPath, 1) != 1) return Step::kInstallOptions;
-
-  std::string backup = ReadSetupText(Run().szDefaultIniFile, "backup_days");
-  if (!backup.empty() && ReadRecords("backup_days").empty()) WriteRecords("backup_days", backup);
-  if (!options.force_download_courses_path.empty()) {
-    WriteRecords("force_download_courses_path", options.force_download_courses_path);
-  }
-  if (options.force_study_online) WriteRecords("allow_study_off_line", "n");
-
+  if (!PrepareInstallationFolders()) return Step::kInstallOptions;
+  WriteSourceSettings();
   if (Run().quitFlag) return Step::kFinish;
   return Step::kCheckInstallations;
+}
+
+Step InstallOptions() {
+  // Coming back here without a single dialog shown since the last time would repeat for ever
+  // (the source skips the Install Options dialog and nothing else asks the user).
+  if (Flow().dialogsAtInstallOptions == ui::DialogsShown()) return Step::kNoWayOn;
+  Flow().dialogsAtInstallOptions = ui::DialogsShown();
+  return InstallOptionsPass();
+}
+
+// What records.ini keeps of the source's options, in every mode; outside records-login mode also
+// the download address.
+void WriteModeSettings() {
+  const SetupOptions& options = Options();
+  if (!Flow().recordsLogin) {
+    std::string address = ReadRecords("downloadaddress");
+    if (address.empty()) {
+      address = net::kDefaultDownloadAddress;
+      WriteRecords("downloadaddress", address);
+    }
+    Run().DownloadAddress = address;
+  }
+  if (!options.force_nuvel_jpg.empty()) WriteRecords("launcher_picture", options.force_nuvel_jpg);
+  if (!options.force_recordsipaddress.empty()) {
+    WriteRecords("recordsipaddress", options.force_recordsipaddress);
+  }
+  if (options.force_always_on_default) WriteRecords("dial_up_connection", "n");
 }
 
 // After Install Options: updates of installed courses, the mode, and what every mode writes.
@@ -204,20 +328,7 @@ Step AfterInstallOptions() {
   if (options.force_TCPIP) Run().EnteredEmailAddress = 1;
   Flow().recordsLogin = Run().EnteredEmailAddress != 0;
   if (Run().fExit) return Step::kFinish;
-
-  if (!Flow().recordsLogin) {
-    std::string address = ReadRecords("downloadaddress");
-    if (address.empty()) {
-      address = net::kDefaultDownloadAddress;
-      WriteRecords("downloadaddress", address);
-    }
-    Run().DownloadAddress = address;
-  }
-  if (!options.force_nuvel_jpg.empty()) WriteRecords("launcher_picture", options.force_nuvel_jpg);
-  if (!options.force_recordsipaddress.empty()) {
-    WriteRecords("recordsipaddress", options.force_recordsipaddress);
-  }
-  if (options.force_always_on_default) WriteRecords("dial_up_connection", "n");
+  WriteModeSettings();
 
   if (!Flow().recordsLogin) return control ? Step::kInstallType : Step::kInstallOptions;
   WriteLogf(0, "Records-server login is not available in this build; installing without it");
@@ -253,134 +364,166 @@ Step InstallationType() {
 
 // --- Selection chain ---------------------------------------------------------------------------
 
-// The products of the chosen family: versions, languages, products and, for a multilingual
-// course, its support languages. Returns false when the user stepped back past the versions
-// (`back_to_families`) or cancelled altogether.
-enum class ChainResult { kChosen, kBack, kCancel };
+// The dialogs that choose the products of the chosen family, in the order they are shown:
+// versions, languages, products and, for a multilingual course, its support languages.
+enum class Stage { kVersion, kLanguage, kProducts, kSupportLanguage };
 
-ChainResult ChooseWithinFamily(bool ask) {
+// How a stage of the chain ended.
+enum class StageEnd {
+  kSkipped,    // nothing to ask: the choice was made without a dialog
+  kAnswered,   // the dialog was shown and answered
+  kCancelled,  // the dialog was cancelled
+  kNothing,    // nothing of the family is to be installed
+  kAbandon,    // the installation of several families stops
+};
+
+StageEnd ChooseVersion(bool ask) {
   installer::SelectionState& sel = Selection();
-  enum { kVersion, kLanguage, kProducts, kMulti, kDone } stage = kVersion;
-  bool versionShown = false, languageShown = false, productsShown = false;
-  while (stage != kDone) {
-    if (Run().fExit) return ChainResult::kCancel;
-    switch (stage) {
-      case kVersion:
-        installer::EstablishVersions();
-        versionShown = ask && sel.VersionCount() > 1;
-        if (versionShown) {
-          WriteLogf(0, "Showing 'Version' Dialog");
-          if (installer::Prompt_VersionDialog() != 1) return ChainResult::kBack;
-        } else {
-          sel.theVersion = installer::NewestVersion();
-        }
-        stage = kLanguage;
-        break;
-      case kLanguage: {
-        installer::EstablishLanguages();
-        int available = 0;
-        for (const auto& entry : sel.langTab) available += entry.available ? 1 : 0;
-        languageShown = ask && available > 1;
-        if (languageShown) {
-          WriteLogf(0, "Showing 'List of Languages' Dialog");
-          if (installer::Prompt_LangDialog() != 1) {
-            if (versionShown) {
-              stage = kVersion;
-              break;
-            }
-            return ChainResult::kBack;
-          }
-        }
-        stage = kProducts;
-        break;
-      }
-      case kProducts:
-        installer::CountProducts();
-        productsShown = ask;
-        if (productsShown) {
-          WriteLogf(0, "Showing 'Install Multiple Products' Dialog");
-          if (installer::Prompt_AddDialog() != 1) {
-            if (languageShown) {
-              stage = kLanguage;
-            } else if (versionShown) {
-              stage = kVersion;
-            } else {
-              return ChainResult::kBack;
-            }
-            break;
-          }
-        }
-        if (sel.installOrder.empty()) return ChainResult::kBack;
-        stage = kMulti;
-        break;
-      case kMulti: {
-        stage = kDone;
-        if (!sel.fMultiLingualProduct) break;
-        int product = sel.installOrder.front();
-        const std::string& forced = sel.forced_install_selected_courses_lang;
-        installer::EstablishMultiLanguages(product);
-        int available = 0, forcedEntry = -1;
-        for (int i = 0; i < installer::kMLangTableSize; ++i) {
-          const auto& entry = sel.MLangTable[static_cast<std::size_t>(i)];
-          if (!entry.available) continue;
-          ++available;
-          if (!forced.empty() && base::EqualsIgnoreCase(entry.code, forced)) forcedEntry = i;
-        }
-        // Several families installed together share one support language, asked once.
-        FlowState& flow = Flow();
-        const bool shared = flow.queuedFamilies;
-        if (forcedEntry >= 0) {
-          sel.nLangType = forcedEntry;
-        } else if (shared && flow.multiLanguageChosen) {
-          sel.nLangType = flow.multiLanguageEntry;
-        } else if ((ask || shared) && available > 1) {
-          if (installer::Prompt_MultiLangDialog(product) != 1) {
-            if (shared) return ChainResult::kCancel;
-            stage = productsShown ? kProducts : (languageShown ? kLanguage : kVersion);
-            if (!productsShown && !languageShown && !versionShown) return ChainResult::kBack;
-            break;
-          }
-          if (shared) {
-            flow.multiLanguageChosen = true;
-            flow.multiLanguageEntry = sel.nLangType;
-          }
-        } else {
-          for (int i = 0; i < installer::kMLangTableSize; ++i) {
-            if (sel.MLangTable[static_cast<std::size_t>(i)].available) {
-              sel.nLangType = i;
-              break;
-            }
-          }
-        }
-        break;
-      }
-      case kDone:
-        break;
-    }
+  installer::EstablishVersions();
+  if (!ask || sel.VersionCount() <= 1) {
+    sel.theVersion = installer::NewestVersion();
+    return StageEnd::kSkipped;
   }
-  return ChainResult::kChosen;
+  WriteLogf(0, "Showing 'Version' Dialog");
+  return installer::Prompt_VersionDialog() == 1 ? StageEnd::kAnswered : StageEnd::kCancelled;
 }
 
+StageEnd ChooseLanguage(bool ask) {
+  installer::EstablishLanguages();
+  int available = 0;
+  for (const auto& entry : Selection().langTab) available += entry.available ? 1 : 0;
+  if (!ask || available <= 1) return StageEnd::kSkipped;
+  WriteLogf(0, "Showing 'List of Languages' Dialog");
+  return installer::Prompt_LangDialog() == 1 ? StageEnd::kAnswered : StageEnd::kCancelled;
+}
+
+StageEnd ChooseProducts(bool ask) {
+  installer::CountProducts();
+  if (ask) {
+    WriteLogf(0, "Showing 'Install Multiple Products' Dialog");
+    if (installer::Prompt_AddDialog() != 1) return StageEnd::kCancelled;
+  }
+  if (Selection().installOrder.empty()) return StageEnd::kNothing;
+  return ask ? StageEnd::kAnswered : StageEnd::kSkipped;
+}
+
+// The support language of a multilingual course: the source's forced one, else the one chosen
+// for an earlier family of the same installation, else asked when there is a choice, else the
+// first available.
+StageEnd ChooseSupportLanguage(bool ask) {
+  installer::SelectionState& sel = Selection();
+  if (!sel.fMultiLingualProduct) return StageEnd::kSkipped;
+  int product = sel.installOrder.front();
+  const std::string& forced = sel.forced_install_selected_courses_lang;
+  installer::EstablishMultiLanguages(product);
+  int available = 0, forcedEntry = -1;
+  for (int i = 0; i < installer::kMLangTableSize; ++i) {
+    const auto& entry = sel.MLangTable[static_cast<std::size_t>(i)];
+    if (!entry.available) continue;
+    ++available;
+    if (!forced.empty() && base::EqualsIgnoreCase(entry.code, forced)) forcedEntry = i;
+  }
+  // Several families installed together share one support language, asked once.
+  FlowState& flow = Flow();
+  const bool shared = flow.queuedFamilies;
+  if (forcedEntry >= 0) {
+    sel.nLangType = forcedEntry;
+  } else if (shared && flow.multiLanguageChosen) {
+    sel.nLangType = flow.multiLanguageEntry;
+  } else if ((ask || shared) && available > 1) {
+    if (installer::Prompt_MultiLangDialog(product) != 1) {
+      return shared ? StageEnd::kAbandon : StageEnd::kCancelled;
+    }
+    if (shared) {
+      flow.multiLanguageChosen = true;
+      flow.multiLanguageEntry = sel.nLangType;
+    }
+    return StageEnd::kAnswered;
+  } else {
+    for (int i = 0; i < installer::kMLangTableSize; ++i) {
+      if (sel.MLangTable[static_cast<std::size_t>(i)].available) {
+        sel.nLangType = i;
+        break;
+      }
+    }
+  }
+  return StageEnd::kSkipped;
+}
+
+StageEnd RunStage(Stage stage, bool ask) {
+  switch (stage) {
+    case Stage::kVersion:
+      return ChooseVersion(ask);
+    case Stage::kLanguage:
+      return ChooseLanguage(ask);
+    case Stage::kProducts:
+      return ChooseProducts(ask);
+    case Stage::kSupportLanguage:
+      return ChooseSupportLanguage(ask);
+  }
+  return StageEnd::kAbandon;
+}
+
+// How the choice within a family ended: products chosen, back to the families (the first dialog
+// shown was cancelled, or nothing was chosen), or the installation abandoned.
+enum class ChainResult { kChosen, kBack, kCancel };
+
+// Runs the stages of the chosen family; `ask` false makes every choice without a dialog, except
+// a support language that several families share.
+ChainResult ChooseWithinFamily(bool ask) {
+  // The stages whose dialog was answered on the way to the current one, newest last. Cancel goes
+  // back to the newest (which, shown again, is pushed again), and out of the family when there
+  // is none.
+  std::vector<Stage> shown;
+  Stage stage = Stage::kVersion;
+  for (;;) {
+    if (Run().fExit) return ChainResult::kCancel;
+    switch (RunStage(stage, ask)) {
+      case StageEnd::kAnswered:
+        shown.push_back(stage);
+        [[fallthrough]];
+      case StageEnd::kSkipped:
+        if (stage == Stage::kSupportLanguage) return ChainResult::kChosen;
+        stage = static_cast<Stage>(static_cast<int>(stage) + 1);
+        break;
+      case StageEnd::kCancelled:
+        if (shown.empty()) return ChainResult::kBack;
+        stage = shown.back();
+        shown.pop_back();
+        break;
+      case StageEnd::kNothing:
+        return ChainResult::kBack;
+      case StageEnd::kAbandon:
+        return ChainResult::kCancel;
+    }
+  }
+}
+
+// The next of several families chosen together (or of all courses), without dialogs.
+Step NextQueuedFamily() {
+  FlowState& flow = Flow();
+  if (flow.familyQueue.empty()) return Step::kFinish;
+  Selection().nFamType = flow.familyQueue.front();
+  flow.familyQueue.erase(flow.familyQueue.begin());
+  switch (ChooseWithinFamily(false)) {
+    case ChainResult::kChosen:
+      return Step::kInstall;
+    case ChainResult::kCancel:
+      flow.queuedFamilies = false;
+      flow.familyQueue.clear();
+      return Step::kInstallOptions;
+    case ChainResult::kBack:
+      return Step::kSelection;  // nothing of this family to install: the next one
+  }
+  return Step::kSelection;
+}
+
+// The families dialog (when the source has several) and the choice within the family. Several
+// families chosen together are queued; the selection state takes them one a pass.
 Step SelectionChain() {
   installer::SelectionState& sel = Selection();
   FlowState& flow = Flow();
-  if (flow.queuedFamilies) {
-    // The next of several families chosen together (or of all courses): no dialogs.
-    if (flow.familyQueue.empty()) return Step::kFinish;
-    sel.nFamType = flow.familyQueue.front();
-    flow.familyQueue.erase(flow.familyQueue.begin());
-    switch (ChooseWithinFamily(false)) {
-      case ChainResult::kChosen:
-        return Step::kInstall;
-      case ChainResult::kCancel:
-        flow.queuedFamilies = false;
-        flow.familyQueue.clear();
-        return Step::kInstallOptions;
-      case ChainResult::kBack:
-        return Step::kSelection;  // nothing of this family to install: the next one
-    }
-    return Step::kSelection;
-  }
+  if (flow.queuedFamilies) return NextQueuedFamily();
 
   for (;;) {
     if (Run().fExit) return Step::kFinish;
@@ -394,7 +537,7 @@ Step SelectionChain() {
       flow.queuedFamilies = true;
       flow.familyQueue = sel.Order;
       sel.install_selected_courses = 1;
-      return SelectionChain();
+      return Step::kSelection;
     }
     if (sel.theDifferentFamiliesCount >= 2) {
       familyShown = true;
@@ -405,7 +548,7 @@ Step SelectionChain() {
         for (int row : sel.Order) {
           if (sel.fam[static_cast<std::size_t>(row)].selected) flow.familyQueue.push_back(row);
         }
-        return SelectionChain();
+        return Step::kSelection;
       }
     } else {
       sel.nFamType = sel.Order.front();
@@ -420,8 +563,8 @@ Step SelectionChain() {
 
 std::string DataFolderParent() { return platform::ParentFolder(base::Paths().DataPath); }
 
-// Once per run: the support folder of the installation.
-void CopySupportFiles() {
+// The support folder of the installation, shared by every course: copied once per run.
+void CopySupportFilesOnce() {
   FlowState& flow = Flow();
   if (flow.supportFilesCopied) return;
   flow.supportFilesCopied = true;
@@ -449,8 +592,8 @@ void CopySupportFiles() {
   if (ReadRecords("disable_QT_accleration").empty()) WriteRecords("disable_QT_accleration", "n");
 }
 
-// Once per run: the companion applications' versions.
-void RecordCompanionVersions() {
+// The companion applications' versions, the same for every course: recorded once per run.
+void RecordCompanionVersionsOnce() {
   FlowState& flow = Flow();
   if (flow.versionsCopied) return;
   flow.versionsCopied = true;
@@ -523,7 +666,8 @@ bool OfferPlacementTest() {
   return true;
 }
 
-Step Install() {
+// Copies the startup files of the selected products, with the busy cursor.
+void CopySelectedProducts() {
   installer::SelectionState& sel = Selection();
   Run().fInstallOnProgress = 1;
   installer::InstallOpts().force_show_confirm_install_screen =
@@ -540,48 +684,32 @@ Step Install() {
   installer::InstallProducts();
   ui::CurrentBackend().SetCursor(ui::Cursor::kArrow);
   if (Run().num_of_products > installed_before) Run().actuallyInstalledSomething = 1;
-  if (Run().copyFailed) {
-    ui::StatusBoxDestroy();
-    return Step::kIncomplete;
-  }
-  if (Run().fExit) {
-    ui::StatusBoxDestroy();
-    return Step::kFinish;
-  }
+}
 
-  if (!Run().fCancel) {
-    if (RunsFromDisc()) installer::ChangeVersionFile();
-    ui::StatusBoxCreate();
-    installer::CopyOtherFiles();
-    if (base::GetIsPathNetworked()) {
-      platform::MakeDirectories(platform::WithTrailingSlash(base::Paths().DataPath) +
-                                "extension_activities");
-    }
+// The files every installation holds beside the courses.
+void CopyFilesBesideTheCourses() {
+  if (RunsFromDisc()) installer::ChangeVersionFile();
+  ui::StatusBoxCreate();
+  installer::CopyOtherFiles();
+  if (base::GetIsPathNetworked()) {
+    platform::MakeDirectories(platform::WithTrailingSlash(base::Paths().DataPath) +
+                              "extension_activities");
   }
+}
 
-  CopySupportFiles();
-  if (Run().copyFailed) {
-    ui::StatusBoxDestroy();
-    return Step::kIncomplete;
-  }
-  if (!RunsFromDisc()) installer::Create_The_Icons(1);
-  if (Run().copyFailed) return Step::kIncomplete;
-  if (Run().fExit) return Step::kFinish;
-
+// The technologies and documents the courses need, and the content of a full installation.
+void CopyWhatTheCoursesNeed() {
   installer::Copy_Technologies();
   installer::Copy_Documents();
   if (Run().installDiscLess) {
     installer::Copy_The_Content();
     installer::Installer_Disk_Inserted(0);
   }
-  if (Run().copyFailed) return Step::kIncomplete;
-  if (Run().fExit) return Step::kFinish;
-  installer::FinishInstalledCourses();
+}
 
-  RecordCompanionVersions();
-  if (OfferPlacementTest()) return Step::kInstall;
-
-  // Another product.
+// After the courses: another family of the queue, another product when the user wants one, or
+// the end of the installation.
+Step AnotherProductOrComplete() {
   if (Flow().queuedFamilies) {
     if (!Flow().familyQueue.empty()) return Step::kSelection;
   } else if (ui::Prompt_User("MSG_Message_InstallAnother", "MSG_Button_Yes", "MSG_Button_No", "",
@@ -601,37 +729,59 @@ Step Install() {
   return Step::kFinish;
 }
 
+Step Install() {
+  CopySelectedProducts();
+  if (Run().copyFailed) {
+    ui::StatusBoxDestroy();
+    return Step::kIncomplete;
+  }
+  if (Run().fExit) {
+    ui::StatusBoxDestroy();
+    return Step::kFinish;
+  }
+
+  if (!Run().fCancel) CopyFilesBesideTheCourses();
+  CopySupportFilesOnce();
+  if (Run().copyFailed) {
+    ui::StatusBoxDestroy();
+    return Step::kIncomplete;
+  }
+  if (!RunsFromDisc()) installer::Create_The_Icons(1);
+  if (Run().copyFailed) return Step::kIncomplete;
+  if (Run().fExit) return Step::kFinish;
+
+  CopyWhatTheCoursesNeed();
+  if (Run().copyFailed) return Step::kIncomplete;
+  if (Run().fExit) return Step::kFinish;
+  installer::FinishInstalledCourses();
+
+  RecordCompanionVersionsOnce();
+  if (OfferPlacementTest()) return Step::kInstall;
+  return AnotherProductOrComplete();
+}
+
 // --- Uninstall -------------------------------------------------------------------------------
 
-Step UninstallLoop() {
-  for (;;) {
-    WriteLogf(0, "Showing 'Uninstall' Dialog");
-    int result = installer::Prompt_Uninstall();
-    if (Run().fExit) return Step::kFinish;
-    if (result == installer::kUninstallDone) return Step::kWelcome;
-    // Removing the last course asks the same question as Uninstall All: the records and the
-    // settings stay unless the user confirms.
-    if (result != installer::kUninstallAll && result != installer::kUninstallLastRemoved) continue;
-
-    std::string name = Run().szCoursewareName;
-    if (!base::EqualsIgnoreCase(name, "Nuvel")) name += " / Nuvel";
-    // Every folder the removal will touch, not only the installation folder.
-    std::string folders;
-    for (const std::string& folder : installer::WholeInstallationFolders()) {
-      folders += (folders.empty() ? "" : "\r") + folder;
-    }
-    if (folders.empty()) folders = platform::ParentFolder(base::Paths().DataPath);
-    std::string message =
-        folders + "\r\r" + base::StrRezf(0, "MSG_Message_UninstallAllServer", {name});
-    WriteLogf(0, "Showing 'Uninstall All' Dialog");
-    int answer = ui::Prompt_User(message, "MSG_Button_UninstallAll", "MSG_Button_Cancel",
-                                 base::StrRezf(0, "MSG_Message_UninstallAllServer", {name}),
-                                 "MSG_Message_UninstallAllServer");
-    if (Run().fExit) return Step::kFinish;
-    if (answer == 1) break;
+// Asks to confirm Uninstall All, naming every folder the removal will touch, not only the
+// installation folder. 1 when the user confirms.
+int AskUninstallAll() {
+  std::string name = Run().szCoursewareName;
+  if (!base::EqualsIgnoreCase(name, "Nuvel")) name += " / Nuvel";
+  std::string folders;
+  for (const std::string& folder : installer::WholeInstallationFolders()) {
+    folders += (folders.empty() ? "" : "\r") + folder;
   }
-  installer::WholeRemoval removal = installer::RemoveWholeInstallation();
-  base::StopLogging();
+  if (folders.empty()) folders = platform::ParentFolder(base::Paths().DataPath);
+  std::string message =
+      folders + "\r\r" + base::StrRezf(0, "MSG_Message_UninstallAllServer", {name});
+  WriteLogf(0, "Showing 'Uninstall All' Dialog");
+  return ui::Prompt_User(message, "MSG_Button_UninstallAll", "MSG_Button_Cancel",
+                         base::StrRezf(0, "MSG_Message_UninstallAllServer", {name}),
+                         "MSG_Message_UninstallAllServer");
+}
+
+// Says that the installation is gone, with what was left in place and what could not be removed.
+void ReportWholeRemoval(const installer::WholeRemoval& removal) {
   std::string message = "Complete!";
   if (!removal.left.empty()) {
     message += "\r\r" + base::StrRez(0, "MSG_Message_LeftInPlace");
@@ -642,62 +792,75 @@ Step UninstallLoop() {
     for (const std::string& path : removal.failed) message += "\r" + path;
   }
   ui::Prompt_User(message, "OK", "", "", "Complete!");
+}
+
+// The Uninstall dialog until the user is done, or confirms Uninstall All and everything goes.
+Step Uninstall() {
+  for (;;) {
+    WriteLogf(0, "Showing 'Uninstall' Dialog");
+    int result = installer::Prompt_Uninstall();
+    if (Run().fExit) return Step::kFinish;
+    if (result == installer::kUninstallDone) return Step::kWelcome;
+    // Removing the last course asks the same question as Uninstall All: the records and the
+    // settings stay unless the user confirms.
+    if (result != installer::kUninstallAll && result != installer::kUninstallLastRemoved) continue;
+    int answer = AskUninstallAll();
+    if (Run().fExit) return Step::kFinish;
+    if (answer == 1) break;
+  }
+  installer::WholeRemoval removal = installer::RemoveWholeInstallation();
+  base::StopLogging();
+  ReportWholeRemoval(removal);
   return Step::kUninstalled;
+}
+
+// --- The loop --------------------------------------------------------------------------------
+
+// Runs the part of the flow that `step` names; returns the state it leads to.
+Step Perform(Step step) {
+  switch (step) {
+    case Step::kWelcome:
+      return Welcome();
+    case Step::kUninstall:
+      return Uninstall();
+    case Step::kInstallOptions:
+      return InstallOptions();
+    case Step::kCheckInstallations:
+      return AfterInstallOptions();
+    case Step::kInstallType:
+      return InstallationType();
+    case Step::kSelection:
+      return SelectionChain();
+    case Step::kInstall:
+      return Install();
+    case Step::kFinish:
+    case Step::kIncomplete:
+    case Step::kNoWayOn:
+    case Step::kUninstalled:
+    case Step::kReplaced:
+      break;
+  }
+  return step;
 }
 
 }  // namespace
 
 FlowEnd RunWelcomeLoop() {
   Flow() = FlowState{};
-  Step step = Step::kWelcome;
   for (;;) {
-    switch (step) {
-      case Step::kWelcome: {
-        Run().szCoursewareName = "Nuvel";
-        if (Run().SkipInstall || Run().fExit) return FlowEnd::kFinish;
-        Flow().launcherPicture = FindLauncherPicture();
-        WriteLogf(0, "Showing 'Welcome' Dialog");
-        int result = Prompt_Welcome(Flow().launcherPicture);
-        if (result == kWelcomeUninstall) {
-          step = UninstallLoop();
-        } else if (result == kWelcomeInstall) {
-          // A pending e-mail login of an earlier pass is dropped outside records-login mode.
-          if (!Options().force_TCPIP && Run().EnteredEmailAddress) {
-            Run().EnteredEmailAddress = 0;
-            base::RemoveLineFromRecordsIni(RecordsIni(), "recordsipaddress", 2);
-            base::RemoveLineFromRecordsIni(RecordsIni(), "server_num", 2);
-          }
-          step = Step::kInstallOptions;
-        } else {
-          step = Step::kFinish;
-        }
-        break;
-      }
-      case Step::kInstallOptions:
-        // Coming back here without a single dialog shown since the last time would repeat for
-        // ever (the source skips the Install Options dialog and nothing else asks the user).
-        if (Flow().dialogsAtInstallOptions == ui::DialogsShown()) return FlowEnd::kNoWayOn;
-        Flow().dialogsAtInstallOptions = ui::DialogsShown();
-        step = InstallOptionsPass();
-        break;
-      case Step::kCheckInstallations:
-        step = AfterInstallOptions();
-        break;
-      case Step::kInstallType:
-        step = InstallationType();
-        break;
-      case Step::kSelection:
-        step = SelectionChain();
-        break;
-      case Step::kInstall:
-        step = Install();
-        break;
+    switch (Flow().step) {
       case Step::kFinish:
         return FlowEnd::kFinish;
       case Step::kIncomplete:
         return FlowEnd::kIncomplete;
+      case Step::kNoWayOn:
+        return FlowEnd::kNoWayOn;
       case Step::kUninstalled:
         return FlowEnd::kUninstalled;
+      case Step::kReplaced:
+        return FlowEnd::kReplaced;
+      default:
+        Enter(Perform(Flow().step));
     }
   }
 }

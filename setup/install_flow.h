@@ -21,6 +21,7 @@ enum class FlowEnd {
   kNoWayOn,       // the same, because the flow would come back to Install Options for ever
                   // without a dialog (the source skips it and nothing else leads on)
   kUninstalled,   // the whole installation was removed: straight to the end of the run
+  kReplaced,      // a newer Setup was started in place of this one: end quietly
 };
 
 /// Runs the Welcome loop until the run is to end.

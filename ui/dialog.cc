@@ -296,6 +296,15 @@ bool TakeControlKeyLatch() {
   return held;
 }
 
+bool TakeControlKeyClick() {
+  DialogModule& module = Module();
+  Backend& backend = CurrentBackend();
+  bool clicked = !module.control_forced && !backend.ControlKeyHeldForRun() &&
+                 !module.latch_taken && backend.ControlKeyLatched();
+  module.latch_taken = true;
+  return clicked;
+}
+
 bool OpenTranscript(const std::string& path) { return StartFile(Module().transcript, path, ""); }
 
 bool OpenRecordedAnswers(const std::string& path) {

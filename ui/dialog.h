@@ -167,6 +167,10 @@ bool IsControlKeyHeldDown();
 /// click is then spent: IsControlKeyHeldDown() is false until the next dialog is answered, unless
 /// Control is held for the whole run.
 bool TakeControlKeyLatch();
+/// TakeControlKeyLatch() for a step that a Control key held for the whole run must not trigger
+/// (old answer files hold it for the run to pass Install Options): true only when Control was
+/// down at the click that answered the last dialog. The latch is spent either way.
+bool TakeControlKeyClick();
 
 /// Starts writing the transcript (JSON Lines) / the recorded answers. "" stops.
 bool OpenTranscript(const std::string& path);
