@@ -12,6 +12,7 @@
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "base/strings.h"
+#include "platform/path_text.h"
 #include "ui/prompts.h"
 
 namespace nuvel::base {
@@ -27,14 +28,9 @@ constexpr int kInfoModificationTime = 1;
 constexpr int kInfoCreationDate = 2;
 constexpr int kInfoModificationDate = 3;
 
-bool EndsWith(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // A bundle is shown to the user as one item, so listings report it as a file.
 bool IsBundleName(const std::string& name) {
-  return EndsWith(name, ".app") || EndsWith(name, ".APP");
+  return name.ends_with(".app") || name.ends_with(".APP");
 }
 
 // Number of characters of UTF-8 text: every byte that does not continue a sequence.
@@ -85,15 +81,10 @@ int ItemInfo(const std::string& path, std::int64_t& info) {
   return 0;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 // The folder a listing covers: the directory, with a pattern other than "*.*" as a component.
 std::string ListedFolder(const std::string& directory, const std::string& pattern) {
   std::string folder = Convert_FileName(directory, 2);
-  if (!pattern.empty() && pattern != "*.*") folder = JoinPath(folder, pattern);
+  if (!pattern.empty() && pattern != "*.*") folder = platform::Join(folder, pattern);
   return folder;
 }
 
@@ -102,7 +93,7 @@ int NextEntry(FileUtilsState::EnumerationSlot& slot, std::string& name, std::int
               int& is_directory) {
   while (slot.next < slot.entries.size()) {
     const platform::DirEntry& entry = slot.entries[slot.next++];
-    std::string path = JoinPath(slot.directory, entry.name);
+    std::string path = platform::Join(slot.directory, entry.name);
     std::int64_t value = info;
     int error = ItemInfo(path, value);
     // An entry removed since the listing started is passed over.
@@ -205,10 +196,7 @@ void RemoveDirSeparater(std::string& path) {
 
 void StripOffDirseparater(std::string& path) { RemoveDirSeparater(path); }
 
-void StripOffFilename(std::string& path) {
-  auto slash = path.find_last_of('/');
-  path.erase(slash == std::string::npos ? 0 : slash);
-}
+void StripOffFilename(std::string& path) { path = platform::WithoutFileName(path); }
 
 std::string GetFilenameFromPath(const std::string& path) {
   auto separator = path.find_last_of(":/\\");
@@ -401,7 +389,7 @@ int GetFileVersionNumber(const std::string& path, std::string& out) {
 
   std::string resource;
   std::string name = GetFilenameFromPath(item);
-  if (EndsWith(name, ".app")) {
+  if (name.ends_with(".app")) {
     resource = item + "/Contents/Resources/" + name.substr(0, name.size() - 3) + "rsrc";
   } else {
     resource = item + ".rsrc";
@@ -427,10 +415,9 @@ int GetFileVersionNumber(const std::string& path, std::string& out) {
 // ---- Case-insensitive look-ups ---------------------------------------------------------------
 
 std::string FindCaseCorrectedPath(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  if (folder.empty()) folder = "/";
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string prefix = platform::FolderPrefix(path);
+  const std::string folder = prefix.empty() ? "." : platform::WithoutTrailingSlash(prefix);
+  std::string name = platform::FileName(path);
   if (name.empty()) return "";
   std::vector<std::string> entries;
   if (platform::ListDirectory(folder, entries)) return "";
@@ -443,7 +430,7 @@ std::string FindCaseCorrectedPath(const std::string& path) {
     if (!found && EqualsIgnoreCase(entry, name)) found = &entry;
   }
   if (!found) return "";
-  return (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + *found;
+  return prefix + *found;
 }
 
 std::string ExistingPathAnyCase(const std::string& path) {

@@ -26,10 +26,6 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
-bool StartsWithYes(const std::string& value) {
-  return !value.empty() && (value[0] == 'y' || value[0] == 'Y');
-}
-
 void LogLocation(const char* function, const std::string& path) {
   if (platform::Exists(path)) {
     WriteLogf(4, "%s LOCATION %s\n", function, path.c_str());
@@ -227,7 +223,7 @@ void Initialize_All_Paths(const std::string& folder) {
   std::string value;
   GetNuvelPrivateProfileString("Records", "use_user_folder", "", value, kProfileValueSize,
                                Paths().installDirectoryPath + "/records.ini");
-  if (StartsWithYes(value)) Paths().use_user_folder = 1;
+  if (IsYes(value)) Paths().use_user_folder = 1;
 
   // An installation on a removable drive (a USB stick carried from machine to machine) keeps its
   // records with it and is treated like a network installation.
@@ -286,7 +282,7 @@ std::string FindLocalNuvelDirectoryServerLog() {
   std::string value;
   GetNuvelPrivateProfileString("Records", "server_logs", "", value, kProfileValueSize,
                                platform::WithTrailingSlash(records) + "records.ini");
-  return StartsWithYes(value) ? platform::WithTrailingSlash(records) : "";
+  return IsYes(value) ? platform::WithTrailingSlash(records) : "";
 }
 
 std::string FindLocalNuvelDirectory() {
@@ -587,7 +583,7 @@ int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, in
   result.reserve(data.size() + 16);
   bool changed = false;
   for (std::string_view line : LinesWithEnds(data)) {
-    if (LowerTrimmed(line).compare(0, wanted.size(), wanted) == 0) {
+    if (LowerTrimmed(line).starts_with(wanted)) {
       changed = true;
       if (mode == 1) {
         result += ';';
@@ -609,18 +605,12 @@ int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, in
 }
 
 std::string ConstructFilePath(const std::string& folder, const std::string& file) {
-  return platform::WithTrailingSlash(folder) + file;
+  return platform::Join(folder, file);
 }
 
 void SeparatePathAndFile(const std::string& path, std::string& folder, std::string& file) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    folder.clear();
-    file = path;
-    return;
-  }
-  folder = path.substr(0, slash + 1);
-  file = path.substr(slash + 1);
+  folder = platform::FolderPrefix(path);
+  file = platform::FileName(path);
 }
 
 int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path) {

@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/strings.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
 
@@ -331,7 +332,7 @@ int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
     text = WithLineFeeds(data);
   }
   std::string prompt_id = PromptId(id, "", title);
-  if (prompt_id.empty()) prompt_id = path.substr(path.find_last_of('/') + 1);
+  if (prompt_id.empty()) prompt_id = platform::FileName(path);
   Dialog dialog = NewPrompt("show-file", ResourceOfLayout(kShowFileLayout), prompt_id, title);
   AddButton(dialog, 1, button1);
   AddButton(dialog, 2, button2);
