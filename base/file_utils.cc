@@ -8,11 +8,11 @@
 
 #include "base/ascii.h"
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/paths.h"
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "base/strings.h"
-#include "ui/prompts.h"
 
 namespace nuvel::base {
 namespace {
@@ -52,7 +52,7 @@ void WarnAboutSystemDate() {
   FileUtilsState& state = FileUtils();
   if (state.showedDateErrorMessage) return;
   state.showedDateErrorMessage = true;
-  ui::Prompt_User("MSG_Message_WrongSystemDate", "MSG_Button_OK", "", "");
+  Tell("MSG_Message_WrongSystemDate", "MSG_Button_OK");
 }
 
 std::int64_t PackedDate(std::int64_t seconds) {
@@ -121,8 +121,7 @@ void TellNoWritePrivileges(const std::string& directory) {
   bool localized = Strings().slots[0].fIsResourceInUse;
   std::string text = localized ? Localize("MSG_WritePrivileges")
                                : "You do not have Write Privileges to the following directory:";
-  ui::Prompt_User(text + "\r" + directory, localized ? "MSG_Button_OK" : "OK", "", "",
-                  "MSG_WritePrivileges");
+  Tell(text + "\r" + directory, localized ? "MSG_Button_OK" : "OK", "MSG_WritePrivileges");
 }
 
 void TellNoDeletePrivileges(const std::string& directory) {
@@ -134,7 +133,7 @@ void TellNoDeletePrivileges(const std::string& directory) {
   } else {
     text = "You do not have Delete privileges to the following directory:\r\r" + directory;
   }
-  ui::Prompt_User(text, localized ? "MSG_Button_OK" : "OK", "", "", "MSG_DeletePrivileges");
+  Tell(text, localized ? "MSG_Button_OK" : "OK", "MSG_DeletePrivileges");
 }
 
 }  // namespace
@@ -335,7 +334,7 @@ int Check_ReadOnlyFlag(const std::string& path) {
 int Check_Write_Privileges(const std::string& directory, int show_messages) {
   if (directory.empty()) return -1;
   if (Utf8Length(directory) != directory.size()) {
-    ui::Prompt_User("MSG_NonEnglishPathnames", "MSG_Button_OK", "", "");
+    Tell("MSG_NonEnglishPathnames", "MSG_Button_OK");
   }
   std::string folder = directory;
   RemoveDirSeparater(folder);
@@ -387,7 +386,7 @@ int MoveMyDirectory(const std::string& from, const std::string& to) {
             ec.message().c_str());
   char message[2048];
   std::snprintf(message, sizeof message, "Error moving directory %s", source.c_str());
-  ui::Prompt_User(message, "MSG_Button_OK", "", "", "Error moving directory");
+  Tell(message, "MSG_Button_OK", "Error moving directory");
   return ec.value();
 }
 
@@ -450,6 +449,31 @@ std::string ExistingPathAnyCase(const std::string& path) {
   if (path.empty()) return "";
   if (platform::Exists(path)) return path;
   return FindCaseCorrectedPath(path);
+}
+
+// ---- The file system's clock ----------------------------------------------------------------
+
+long long FindCurrentDateTime(int kind) {
+  std::string folder = Path("nuvel_data");
+  std::string name;
+  for (int i = 0; i < 8; ++i) name += static_cast<char>('A' + std::rand() % 26);
+  std::string path = folder + name;
+  if (platform::CreateTextFile(path)) {
+    WriteLogf(1, "FindCurrentDateTime: cannot create %s", path.c_str());
+    Tell("Can't create random file (1)", "MSG_Button_OK");
+    return 0;
+  }
+  std::string entry;
+  std::int64_t info = kind == 2 ? 3 : 1;  // the modification date, packed, or its seconds
+  int is_directory = 0;
+  int error = GetFileInfo(5, folder, name, entry, info, 2, 0, is_directory);
+  platform::RemoveFile(path);
+  if (error != 0) {
+    WriteLogf(1, "FindCurrentDateTime: cannot read back %s", path.c_str());
+    Tell("Can't create random file (2)", "MSG_Button_OK");
+    return 0;
+  }
+  return info;
 }
 
 }  // namespace nuvel::base

@@ -188,4 +188,14 @@ std::string FindCaseCorrectedPath(const std::string& path);
 /// `path` when it exists, else its case-corrected form, else "".
 std::string ExistingPathAnyCase(const std::string& path);
 
+// ---- The file system's clock ----------------------------------------------------------------
+
+/// Today's date or time as the file system sees it (the clock of a file server may differ from
+/// this computer's): a file with a fresh 8-character name is created in the records folder
+/// (Path("nuvel_data")), its date read and the file deleted. `kind` 2 gives the packed date,
+/// anything else the modification time in seconds since the epoch. When the file cannot be
+/// created (or read back) the user is told ("Can't create random file (1)" / "(2)"), the path
+/// is logged, and 0 is returned.
+long long FindCurrentDateTime(int kind);
+
 }  // namespace nuvel::base
