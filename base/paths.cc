@@ -553,9 +553,9 @@ void UpDateRecordsIniWithActualVersions() {
   };
   std::string records = GetRecordsIniFilePath();
   for (const Companion& companion : companions) {
-    if (!DoesFileExist(companion.path)) continue;
+    if (!PathExists(companion.path)) continue;
     std::string version;
-    GetFileVersionNumber(companion.path, version);
+    ReadFileVersion(companion.path, version);
     if (version == kNoVersion) continue;
     std::string stored;
     GetNuvelPrivateProfileString("Records", companion.key, "0", stored, kProfileValueSize, records);
