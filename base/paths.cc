@@ -7,6 +7,7 @@
 #include "base/ascii.h"
 #include "base/file_utils.h"
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "base/strings.h"
@@ -15,8 +16,6 @@
 #include "platform/path_text.h"
 #include "platform/privileges.h"
 #include "platform/volumes.h"
-#include "ui/prompts.h"
-#include "ui/status_box.h"
 
 namespace nuvel::base {
 namespace {
@@ -126,7 +125,7 @@ void ComputeAllPaths() {
 // A message that ends the run; its text is fixed English, as no message file may be open yet.
 void ShowFatal(const std::string& message, const char* id) {
   WriteLogf(0, "%s", message.c_str());
-  ui::Prompt_User(message, "OK", "", "", id);
+  Tell(message, "OK", id);
 }
 
 // A folder that can serve as the system folder: there, and writable to this process.
@@ -154,21 +153,20 @@ void RefuseWithoutAdministrator(const std::string& folder, const char* function,
   Paths().administratorNeeded = folder;
   std::string message = StrRezf(0, "MSG_Message_NeedsAdministratorRights", {folder});
   WriteLogf(0, "%s", message.c_str());
-  ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_NeedsAdministratorRights");
+  Tell(message, "MSG_Button_OK", "MSG_Message_NeedsAdministratorRights");
   SetQuitFlag(function, line, "Exiting Nuvel...");
 }
 
 // Creates the Applications folder's "Nuvel" with the rights that takes; 0 when it is there.
 int CreateSystemFolderWithRights(const std::string& folder) {
-  ui::StatusBoxCreate();
-  ui::StatusBoxUpdate("Preparing Nuvel folder", "Part 1", nullptr);
+  BeginProgress("Preparing Nuvel folder", "Part 1");
   std::error_code ec = platform::CreateSystemFolder(folder);
-  ui::StatusBoxUpdate(nullptr, "Part 2", nullptr);
+  Progress("Part 2");
   if (ec) WriteLogf(0, "Creating %s failed: %s", folder.c_str(), ec.message().c_str());
-  ui::StatusBoxUpdate(nullptr, "Part 3", nullptr);
+  Progress("Part 3");
   bool there = platform::IsDirectory(folder);
-  ui::StatusBoxUpdate(nullptr, "Part 4", nullptr);
-  ui::StatusBoxDestroy();
+  Progress("Part 4");
+  EndProgress();
   return there ? 0 : -1;
 }
 
@@ -551,9 +549,9 @@ void UpDateRecordsIniWithActualVersions() {
   };
   std::string records = GetRecordsIniFilePath();
   for (const Companion& companion : companions) {
-    if (!DoesFileExist(companion.path)) continue;
+    if (!PathExists(companion.path)) continue;
     std::string version;
-    GetFileVersionNumber(companion.path, version);
+    ReadFileVersion(companion.path, version);
     if (version == kNoVersion) continue;
     std::string stored;
     GetNuvelPrivateProfileString("Records", companion.key, "0", stored, kProfileValueSize, records);
@@ -562,7 +560,7 @@ void UpDateRecordsIniWithActualVersions() {
         std::string_view(companion.key) == "rm2_ver") {
       std::string message = StrRezf(0, "MSG_Message_CannotWriteFile", {records});
       if (message.find(records) == std::string::npos) message += "\r" + records;
-      ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_CannotWriteFile");
+      Tell(message, "MSG_Button_OK", "MSG_Message_CannotWriteFile");
     }
   }
 }

@@ -7,11 +7,11 @@
 
 #include "base/ascii.h"
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/paths.h"
 #include "base/profile_file.h"
 #include "platform/files.h"
 #include "platform/locale.h"
-#include "ui/prompts.h"
 
 namespace nuvel::base {
 namespace {
@@ -592,7 +592,7 @@ void RequireSpecificOS() {
             name.c_str());
   std::string message =
       StrRez(0, "MSG_InvalidOS") + "\r\r" + StrRezf(0, "MSG_SpecificOSRequired", {name});
-  ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_InvalidOS");
+  Tell(message, "MSG_Button_OK", "MSG_InvalidOS");
   SetQuitFlag("RequireSpecificOS", __LINE__, "NORM");
 }
 

@@ -415,7 +415,7 @@ int ExpandFile(const std::string& destDir, const std::string& archivePath, int a
   run.current_dir = saved_dir;
 
   if (run.The_CD_ROM.empty() || archivePath.find(run.The_CD_ROM) == std::string::npos) {
-    base::DeleteMyFile(base::Convert_FileName(archivePath, 2));
+    base::RemoveFileIfPresent(base::Convert_FileName(archivePath, 2));
   }
 
   if (box.Status_Bar == 2) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/strings.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
@@ -339,6 +340,31 @@ int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
   dialog.Add(ItemKind::kStaticText, std::move(text), 3);
   AddTitle(dialog, 4);
   return Answer(dialog);
+}
+
+namespace {
+
+// Base's notices as the prompts and the status box show them.
+class PromptNotifier : public base::Notifier {
+ public:
+  void Tell(std::string_view message, std::string_view button, std::string_view id) override {
+    Prompt_User(message, button, "", "", id);
+  }
+  void BeginProgress(std::string_view title, std::string_view text) override {
+    StatusBoxCreate();
+    StatusBoxUpdate(std::string(title).c_str(), std::string(text).c_str(), nullptr);
+  }
+  void Progress(std::string_view text) override {
+    StatusBoxUpdate(nullptr, std::string(text).c_str(), nullptr);
+  }
+  void EndProgress() override { StatusBoxDestroy(); }
+};
+
+}  // namespace
+
+void ShowBaseNotices() {
+  static PromptNotifier notifier;
+  base::SetNotifier(&notifier);
 }
 
 }  // namespace nuvel::ui
