@@ -9,6 +9,7 @@
 #include "base/run_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "text/dates.h"
 
 namespace nuvel::base {
 namespace {
@@ -69,6 +70,12 @@ int WriteAuxiliary(const std::string& path, const std::string& line, const std::
 
 LogState& Log() {
   static LogState state;
+  // The text layer below logs through this log from its first use on.
+  static const bool text_connected = [] {
+    text::SetLogSink([](int level, const char* line) { WriteLog(level, line); });
+    return true;
+  }();
+  (void)text_connected;
   return state;
 }
 

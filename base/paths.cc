@@ -7,6 +7,7 @@
 #include "base/ascii.h"
 #include "base/file_utils.h"
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/profile_file.h"
 #include "base/run_state.h"
 #include "base/strings.h"
@@ -15,8 +16,6 @@
 #include "platform/path_text.h"
 #include "platform/privileges.h"
 #include "platform/volumes.h"
-#include "ui/prompts.h"
-#include "ui/status_box.h"
 
 namespace nuvel::base {
 namespace {
@@ -24,10 +23,6 @@ namespace {
 std::string Trimmed(std::string text) {
   StripProfileValue(text);
   return text;
-}
-
-bool StartsWithYes(const std::string& value) {
-  return !value.empty() && (value[0] == 'y' || value[0] == 'Y');
 }
 
 void LogLocation(const char* function, const std::string& path) {
@@ -130,7 +125,7 @@ void ComputeAllPaths() {
 // A message that ends the run; its text is fixed English, as no message file may be open yet.
 void ShowFatal(const std::string& message, const char* id) {
   WriteLogf(0, "%s", message.c_str());
-  ui::Prompt_User(message, "OK", "", "", id);
+  Tell(message, "OK", id);
 }
 
 // A folder that can serve as the system folder: there, and writable to this process.
@@ -158,21 +153,20 @@ void RefuseWithoutAdministrator(const std::string& folder, const char* function,
   Paths().administratorNeeded = folder;
   std::string message = StrRezf(0, "MSG_Message_NeedsAdministratorRights", {folder});
   WriteLogf(0, "%s", message.c_str());
-  ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_NeedsAdministratorRights");
+  Tell(message, "MSG_Button_OK", "MSG_Message_NeedsAdministratorRights");
   SetQuitFlag(function, line, "Exiting Nuvel...");
 }
 
 // Creates the Applications folder's "Nuvel" with the rights that takes; 0 when it is there.
 int CreateSystemFolderWithRights(const std::string& folder) {
-  ui::StatusBoxCreate();
-  ui::StatusBoxUpdate("Preparing Nuvel folder", "Part 1", nullptr);
+  BeginProgress("Preparing Nuvel folder", "Part 1");
   std::error_code ec = platform::CreateSystemFolder(folder);
-  ui::StatusBoxUpdate(nullptr, "Part 2", nullptr);
+  Progress("Part 2");
   if (ec) WriteLogf(0, "Creating %s failed: %s", folder.c_str(), ec.message().c_str());
-  ui::StatusBoxUpdate(nullptr, "Part 3", nullptr);
+  Progress("Part 3");
   bool there = platform::IsDirectory(folder);
-  ui::StatusBoxUpdate(nullptr, "Part 4", nullptr);
-  ui::StatusBoxDestroy();
+  Progress("Part 4");
+  EndProgress();
   return there ? 0 : -1;
 }
 
@@ -227,7 +221,7 @@ void Initialize_All_Paths(const std::string& folder) {
   std::string value;
   GetNuvelPrivateProfileString("Records", "use_user_folder", "", value, kProfileValueSize,
                                Paths().installDirectoryPath + "/records.ini");
-  if (StartsWithYes(value)) Paths().use_user_folder = 1;
+  if (IsYes(value)) Paths().use_user_folder = 1;
 
   // An installation on a removable drive (a USB stick carried from machine to machine) keeps its
   // records with it and is treated like a network installation.
@@ -286,7 +280,7 @@ std::string FindLocalNuvelDirectoryServerLog() {
   std::string value;
   GetNuvelPrivateProfileString("Records", "server_logs", "", value, kProfileValueSize,
                                platform::WithTrailingSlash(records) + "records.ini");
-  return StartsWithYes(value) ? platform::WithTrailingSlash(records) : "";
+  return IsYes(value) ? platform::WithTrailingSlash(records) : "";
 }
 
 std::string FindLocalNuvelDirectory() {
@@ -555,9 +549,9 @@ void UpDateRecordsIniWithActualVersions() {
   };
   std::string records = GetRecordsIniFilePath();
   for (const Companion& companion : companions) {
-    if (!DoesFileExist(companion.path)) continue;
+    if (!PathExists(companion.path)) continue;
     std::string version;
-    GetFileVersionNumber(companion.path, version);
+    ReadFileVersion(companion.path, version);
     if (version == kNoVersion) continue;
     std::string stored;
     GetNuvelPrivateProfileString("Records", companion.key, "0", stored, kProfileValueSize, records);
@@ -566,7 +560,7 @@ void UpDateRecordsIniWithActualVersions() {
         std::string_view(companion.key) == "rm2_ver") {
       std::string message = StrRezf(0, "MSG_Message_CannotWriteFile", {records});
       if (message.find(records) == std::string::npos) message += "\r" + records;
-      ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Message_CannotWriteFile");
+      Tell(message, "MSG_Button_OK", "MSG_Message_CannotWriteFile");
     }
   }
 }
@@ -587,7 +581,7 @@ int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, in
   result.reserve(data.size() + 16);
   bool changed = false;
   for (std::string_view line : LinesWithEnds(data)) {
-    if (LowerTrimmed(line).compare(0, wanted.size(), wanted) == 0) {
+    if (LowerTrimmed(line).starts_with(wanted)) {
       changed = true;
       if (mode == 1) {
         result += ';';
@@ -609,18 +603,12 @@ int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, in
 }
 
 std::string ConstructFilePath(const std::string& folder, const std::string& file) {
-  return platform::WithTrailingSlash(folder) + file;
+  return platform::Join(folder, file);
 }
 
 void SeparatePathAndFile(const std::string& path, std::string& folder, std::string& file) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    folder.clear();
-    file = path;
-    return;
-  }
-  folder = path.substr(0, slash + 1);
-  file = path.substr(slash + 1);
+  folder = platform::FolderPrefix(path);
+  file = platform::FileName(path);
 }
 
 int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path) {

@@ -74,6 +74,12 @@ int GetNuvelPrivateProfileString(std::string_view section, std::string_view key,
 int WriteNuvelPrivateProfileString(std::string_view section, std::string_view key,
                                    std::string& value, const std::string& file);
 
+/// True for a settings value that means yes: its first character is "Y" or "y" ("Yes" -> true,
+/// "no" and "" -> false; the value is not stripped first).
+inline bool IsYes(std::string_view value) {
+  return !value.empty() && (value[0] == 'Y' || value[0] == 'y');
+}
+
 /// Yes/no on the first letter of the stripped text: "y..." sets `flag` to 1, "n..." to 0, and
 /// both return 1; anything else returns 0 and leaves `flag` alone.
 int Set_YN_ini_Value(std::string_view text, int& flag);

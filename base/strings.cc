@@ -7,11 +7,11 @@
 
 #include "base/ascii.h"
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/paths.h"
 #include "base/profile_file.h"
 #include "platform/files.h"
 #include "platform/locale.h"
-#include "ui/prompts.h"
 
 namespace nuvel::base {
 namespace {
@@ -100,10 +100,6 @@ const LanguageRow* RowOfCode(std::string_view code) {
 bool ShowsEnglish(std::string_view code) {
   return EqualsIgnoreCase(code, "UKR") || EqualsIgnoreCase(code, "GEN") ||
          EqualsIgnoreCase(code, "KID");
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
 }
 
 bool IsDigits(std::string_view text) {
@@ -365,7 +361,7 @@ std::string StrRezByLanguage(int slot, std::string_view key, const char* languag
     WriteLogf(0, "StrRezByLanguage null ID_passed");
     return "";
   }
-  if (StartsWith(key, "MSG_TEMP_") || StartsWith(key, "MSG_TMP1_")) {
+  if (key.starts_with("MSG_TEMP_") || key.starts_with("MSG_TMP1_")) {
     return std::string(key.substr(9));
   }
   std::string id(key);
@@ -489,12 +485,12 @@ std::string PStrRez(int slot, std::string_view key) {
 }
 
 std::string Localize(std::string_view text) {
-  if (!StartsWith(text, "MSG_")) return std::string(text);
+  if (!text.starts_with("MSG_")) return std::string(text);
   return PStrRez(0, text);
 }
 
 std::string LocalizeEnglish(std::string_view text) {
-  if (!StartsWith(text, "MSG_")) return std::string(text);
+  if (!text.starts_with("MSG_")) return std::string(text);
   std::string english = StrRezByLanguage(0, text, "ENG");
   if (english.empty()) english = CompiledEnglish(text).value_or("");
   return english.empty() ? std::string(text) : english;
@@ -596,7 +592,7 @@ void RequireSpecificOS() {
             name.c_str());
   std::string message =
       StrRez(0, "MSG_InvalidOS") + "\r\r" + StrRezf(0, "MSG_SpecificOSRequired", {name});
-  ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_InvalidOS");
+  Tell(message, "MSG_Button_OK", "MSG_InvalidOS");
   SetQuitFlag("RequireSpecificOS", __LINE__, "NORM");
 }
 
@@ -637,9 +633,7 @@ void Set_ForceOSLang(const std::string& item_text) {
   for (const LanguageRow& row : LanguageTable()) {
     std::string english = row.english_name;
     std::string closing = "(" + english + ")";
-    if (item_text == english ||
-        (item_text.size() >= closing.size() &&
-         item_text.compare(item_text.size() - closing.size(), closing.size(), closing) == 0)) {
+    if (item_text == english || item_text.ends_with(closing)) {
       chosen = &row;
       break;
     }

@@ -154,7 +154,7 @@ void RoundTripDialog(const AnswerLine& line) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::ScratchFolder();  // stops logging
-  ui::SetScriptExitHookForTesting([](int) { failed = true; });
+  ui::SetNoAnswerExitHookForTesting([](int) { failed = true; });
   return 0;
 }
 

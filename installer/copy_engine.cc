@@ -37,12 +37,7 @@ std::string CopyPath(const std::string& path) {
   return platform::WithoutTrailingSlash(base::Convert_FileName(path, 2));
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-  return folder == "/" ? folder + name : folder + "/" + name;
-}
-
-// The last component of a path.
-std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+using platform::Join;
 
 // Items the copy never writes: the desktop's folder-view files, ".SR" files, and our own
 // partial files (an interrupted earlier copy inside the source).
@@ -90,7 +85,7 @@ class TreeCopy {
         if (auto ec = platform::OpenFolder(folder.empty() ? "." : folder, parent)) {
           return ec.value();
         }
-        return CopyFile(src_, parent, NameOf(dst_));
+        return CopyFile(src_, parent, platform::FileName(dst_));
       }
       default:
         return EINVAL;
@@ -121,8 +116,7 @@ class TreeCopy {
     if (info.kind == platform::ObjectKind::kDirectory) {
       std::string from;
       if (auto ec = platform::CanonicalPath(src_, from)) return ec.value();
-      if (to == from || (to.size() > from.size() && to.compare(0, from.size(), from) == 0 &&
-                         (to[from.size()] == '/' || from == "/"))) {
+      if (platform::IsWithin(to, from)) {
         base::WriteLogf(0, "Copy refused: '%s' lies inside '%s'.", dst_.c_str(), src_.c_str());
         return kCopyIntoItself;
       }

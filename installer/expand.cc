@@ -286,14 +286,12 @@ class Extraction {
       Skip("unsupported compression method", name);
       return;
     }
-    const std::size_t slash = name.find_last_of('/');
-    const platform::CopyFolder* folder = Folder(
-        slash == std::string::npos ? std::string_view() : std::string_view(name).substr(0, slash));
+    const platform::CopyFolder* folder = Folder(platform::WithoutFileName(name));
     if (!folder) return;
     if (hook_) hook_(name);
 
     platform::PartialFile out;
-    if (auto ec = out.Open(*folder, name.substr(slash + 1))) {
+    if (auto ec = out.Open(*folder, platform::FileName(name))) {
       OutputFailed(path, ec);
       return;
     }
@@ -417,7 +415,7 @@ int ExpandFile(const std::string& destDir, const std::string& archivePath, int a
   run.current_dir = saved_dir;
 
   if (run.The_CD_ROM.empty() || archivePath.find(run.The_CD_ROM) == std::string::npos) {
-    base::DeleteMyFile(base::Convert_FileName(archivePath, 2));
+    base::RemoveFileIfPresent(base::Convert_FileName(archivePath, 2));
   }
 
   if (box.Status_Bar == 2) {
@@ -446,7 +444,7 @@ std::string GetCompressedURLPath(int maxLen, const std::string& address) {
   std::string text = address;
   for (std::string_view marker : {"/courses_d", "/audio_d_50", "/softwareupdates", "/courses2"}) {
     if (text.find(marker) != std::string::npos) {
-      text = text.substr(text.find_last_of('/') + 1);
+      text = platform::FileName(text);
       break;
     }
   }
@@ -478,7 +476,7 @@ int IgnoreVideoFile(const std::string& name, int mode) {
     bool packed = name.size() >= 7 && base::EqualsIgnoreCase(name.substr(7), ".mzp");
     result = !packed && name.size() > 7 && name[7] == '_' ? 1 : 0;
   }
-  if (name.compare(0, 4, "A010") == 0 || name.compare(0, 4, "a010") == 0) {
+  if (name.starts_with("A010") || name.starts_with("a010")) {
     char fifth = name.size() > 4 ? base::ToUpperAscii(name[4]) : '\0';
     if (fifth != 'E' && fifth != 'M' && fifth != 'T') result = 1;
   }

@@ -28,6 +28,7 @@
 namespace nuvel::installer {
 namespace {
 
+using base::IsYes;
 using base::WriteLogf;
 
 constexpr std::uint64_t kBytesPerMB = 1048576;
@@ -37,12 +38,7 @@ constexpr std::string_view kVersionNotice =
 
 // ---- Paths ------------------------------------------------------------------------------------
 
-std::string Join(const std::string& folder, std::string_view name) {
-  std::string path = platform::WithoutTrailingSlash(folder);
-  if (path != "/") path += '/';
-  path += name;
-  return path;
-}
+using platform::Join;
 
 // The parent of a folder ("/a/b" -> "/a").
 std::string Parent(const std::string& folder) {
@@ -84,8 +80,7 @@ std::string InstallationFolder() { return Parent(LaunchFolder()); }
 std::string ContentFolder() {
   std::string launch = LaunchFolder();
   constexpr std::string_view kLaunch = "launch";
-  if (launch.size() >= kLaunch.size() &&
-      launch.compare(launch.size() - kLaunch.size(), kLaunch.size(), kLaunch) == 0) {
+  if (launch.ends_with(kLaunch)) {
     return launch.substr(0, launch.size() - kLaunch.size()) + "content";
   }
   return Join(Parent(launch), "content");
@@ -105,10 +100,6 @@ std::string AnyCase(const std::string& path) {
 }
 
 // ---- Small helpers ----------------------------------------------------------------------------
-
-bool IsYes(std::string_view value) {
-  return !value.empty() && (value[0] == 'Y' || value[0] == 'y');
-}
 
 std::string ReadIni(std::string_view section, std::string_view key, std::string_view def,
                     const std::string& file) {
@@ -142,10 +133,6 @@ std::string ProductLaunchFolder(const std::string& folder) {
 std::string ProductContentFolder(const std::string& folder) {
   return IsForcedLocal(folder) ? Join(base::Paths().localNuvelDirectory, "content")
                                : ContentFolder();
-}
-
-std::string FolderCode(std::string_view folder) {
-  return folder.size() >= 6 ? base::UpperAscii(folder.substr(3, 3)) : "";
 }
 
 // The folder name with its three-letter code replaced ("005MUL50", "GRA" -> "005GRA50").
@@ -934,7 +921,7 @@ int InstallProducts() {
 void FinishInstalledCourses() {
   InstallState& state = Install();
   for (const std::string& path : state.unfinished) {
-    const std::string folder = path.substr(path.find_last_of('/') + 1);
+    const std::string folder = platform::FileName(path);
     RecordVersion(folder, FolderCode(folder) == kMainCourseTwinCode ? "001" : "0");
     if (std::error_code ec = platform::RemoveFile(Join(path, kInstallingMark))) {
       WriteLogf(0, "ERROR: could not remove the installing mark of %s: %s", path.c_str(),

@@ -29,8 +29,6 @@ int StatusOf(const std::error_code& ec) {
   return -ec.value();
 }
 
-std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
 // The first `count` characters of a UTF-8 text (a character is never split).
 std::string FirstCharacters(const std::string& text, std::size_t count) {
   std::size_t seen = 0;
@@ -160,7 +158,7 @@ std::string ApplicationExecutable(const std::string& path) {
     bundle += ".app";
   }
   if (!EndsWithNoCase(bundle, ".app") || !platform::IsDirectory(bundle)) return bundle;
-  std::string name = FileNameOf(bundle);
+  std::string name = platform::FileName(bundle);
   return bundle + "/Contents/MacOS/" + name.substr(0, name.size() - 4);
 }
 
@@ -176,8 +174,8 @@ int LaunchApp(const std::string& path, int* pid) {
     ec = platform::Spawn({executable}, child, options);
     if (ec == std::errc::not_enough_memory || ec == std::errc::resource_unavailable_try_again) {
       std::string message =
-          base::StrRezf(0, "MSG_Message_ErrorLaunchingNuvel", {FileNameOf(executable)}) + "\r" +
-          base::StrRez(0, "MSG_Err_Memory_Low1");
+          base::StrRezf(0, "MSG_Message_ErrorLaunchingNuvel", {platform::FileName(executable)}) +
+          "\r" + base::StrRez(0, "MSG_Err_Memory_Low1");
       ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_ErrorLaunchingNuvel",
                       "MSG_Message_ErrorLaunchingNuvel");
     }
@@ -241,7 +239,7 @@ int AnyNuvelAppsRunning() {
 }
 
 int MoveFileToTrash(const std::string& path) {
-  std::string name = FileNameOf(platform::WithoutTrailingSlash(path));
+  std::string name = platform::FileName(platform::WithoutTrailingSlash(path));
   std::error_code ec;
   std::string trashed = name;
   if (!platform::TrashHoldsName(name)) {
@@ -279,7 +277,7 @@ int RunProgram(const std::string& item, const std::string& product_path) {
   // The settings file "XXXXX.INI" of the product names its folder; a launcher of the product's
   // own lies beside it. Products come without one: the installation's Launcher.app starts them.
   std::string launcher = product_path;
-  std::string file = FileNameOf(product_path);
+  std::string file = platform::FileName(product_path);
   if (base::UpperAscii(file).find(".INI") != std::string::npos) {
     launcher = product_path.substr(0, product_path.size() - file.size()) + "Launcher";
   }

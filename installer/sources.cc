@@ -16,6 +16,7 @@
 #include "installer/product_table.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/volumes.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
@@ -24,6 +25,7 @@
 namespace nuvel::installer {
 namespace {
 
+using base::IsYes;
 using base::WriteLogf;
 
 // Products.INF holds at most 4 + 99 * 306 bytes, VERSION a few lines; a larger file is not one
@@ -70,10 +72,6 @@ bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
-bool IsYes(std::string_view value) {
-  return !value.empty() && (value[0] == 'Y' || value[0] == 'y');
-}
-
 // Cuts a value to its record field (the field's size less its NUL), never inside a UTF-8
 // sequence, so that a localized name stays valid text.
 std::string CutToField(std::string value, std::size_t field) {
@@ -84,13 +82,7 @@ std::string CutToField(std::string value, std::size_t field) {
   return value;
 }
 
-std::string Join(const std::string& folder, std::string_view name) {
-  if (folder.empty()) return "";
-  std::string path = folder;
-  if (path.back() != '/') path += '/';
-  path += name;
-  return path;
-}
+using platform::Join;
 
 std::string SourceRoot() {
   std::string root = base::Run().current_dir;
@@ -100,20 +92,10 @@ std::string SourceRoot() {
 
 std::string SourceDataFolder() { return Join(SourceRoot(), "install/data"); }
 
-// The three-letter code of a folder name ("010MUL42" -> "MUL").
-std::string FolderCode(std::string_view folder) {
-  return folder.size() > 3 ? base::UpperAscii(folder.substr(3, 3)) : "";
-}
-
-bool UnderFolder(const std::string& path, const std::string& folder) {
-  if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
-  return path.size() == folder.size() || path[folder.size()] == '/' || folder == "/";
-}
-
 // The Setup runs from the installation disc: the disc was found and the source root lies on it.
 bool RunningFromDisc() {
   const std::string& disc = Sources().cdMountPath;
-  return !disc.empty() && UnderFolder(SourceRoot(), disc);
+  return !disc.empty() && platform::IsWithin(SourceRoot(), disc);
 }
 
 bool StopRequested() { return base::Run().quitFlag || ui::CurrentBackend().StopRequested(); }
@@ -288,13 +270,13 @@ void DescribeProducts() {
   for (std::size_t i = 0; i < state.prodList.size(); ++i) {
     FoundProduct& product = state.prodList[i];
     const std::string& ini = state.prodFilePaths[i];
-    std::string folder = ini.substr(0, ini.find_last_of('/'));
+    std::string folder = platform::WithoutFileName(ini);
 
     std::string languages = ReadIniValue("nuvel", "multiLanguages", Join(folder, "setup.ini"));
     if (languages.empty()) languages = FolderCode(product.folder);
     product.languages = CutToField(base::UpperAscii(languages), kLanguagesField);
 
-    if (ini.size() < 9 || ini.compare(ini.size() - 9, 9, "nuvel.ini") != 0) continue;
+    if (!ini.ends_with("nuvel.ini")) continue;
     std::string value = ReadIniValue("nuvel.ini", "course_name", ini);
     if (!value.empty()) product.courseName = CutToField(value, kCourseNameField);
     if (IsYes(ReadIniValue("nuvel.ini", "english_only", ini))) {
@@ -478,6 +460,10 @@ std::string LanguageNameOfCode(std::string_view code) {
     return name.empty() || name == entry.key ? std::string(code) : name;
   }
   return std::string(code);
+}
+
+std::string FolderCode(std::string_view folder) {
+  return folder.size() > 3 ? base::UpperAscii(folder.substr(3, 3)) : "";
 }
 
 int ProductNumberOfFolder(std::string_view name) {

@@ -142,6 +142,11 @@ std::string LanguageNameOfCode(std::string_view code);
 /// ("010MUL42" -> 10, "7xx" -> 7); 0 when the name does not begin with a digit.
 int ProductNumberOfFolder(std::string_view name);
 
+/// The language code in a product folder name, upper-cased: the three characters after the
+/// product number ("010mul42" -> "MUL"); a name cut short gives what it has ("010MU" -> "MU"),
+/// a name of three characters or fewer "".
+std::string FolderCode(std::string_view folder);
+
 /// True for a number of the exclusion list of the product data.
 bool IsExcludedFromSourceScan(int productNumber);
 

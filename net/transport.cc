@@ -320,7 +320,7 @@ void SetInactivityTimeoutForTesting(double seconds) { Transport().inactivityTime
 void SetUserAgentVersion(const std::string& version) { Current().user_agent_version = version; }
 
 bool NormalizeUrl(std::string& url) {
-  if (url.rfind("http", 0) != 0) url = "http://" + url;
+  if (!url.starts_with("http")) url = "http://" + url;
   if (url.size() < 12) return false;
   std::string decoded;
   decoded.reserve(url.size());
@@ -631,7 +631,7 @@ void ShowHTTPErrors(const std::string& path) {
     if (state.showHTTPUrl.find(quiet) != std::string::npos) return;
   }
   std::string head = base::UpperAscii(FirstBytes(path, 12));
-  if (!CallToServerWasBad(head) && head.rfind("<?XML", 0) != 0) return;
+  if (!CallToServerWasBad(head) && !head.starts_with("<?XML")) return;
   if (state.showHTTPUrl.find("http://") != std::string::npos) {
     platform::OpenUrl(state.showHTTPUrl);
     state.showHTTPUrl.clear();

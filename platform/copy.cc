@@ -1,6 +1,5 @@
 #include "platform/copy.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -13,6 +12,8 @@
 #include <memory>
 
 #include "platform/files.h"
+#include "platform/folder_listing.h"
+#include "platform/path_text.h"
 #include "platform/syscalls.h"
 
 namespace nuvel::platform {
@@ -34,20 +35,6 @@ char* CopyBuffer() {
   thread_local std::unique_ptr<char[]> buffer;
   if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);
   return buffer.get();
-}
-
-std::error_code WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    long n = syscalls().write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return LastError();
-    }
-    if (n == 0) return ErrorOf(EIO);
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return {};
 }
 
 // Errors of copy_file_range that only say "not between these two files": the data then goes
@@ -88,7 +75,7 @@ std::error_code CopyData(int in, int out, std::uint64_t size, const CopyProgress
       return LastError();
     }
     if (n == 0) return {};
-    if (auto ec = WriteAll(out, buffer, static_cast<std::size_t>(n))) return ec;
+    if (auto ec = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n)))) return ec;
     if (progress) progress(static_cast<std::uint64_t>(n));
   }
 }
@@ -97,20 +84,20 @@ std::error_code CopyData(int in, int out, std::uint64_t size, const CopyProgress
 // namespace ("trusted.", "security.", "system.") that needs privileges we do not have.
 bool SkippableAttributeError(int error, std::string_view name) {
   if (error == ENOTSUP || error == EOPNOTSUPP) return true;
-  bool user_namespace = name.substr(0, 5) == "user.";
+  bool user_namespace = name.starts_with("user.");
   return !user_namespace && (error == EPERM || error == EACCES);
 }
 
 std::error_code CopyAttributes(int from, int to) {
   std::string names;
   for (;;) {
-    ssize_t size = ::flistxattr(from, nullptr, 0);
+    ssize_t size = syscalls().flistxattr(from, nullptr, 0);
     if (size < 0) {
       return errno == ENOTSUP || errno == EOPNOTSUPP ? std::error_code{} : LastError();
     }
     if (size == 0) return {};
     names.resize(static_cast<std::size_t>(size));
-    size = ::flistxattr(from, names.data(), names.size());
+    size = syscalls().flistxattr(from, names.data(), names.size());
     if (size >= 0) {
       names.resize(static_cast<std::size_t>(size));
       break;
@@ -124,16 +111,17 @@ std::error_code CopyAttributes(int from, int to) {
     std::string name = names.substr(start, end - start);
     start = end + 1;
     if (name.empty()) continue;
-    ssize_t size = ::fgetxattr(from, name.c_str(), nullptr, 0);
+    ssize_t size = syscalls().fgetxattr(from, name.c_str(), nullptr, 0);
     if (size >= 0) {
       value.resize(static_cast<std::size_t>(size));
-      size = ::fgetxattr(from, name.c_str(), value.data(), value.size());
+      size = syscalls().fgetxattr(from, name.c_str(), value.data(), value.size());
     }
     if (size < 0) {
       if (errno == ENODATA || SkippableAttributeError(errno, name)) continue;
       return LastError();
     }
-    if (::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) != 0 &&
+    if (syscalls().fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) !=
+            0 &&
         !SkippableAttributeError(errno, name)) {
       return LastError();
     }
@@ -143,7 +131,7 @@ std::error_code CopyAttributes(int from, int to) {
 
 std::error_code SetTimes(int fd, const struct stat& st) {
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  if (::futimens(fd, times) != 0) return LastError();
+  if (syscalls().futimens(fd, times) != 0) return LastError();
   return {};
 }
 
@@ -173,7 +161,7 @@ void DiscardPartial(int dirfd, const std::string& partial) {
 void MarkBusy(int fd) {
   const struct timespec busy[2] = {{static_cast<time_t>(kBusyTime), 0},
                                    {static_cast<time_t>(kBusyTime), 0}};
-  ::futimens(fd, busy);
+  syscalls().futimens(fd, busy);
 }
 
 bool BusyMarked(const struct stat& st) {
@@ -206,23 +194,14 @@ ObjectKind KindOfDirent(unsigned char type) {
   }
 }
 
-// Lists the folder open on `fd` (taking the descriptor over).
-std::error_code ListOpenFolder(int fd, std::vector<TreeEntry>& entries, bool with_sizes) {
+// Lists the folder open on `folder`.
+std::error_code ListOpenFolder(UniqueFd folder, std::vector<TreeEntry>& entries, bool with_sizes) {
   entries.clear();
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    std::error_code ec = LastError();
-    ::close(fd);
-    return ec;
-  }
-  errno = 0;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    TreeEntry item{std::string(name), KindOfDirent(entry->d_type)};
+  return ListFolder(std::move(folder), [&](const FolderEntry& entry) {
+    TreeEntry item{entry.name, KindOfDirent(entry.type)};
     if (item.kind == ObjectKind::kMissing || (with_sizes && item.kind == ObjectKind::kFile)) {
       struct stat st;
-      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (syscalls().fstatat(entry.folder_fd, entry.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         item.kind = KindOfMode(st.st_mode);
         if (item.kind == ObjectKind::kFile) item.size = static_cast<std::uint64_t>(st.st_size);
       } else {
@@ -230,14 +209,8 @@ std::error_code ListOpenFolder(int fd, std::vector<TreeEntry>& entries, bool wit
       }
     }
     entries.push_back(std::move(item));
-  }
-  std::error_code ec = errno != 0 ? LastError() : std::error_code{};
-  ::closedir(dir);
-  return ec;
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+    return true;
+  });
 }
 
 std::uint64_t HashOf(std::string_view text) {
@@ -249,9 +222,7 @@ std::uint64_t HashOf(std::string_view text) {
 }  // namespace
 
 std::string PartialPathFor(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string name = FileName(path);
   std::string partial = "." + name + std::string(kPartialSuffix);
   if (partial.size() > kMaxNameBytes) {
     char hash[20];
@@ -259,18 +230,18 @@ std::string PartialPathFor(const std::string& path) {
     std::size_t keep = kMaxNameBytes - 1 - kPartialSuffix.size() - 17;
     partial = "." + name.substr(0, keep) + hash + std::string(kPartialSuffix);
   }
-  return folder + partial;
+  return FolderPrefix(path) + partial;
 }
 
 bool IsPartialName(std::string_view name) {
   return name.size() > 1 + kPartialSuffix.size() && name.front() == '.' &&
-         name.substr(name.size() - kPartialSuffix.size()) == kPartialSuffix;
+         name.ends_with(kPartialSuffix);
 }
 
 std::error_code Inspect(const std::string& path, ObjectInfo& info) {
   info = ObjectInfo{};
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) {
+  if (syscalls().lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return {};
     return LastError();
   }
@@ -281,43 +252,44 @@ std::error_code Inspect(const std::string& path, ObjectInfo& info) {
 
 std::error_code ListTreeEntries(const std::string& folder, std::vector<TreeEntry>& entries,
                                 bool with_sizes) {
-  int fd = syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (fd < 0) return LastError();
-  return ListOpenFolder(fd, entries, with_sizes);
+  UniqueFd fd(syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY, 0));
+  if (!fd.valid()) return LastError();
+  return ListOpenFolder(std::move(fd), entries, with_sizes);
 }
 
 std::error_code CopyRegularFile(const std::string& from, const CopyFolder& to,
                                 const std::string& name, const CopyProgress& progress) {
-  int in = syscalls().open(from.c_str(), O_RDONLY, 0);
-  if (in < 0) return LastError();
+  UniqueFd in(syscalls().open(from.c_str(), O_RDONLY, 0));
+  if (!in.valid()) return LastError();
   struct stat st;
   std::error_code ec;
-  if (::fstat(in, &st) != 0) {
+  if (syscalls().fstat(in.get(), &st) != 0) {
     ec = LastError();
   } else if (!S_ISREG(st.st_mode)) {
     ec = ErrorOf(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   }
   PartialFile out;
   if (!ec) ec = out.Open(to, name, 0600);
-  if (!ec) ec = CopyData(in, out.fd_, static_cast<std::uint64_t>(st.st_size), progress);
-  if (!ec) ec = CopyAttributes(in, out.fd_);
+  if (!ec) {
+    ec = CopyData(in.get(), out.fd_.get(), static_cast<std::uint64_t>(st.st_size), progress);
+  }
+  if (!ec) ec = CopyAttributes(in.get(), out.fd_.get());
   // The mode is set after the attributes: an access list copied as an attribute would otherwise
   // leave its own mask in the group bits.
-  if (!ec && ::fchmod(out.fd_, WritableMode(st.st_mode)) != 0) ec = LastError();
-  if (!ec) ec = SetTimes(out.fd_, st);  // also clears the busy mark
+  if (!ec && syscalls().fchmod(out.fd_.get(), WritableMode(st.st_mode)) != 0) ec = LastError();
+  if (!ec) ec = SetTimes(out.fd_.get(), st);  // also clears the busy mark
   if (!ec) ec = out.Place();
-  syscalls().close(in);
   return ec;  // a failure before Place() leaves `out` to remove what it wrote
 }
 
 std::error_code CopySymlink(const std::string& from, const CopyFolder& to,
                             const std::string& name) {
   struct stat st;
-  if (::lstat(from.c_str(), &st) != 0) return LastError();
+  if (syscalls().lstat(from.c_str(), &st) != 0) return LastError();
   if (!S_ISLNK(st.st_mode)) return ErrorOf(EINVAL);
   std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
   for (;;) {
-    ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+    ssize_t n = syscalls().readlink(from.c_str(), target.data(), target.size());
     if (n < 0) return LastError();
     if (static_cast<std::size_t>(n) < target.size()) {
       target.resize(static_cast<std::size_t>(n));
@@ -327,15 +299,16 @@ std::error_code CopySymlink(const std::string& from, const CopyFolder& to,
   }
   const int dirfd = to.fd();
   std::string partial = PartialPathFor(name);
-  if (::symlinkat(target.c_str(), dirfd, partial.c_str()) != 0) {
+  if (syscalls().symlinkat(target.c_str(), dirfd, partial.c_str()) != 0) {
     if (errno != EEXIST || syscalls().unlinkat(dirfd, partial.c_str(), 0) != 0 ||
-        ::symlinkat(target.c_str(), dirfd, partial.c_str()) != 0) {
+        syscalls().symlinkat(target.c_str(), dirfd, partial.c_str()) != 0) {
       return LastError();
     }
   }
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   std::error_code ec;
-  if (::utimensat(dirfd, partial.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) ec = LastError();
+  if (syscalls().utimensat(dirfd, partial.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    ec = LastError();
   if (!ec && syscalls().renameat(dirfd, partial.c_str(), dirfd, name.c_str()) != 0) {
     ec = LastError();
   }
@@ -345,29 +318,8 @@ std::error_code CopySymlink(const std::string& from, const CopyFolder& to,
 
 CopyFolder::~CopyFolder() { Close(); }
 
-CopyFolder::CopyFolder(CopyFolder&& other) noexcept
-    : fd_(other.fd_),
-      path_(std::move(other.path_)),
-      created_(other.created_),
-      replaced_link_(other.replaced_link_) {
-  other.fd_ = -1;
-}
-
-CopyFolder& CopyFolder::operator=(CopyFolder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-    path_ = std::move(other.path_);
-    created_ = other.created_;
-    replaced_link_ = other.replaced_link_;
-  }
-  return *this;
-}
-
 void CopyFolder::Close() {
-  if (fd_ >= 0) syscalls().close(fd_);
-  fd_ = -1;
+  fd_.reset();
   created_ = replaced_link_ = false;
 }
 
@@ -376,7 +328,7 @@ namespace {
 // Opens the folder `name` of the folder open on `parent`, making it when missing. A link there
 // is removed and a real folder made instead; so is a link planted again in between, a few
 // times, before the open gives up.
-std::error_code OpenSubfolder(int parent, const std::string& name, int& fd, bool& created,
+std::error_code OpenSubfolder(int parent, const std::string& name, UniqueFd& fd, bool& created,
                               bool& replaced_link) {
   created = replaced_link = false;
   for (int attempt = 0; attempt < 4; ++attempt) {
@@ -385,12 +337,12 @@ std::error_code OpenSubfolder(int parent, const std::string& name, int& fd, bool
     } else if (errno != EEXIST) {
       return LastError();
     }
-    fd = syscalls().openat(parent, name.c_str(), kFolderFlags, 0);
-    if (fd >= 0) return {};
+    fd.reset(syscalls().openat(parent, name.c_str(), kFolderFlags, 0));
+    if (fd.valid()) return {};
     if (errno == ENOENT) continue;  // removed in between: make it again
     if (errno != ELOOP && errno != ENOTDIR) return LastError();
     struct stat st;
-    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (syscalls().fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;
       return LastError();
     }
@@ -406,24 +358,20 @@ std::error_code OpenSubfolder(int parent, const std::string& name, int& fd, bool
 
 std::error_code OpenFolder(const std::string& path, CopyFolder& out) {
   out.Close();
-  int fd = syscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (fd < 0) return LastError();
-  out.fd_ = fd;
+  out.fd_.reset(syscalls().open(path.c_str(), O_RDONLY | O_DIRECTORY, 0));
+  if (!out.fd_.valid()) return LastError();
   out.path_ = path;
   return {};
 }
 
 std::error_code OpenCopyDestination(const std::string& path, CopyFolder& out) {
   out.Close();
-  auto slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string name = FileName(path);
   if (name.empty() || name == "." || name == "..") return OpenFolder(path, out);
   CopyFolder parent;
-  std::string parent_path = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
-  if (auto ec = OpenFolder(parent_path, parent)) return ec;
-  if (auto ec = OpenSubfolder(parent.fd_, name, out.fd_, out.created_, out.replaced_link_)) {
+  const std::string parent_path = ParentFolder(path);
+  if (auto ec = OpenFolder(parent_path.empty() ? "." : parent_path, parent)) return ec;
+  if (auto ec = OpenSubfolder(parent.fd(), name, out.fd_, out.created_, out.replaced_link_)) {
     return ec;
   }
   out.path_ = path;
@@ -436,7 +384,7 @@ std::error_code OpenCopySubfolder(const CopyFolder& parent, const std::string& n
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
     return ErrorOf(EINVAL);
   }
-  if (auto ec = OpenSubfolder(parent.fd_, name, out.fd_, out.created_, out.replaced_link_)) {
+  if (auto ec = OpenSubfolder(parent.fd(), name, out.fd_, out.created_, out.replaced_link_)) {
     return ec;
   }
   out.path_ = Join(parent.path_, name);
@@ -444,15 +392,14 @@ std::error_code OpenCopySubfolder(const CopyFolder& parent, const std::string& n
 }
 
 std::error_code CopyFolderAttributes(const std::string& from, const CopyFolder& to) {
-  int in = syscalls().open(from.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (in < 0) return LastError();
+  UniqueFd in(syscalls().open(from.c_str(), O_RDONLY | O_DIRECTORY, 0));
+  if (!in.valid()) return LastError();
   struct stat st;
   std::error_code ec;
-  if (::fstat(in, &st) != 0) ec = LastError();
-  if (!ec) ec = CopyAttributes(in, to.fd());
-  if (!ec && ::fchmod(to.fd(), WritableMode(st.st_mode)) != 0) ec = LastError();
+  if (syscalls().fstat(in.get(), &st) != 0) ec = LastError();
+  if (!ec) ec = CopyAttributes(in.get(), to.fd());
+  if (!ec && syscalls().fchmod(to.fd(), WritableMode(st.st_mode)) != 0) ec = LastError();
   if (!ec) ec = SetTimes(to.fd(), st);
-  syscalls().close(in);
   return ec;
 }
 
@@ -467,27 +414,27 @@ std::error_code CanonicalPath(const std::string& path, std::string& out) {
 
 bool SameObject(const std::string& a, const std::string& b) {
   struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return syscalls().stat(a.c_str(), &sa) == 0 && syscalls().stat(b.c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::error_code SetLocked(const std::string& path, bool locked) {
   if (!locked) return Unlock(path);
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return LastError();
+  if (syscalls().stat(path.c_str(), &st) != 0) return LastError();
   mode_t mode = st.st_mode & 07777 & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-  if (::chmod(path.c_str(), mode) != 0) return LastError();
+  if (syscalls().chmod(path.c_str(), mode) != 0) return LastError();
   return {};
 }
 
 std::error_code RemoveEmptyFolder(const std::string& path) {
-  if (::rmdir(path.c_str()) != 0) return LastError();
+  if (syscalls().rmdir(path.c_str()) != 0) return LastError();
   return {};
 }
 
 std::error_code RemoveTree(const std::string& path) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return LastError();
+  if (syscalls().lstat(path.c_str(), &st) != 0) return LastError();
   if (!S_ISDIR(st.st_mode)) {
     if (syscalls().unlink(path.c_str()) != 0) return LastError();
     return {};
@@ -505,24 +452,24 @@ std::error_code RemoveTree(const std::string& path) {
   std::vector<TreeEntry> entries;
   while (!stack.empty()) {
     if (stack.back().emptied) {
-      if (::rmdir(stack.back().path.c_str()) != 0) note(LastError());
+      if (syscalls().rmdir(stack.back().path.c_str()) != 0) note(LastError());
       stack.pop_back();
       continue;
     }
     stack.back().emptied = true;
     std::string folder = stack.back().path;
     // O_NOFOLLOW: a folder swapped for a link since it was listed is not entered.
-    int fd = syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
-    if (fd < 0) {
+    UniqueFd fd(syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0));
+    if (!fd.valid()) {
       note(LastError());
       continue;
     }
     struct stat folder_st;
-    if (::fstat(fd, &folder_st) == 0 &&
+    if (syscalls().fstat(fd.get(), &folder_st) == 0 &&
         (folder_st.st_mode & (S_IWUSR | S_IXUSR)) != (S_IWUSR | S_IXUSR)) {
-      ::fchmod(fd, (folder_st.st_mode & 07777) | S_IRWXU);
+      syscalls().fchmod(fd.get(), (folder_st.st_mode & 07777) | S_IRWXU);
     }
-    if (auto ec = ListOpenFolder(fd, entries, false)) {
+    if (auto ec = ListOpenFolder(std::move(fd), entries, false)) {
       note(ec);
       continue;
     }
@@ -545,17 +492,17 @@ std::error_code PartialFile::Open(const CopyFolder& folder, const std::string& n
   Abandon();
   dirfd_ = folder.fd();
   name_ = name;
-  fd_ = syscalls().openat(dirfd_, name.c_str(), kCreateFlags, mode);
-  if (fd_ >= 0) {
+  fd_.reset(syscalls().openat(dirfd_, name.c_str(), kCreateFlags, mode));
+  if (fd_.valid()) {
     created_ = true;
-    MarkBusy(fd_);
+    MarkBusy(fd_.get());
     return {};
   }
   if (errno != EEXIST) return LastError();
   // Something is there already: it stays whole until the new file is complete.
   partial_ = PartialPathFor(name);
-  fd_ = CreatePartial(dirfd_, partial_, mode);
-  if (fd_ < 0) {
+  fd_.reset(CreatePartial(dirfd_, partial_, mode));
+  if (!fd_.valid()) {
     std::error_code ec = LastError();
     partial_.clear();
     return ec;
@@ -564,20 +511,22 @@ std::error_code PartialFile::Open(const CopyFolder& folder, const std::string& n
 }
 
 std::error_code PartialFile::Write(const void* data, std::size_t size) {
-  if (fd_ < 0) return ErrorOf(EBADF);
-  return WriteAll(fd_, static_cast<const char*>(data), size);
+  if (!fd_.valid()) return ErrorOf(EBADF);
+  return WriteAll(fd_.get(), std::string_view(static_cast<const char*>(data), size));
 }
 
 std::error_code PartialFile::Commit(int mode, std::int64_t mtime) {
-  if (fd_ < 0) return ErrorOf(EBADF);
+  if (!fd_.valid()) return ErrorOf(EBADF);
   std::error_code ec;
-  if (mode >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) != 0) ec = LastError();
+  if (mode >= 0 && syscalls().fchmod(fd_.get(), static_cast<unsigned>(mode)) != 0) {
+    ec = LastError();
+  }
   if (!ec) {
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(mtime);
     times[0].tv_nsec = times[1].tv_nsec = 0;
     // Without a time of its own the file is dated now, which also clears the busy mark.
-    if (::futimens(fd_, mtime >= 0 ? times : nullptr) != 0) ec = LastError();
+    if (syscalls().futimens(fd_.get(), mtime >= 0 ? times : nullptr) != 0) ec = LastError();
   }
   if (ec) {
     Abandon();
@@ -587,11 +536,8 @@ std::error_code PartialFile::Commit(int mode, std::int64_t mtime) {
 }
 
 std::error_code PartialFile::Place() {
-  int fd = fd_;
-  fd_ = -1;
   // close() is where network file systems report write errors.
-  std::error_code ec;
-  if (syscalls().close(fd) != 0) ec = LastError();
+  std::error_code ec = fd_.Close();
   if (!ec && !partial_.empty() &&
       syscalls().renameat(dirfd_, partial_.c_str(), dirfd_, name_.c_str()) != 0) {
     ec = LastError();
@@ -606,10 +552,7 @@ std::error_code PartialFile::Place() {
 }
 
 void PartialFile::Abandon() {
-  if (fd_ >= 0) {
-    syscalls().close(fd_);
-    fd_ = -1;
-  }
+  fd_.reset();
   if (created_) {
     DiscardPartial(dirfd_, name_);  // made by this object, so nobody else's file
     created_ = false;
@@ -624,27 +567,19 @@ std::error_code RemoveInterruptedCopies(const CopyFolder& folder,
                                         std::vector<std::string>& removed) {
   removed.clear();
   // A descriptor of its own for the listing, which reads through it.
-  int fd = syscalls().openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY, 0);
-  if (fd < 0) return LastError();
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    std::error_code ec = LastError();
-    ::close(fd);
-    return ec;
-  }
+  UniqueFd fd(syscalls().openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY, 0));
+  if (!fd.valid()) return LastError();
   std::vector<std::string> names;
-  while (struct dirent* entry = ::readdir(dir)) {
-    if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
-      continue;
-    }
+  // What was listed before a read error is still cleared; the error is reported.
+  std::error_code first = ListFolder(std::move(fd), [&names](const FolderEntry& entry) {
+    if (entry.type != DT_REG && entry.type != DT_LNK && entry.type != DT_UNKNOWN) return true;
     struct stat st;
-    bool busy = entry->d_type != DT_LNK &&
-                ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    bool busy = entry.type != DT_LNK &&
+                syscalls().fstatat(entry.folder_fd, entry.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISREG(st.st_mode) && BusyMarked(st);
-    if (busy || IsPartialName(entry->d_name)) names.emplace_back(entry->d_name);
-  }
-  ::closedir(dir);
-  std::error_code first;
+    if (busy || IsPartialName(entry.name)) names.emplace_back(entry.name);
+    return true;
+  });
   for (const std::string& name : names) {
     if (syscalls().unlinkat(folder.fd(), name.c_str(), 0) == 0) {
       removed.push_back(Join(folder.path(), name));

@@ -40,6 +40,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace nuvel::platform {
 
 /// The ending of every partial file name.
@@ -87,13 +89,13 @@ class CopyFolder {
  public:
   CopyFolder() = default;
   ~CopyFolder();
-  CopyFolder(CopyFolder&& other) noexcept;
-  CopyFolder& operator=(CopyFolder&& other) noexcept;
+  CopyFolder(CopyFolder&& other) noexcept = default;
+  CopyFolder& operator=(CopyFolder&& other) noexcept = default;
   CopyFolder(const CopyFolder&) = delete;
   CopyFolder& operator=(const CopyFolder&) = delete;
 
-  bool is_open() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool is_open() const { return fd_.valid(); }
+  int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
   /// The folder was made by the open (it was not there before).
   bool created() const { return created_; }
@@ -106,7 +108,7 @@ class CopyFolder {
   friend std::error_code OpenCopySubfolder(const CopyFolder&, const std::string&, CopyFolder&);
   void Close();
 
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string path_;
   bool created_ = false;
   bool replaced_link_ = false;
@@ -204,7 +206,7 @@ class PartialFile {
   // Closes the complete file and gives it its final name.
   std::error_code Place();
 
-  int fd_ = -1;
+  UniqueFd fd_;
   int dirfd_ = -1;        // the folder's descriptor, owned by its CopyFolder
   bool created_ = false;  // fd_ is a new file under the final name
   std::string name_;

@@ -4,9 +4,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <random>
 
+#include "platform/files.h"
 #include "platform/syscalls.h"
+#include "platform/unique_fd.h"
 
 namespace nuvel::platform {
 namespace {
@@ -26,17 +27,10 @@ bool MeansBusy(int error) {
 // An existing entry that is neither a regular file nor a symbolic link is never replaced.
 std::error_code CheckReplaceable(const std::string& path) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? std::error_code{} : LastError();
+  if (syscalls().lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? std::error_code{} : LastError();
   if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return {};
   return Busy();
-}
-
-std::string TempNameBeside(const std::string& path) {
-  static std::mt19937 rng{std::random_device{}()};
-  auto slash = path.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return folder + "." + name + "." + std::to_string(rng() % 100000000) + ".tmp";
 }
 
 }  // namespace
@@ -88,21 +82,13 @@ std::error_code WriteDesktopLauncher(const std::string& path, const DesktopLaunc
   if (auto ec = CheckReplaceable(path)) return ec;
   std::string text = DesktopEntryText(launcher);
   std::string temp = TempNameBeside(path);
-  int fd = syscalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, kLauncherMode);
-  if (fd < 0) return LastError();
-  std::error_code ec;
-  std::size_t done = 0;
-  while (!ec && done < text.size()) {
-    long n = syscalls().write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ec = LastError();
-    if (n == 0) ec = std::make_error_code(std::errc::io_error);
-    if (n > 0) done += static_cast<std::size_t>(n);
-  }
+  UniqueFd fd(syscalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, kLauncherMode));
+  if (!fd.valid()) return LastError();
+  std::error_code ec = WriteAll(fd.get(), text);
   // The umask may have taken the execute bits away.
-  if (!ec && ::fchmod(fd, kLauncherMode) != 0) ec = LastError();
-  if (!ec && syscalls().fsync(fd) != 0) ec = LastError();
-  if (syscalls().close(fd) != 0 && !ec) ec = LastError();
+  if (!ec && syscalls().fchmod(fd.get(), kLauncherMode) != 0) ec = LastError();
+  if (!ec && syscalls().fsync(fd.get()) != 0) ec = LastError();
+  if (auto closed = fd.Close(); closed && !ec) ec = closed;
   if (!ec && syscalls().rename(temp.c_str(), path.c_str()) != 0) {
     ec = MeansBusy(errno) ? Busy() : LastError();
   }

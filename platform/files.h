@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/unique_fd.h"
 
 namespace nuvel::platform {
 
@@ -40,6 +41,10 @@ std::error_code WriteFileAtomic(const std::string& path, std::string_view data);
 /// writer holds an flock on its temporary file until the rename, so one that can be locked
 /// belongs to no write under way. Returns the paths removed.
 std::vector<std::string> RemoveStaleAtomicWriteFiles(const std::string& folder);
+
+/// A fresh name for a temporary file beside `path`, in the same folder:
+/// "/a/records.ini" -> "/a/.records.ini.<8 random lower-case hex digits>.tmp".
+std::string TempNameBeside(const std::string& path);
 
 /// Appends `data` to the file, creating it when missing.
 std::error_code AppendToFile(const std::string& path, std::string_view data);
@@ -70,8 +75,8 @@ class FileUpdateLock {
   const std::error_code& error() const { return error_; }
 
  private:
-  int fd_ = -1;
-  int folder_ = -1;
+  UniqueFd fd_;
+  UniqueFd folder_;
   std::string lock_name_;
   std::error_code error_;
 };

@@ -6,7 +6,9 @@
 
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "platform/process.h"
+#include "platform/syscalls.h"
 
 namespace nuvel::platform {
 namespace {
@@ -20,9 +22,9 @@ std::string& HelperOverride() {
 bool CanCreateDirectly(const std::string& path) {
   std::string folder = path;
   while (!folder.empty() && !Exists(folder)) {
-    auto slash = folder.find_last_of('/');
-    if (slash == std::string::npos) return false;
-    folder = slash == 0 ? "/" : folder.substr(0, slash);
+    if (folder.find('/') == std::string::npos) return false;
+    folder = WithoutFileName(folder);
+    if (folder.empty()) folder = "/";
     if (folder == "/") break;
   }
   return !folder.empty() && IsWritable(folder);
@@ -33,8 +35,8 @@ bool CanCreateDirectly(const std::string& path) {
 std::string PrivilegedHelperPath() {
   if (!HelperOverride().empty()) return HelperOverride();
   std::string exe = ExecutablePath();
-  auto slash = exe.find_last_of('/');
-  return slash == std::string::npos ? "" : exe.substr(0, slash + 1) + "NuvelTool";
+  const std::string folder = FolderPrefix(exe);
+  return folder.empty() ? "" : folder + "NuvelTool";
 }
 
 void SetPrivilegedHelperForTesting(const std::string& path) { HelperOverride() = path; }
@@ -45,7 +47,7 @@ std::error_code CreateSystemFolder(const std::string& path) {
   // system); the test is the one place that decides, so that IsWritable's test seam holds here.
   if (CanCreateDirectly(path)) {
     if (auto ec = MakeDirectories(path)) return ec;
-    if (::chmod(path.c_str(), 0777) != 0) return {errno, std::generic_category()};
+    if (syscalls().chmod(path.c_str(), 0777) != 0) return {errno, std::generic_category()};
     return {};
   }
 
@@ -66,9 +68,9 @@ std::error_code CreateSystemFolder(const std::string& path) {
 
 std::error_code OpenGroupAndOtherWrite(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return {errno, std::generic_category()};
+  if (syscalls().stat(path.c_str(), &st) != 0) return {errno, std::generic_category()};
   mode_t wanted = st.st_mode | S_IWGRP | S_IWOTH;
-  if (wanted != st.st_mode && ::chmod(path.c_str(), wanted & 07777) != 0) {
+  if (wanted != st.st_mode && syscalls().chmod(path.c_str(), wanted & 07777) != 0) {
     return {errno, std::generic_category()};
   }
   return {};

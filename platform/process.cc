@@ -1,6 +1,5 @@
 #include "platform/process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -19,8 +18,12 @@
 #include "platform/clock.h"
 #include "platform/events.h"
 #include "platform/files.h"
+#include "platform/folder_listing.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
+#include "platform/syscalls.h"
 #include "platform/terminal.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -145,7 +148,7 @@ bool Contains(std::string_view haystack, std::string_view needle) {
 
 struct HeldLock {
   std::string code;
-  int fd = -1;
+  UniqueFd fd;
   pid_t owner = 0;  // a child made by fork() inherits the table but not the ownership
 };
 
@@ -161,7 +164,6 @@ void ForgetInheritedLocks() {
   pid_t self = ::getpid();
   for (auto it = locks.begin(); it != locks.end();) {
     if (it->owner != self) {
-      ::close(it->fd);
       it = locks.erase(it);
     } else {
       ++it;
@@ -294,14 +296,13 @@ std::error_code RunAndWait(const std::vector<std::string>& argv, int& exit_statu
 
   output->clear();
   int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return LastError();
+  if (syscalls().pipe2(pipe_fds, O_CLOEXEC) != 0) return LastError();
+  UniqueFd from_child(pipe_fds[0]);
+  UniqueFd to_parent(pipe_fds[1]);
   int pid = 0;
-  std::error_code ec = SpawnWith(argv, pid, options, pipe_fds[1]);
-  ::close(pipe_fds[1]);
-  if (ec) {
-    ::close(pipe_fds[0]);
-    return ec;
-  }
+  std::error_code ec = SpawnWith(argv, pid, options, to_parent.get());
+  to_parent.reset();
+  if (ec) return ec;
   Forget(pid);  // collected below, not by the pump
   // Read until the child closes its end, so that a chatty child never blocks on a full pipe.
   // A child that ended while something it left behind keeps the pipe open ends the reading too.
@@ -309,11 +310,11 @@ std::error_code RunAndWait(const std::vector<std::string>& argv, int& exit_statu
   int status = 0;
   char buf[4096];
   for (;;) {
-    pollfd ready = {pipe_fds[0], POLLIN, 0};
+    pollfd ready = {from_child.get(), POLLIN, 0};
     int n = ::poll(&ready, 1, kWaitStepMilliseconds);
     if (n < 0 && errno != EINTR) break;
     if (n > 0) {
-      long got = ::read(pipe_fds[0], buf, sizeof buf);
+      long got = syscalls().read(from_child.get(), buf, sizeof buf);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       output->append(buf, static_cast<std::size_t>(got));
@@ -323,7 +324,7 @@ std::error_code RunAndWait(const std::vector<std::string>& argv, int& exit_statu
     ended = ::waitpid(pid, &status, WNOHANG) == pid;
     PumpEventsAndSignals();
   }
-  ::close(pipe_fds[0]);
+  from_child.reset();
   if (ended) {
     exit_status = ExitStatusOf(status);
     return {};
@@ -343,27 +344,25 @@ bool ProcessExists(int pid) {
 
 int FindProcessByName(const std::string& text) {
   if (text.empty()) return 0;
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return 0;
   const int self = ::getpid();
   int found = 0;
-  while (const dirent* entry = ::readdir(proc)) {
+  ListFolder("/proc", [&](const FolderEntry& entry) {
     char* end = nullptr;
-    long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || *end != '\0' || pid == self) continue;
-    std::string folder = std::string("/proc/") + entry->d_name;
+    long pid = std::strtol(entry.name, &end, 10);
+    if (pid <= 0 || *end != '\0' || pid == self) return true;
+    std::string folder = std::string("/proc/") + entry.name;
     std::string comm = ReadSmallFile(folder + "/comm");
     if (!comm.empty() && comm.back() == '\n') comm.pop_back();
     // The kernel name is cut at 15 bytes; the command's file name is complete.
     std::string command = ReadSmallFile(folder + "/cmdline");
     command = command.substr(0, command.find('\0'));
-    command = command.substr(command.find_last_of('/') + 1);
+    command = FileName(command);
     if (Contains(comm, text) || Contains(command, text)) {
       found = static_cast<int>(pid);
-      break;
+      return false;
     }
-  }
-  ::closedir(proc);
+    return true;
+  });
   return found;
 }
 
@@ -382,36 +381,32 @@ std::error_code TakeInstanceLock(const std::string& code, bool& held_elsewhere) 
   if (HoldsLock(code)) return {};
   // Readable by everyone: another user's copy must be able to open the file to test the lock.
   // O_NOFOLLOW: everyone can put entries into the system folder, links among them.
-  int fd = ::open(InstanceLockPath(code).c_str(),
-                  O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-  if (fd < 0) return LastError();
+  UniqueFd fd(syscalls().open(InstanceLockPath(code).c_str(),
+                              O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0644));
+  if (!fd.valid()) return LastError();
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (syscalls().fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     return std::make_error_code(std::errc::invalid_argument);
   }
-  if (st.st_uid == ::geteuid() && (st.st_mode & 0044) != 0044) ::fchmod(fd, 0644);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (st.st_uid == ::geteuid() && (st.st_mode & 0044) != 0044) syscalls().fchmod(fd.get(), 0644);
+  if (syscalls().flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     std::error_code ec = LastError();
-    ::close(fd);
     if (ec == std::errc::operation_would_block) {
       held_elsewhere = true;
       return {};
     }
     return ec;
   }
-  HeldLocks().push_back({code, fd, ::getpid()});
+  HeldLocks().push_back({code, std::move(fd), ::getpid()});
   return {};
 }
 
 bool InstanceLockHeldElsewhere(const std::string& code) {
   if (HoldsLock(code)) return false;
-  int fd = ::open(InstanceLockPath(code).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;  // no lock file: nobody ever took the lock
+  UniqueFd fd(syscalls().open(InstanceLockPath(code).c_str(), O_RDONLY | O_NOFOLLOW, 0));
+  if (!fd.valid()) return false;  // no lock file: nobody ever took the lock
   // A shared lock conflicts with a holder's exclusive lock but not with another prober's.
-  bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);
-  return held;
+  return syscalls().flock(fd.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 void ReleaseInstanceLock(const std::string& code) {
@@ -419,7 +414,6 @@ void ReleaseInstanceLock(const std::string& code) {
   auto& locks = HeldLocks();
   for (auto it = locks.begin(); it != locks.end(); ++it) {
     if (it->code == code) {
-      ::close(it->fd);
       locks.erase(it);
       return;
     }

@@ -12,6 +12,7 @@
 #include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/syscalls.h"
+#include "platform/unique_fd.h"
 
 namespace nuvel::platform {
 namespace {
@@ -43,26 +44,12 @@ bool PlainName(const std::string& name) {
 }
 
 std::error_code WriteNewFile(const std::string& path, const std::string& data) {
-  int fd = syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  if (fd < 0) return LastError();
-  std::size_t done = 0;
-  while (done < data.size()) {
-    long n = syscalls().write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      std::error_code ec = n < 0 ? LastError() : std::make_error_code(std::errc::io_error);
-      syscalls().close(fd);
-      syscalls().unlink(path.c_str());
-      return ec;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (syscalls().close(fd) != 0) {
-    std::error_code ec = LastError();
-    syscalls().unlink(path.c_str());
-    return ec;
-  }
-  return {};
+  UniqueFd fd(syscalls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+  if (!fd.valid()) return LastError();
+  std::error_code ec = WriteAll(fd.get(), data);
+  if (auto closed = fd.Close(); closed && !ec) ec = closed;
+  if (ec) syscalls().unlink(path.c_str());
+  return ec;
 }
 
 }  // namespace
@@ -72,8 +59,8 @@ std::string HomeTrashFolder() { return DataHomeFolder() + "/Trash"; }
 bool TrashHoldsName(const std::string& name) {
   struct stat st;
   std::string trash = HomeTrashFolder();
-  return ::lstat((trash + "/files/" + name).c_str(), &st) == 0 ||
-         ::lstat((trash + "/info/" + name + ".trashinfo").c_str(), &st) == 0;
+  return syscalls().lstat((trash + "/files/" + name).c_str(), &st) == 0 ||
+         syscalls().lstat((trash + "/info/" + name + ".trashinfo").c_str(), &st) == 0;
 }
 
 std::string TrashInfoText(const std::string& original_path) {
@@ -90,18 +77,19 @@ std::error_code MoveToTrash(const std::string& path, const std::string& name) {
   }
   std::string source = WithoutTrailingSlash(path);
   struct stat st;
-  if (::lstat(source.c_str(), &st) != 0) return LastError();
+  if (syscalls().lstat(source.c_str(), &st) != 0) return LastError();
 
   std::string trash = HomeTrashFolder();
   // Moving the trash (or a folder holding it) into itself can never end well.
-  if (source == "/" || trash == source || trash.compare(0, source.size() + 1, source + "/") == 0) {
+  if (source == "/" || trash == source || trash.starts_with(source + "/")) {
     return std::make_error_code(std::errc::invalid_argument);
   }
   if (auto ec = MakePrivateFolders(trash + "/files")) return ec;
   if (auto ec = MakePrivateFolders(trash + "/info")) return ec;
 
   std::string target = trash + "/files/" + name;
-  if (::lstat(target.c_str(), &st) == 0) return std::make_error_code(std::errc::file_exists);
+  if (syscalls().lstat(target.c_str(), &st) == 0)
+    return std::make_error_code(std::errc::file_exists);
   std::string info = trash + "/info/" + name + ".trashinfo";
   if (auto ec = WriteNewFile(info, TrashInfoText(source))) return ec;
   if (auto ec = MoveTree(source, target)) {

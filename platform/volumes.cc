@@ -12,6 +12,7 @@
 
 #include "platform/path_text.h"
 #include "platform/process.h"
+#include "platform/syscalls.h"
 
 namespace nuvel::platform {
 namespace {
@@ -33,9 +34,7 @@ constexpr const char* kVolumeSeam = "NUVEL_VOLUMES";
 std::error_code LastError() { return {errno, std::generic_category()}; }
 
 bool UnderPrefix(const std::string& path, std::string_view prefix) {
-  while (prefix.size() > 1 && prefix.back() == '/') prefix.remove_suffix(1);
-  if (prefix.empty() || path.compare(0, prefix.size(), prefix) != 0) return false;
-  return path.size() == prefix.size() || path[prefix.size()] == '/' || prefix == "/";
+  return IsWithin(path, WithoutTrailingSlash(std::string(prefix)));
 }
 
 bool InNetworkSeam(const std::string& path) {
@@ -97,7 +96,7 @@ struct MountEntry {
 // A block device is removable when the kernel says so for it or, for a partition, for the disk
 // that holds it (/sys/dev/block/M:m/../removable).
 bool IsRemovableDevice(const std::string& device) {
-  if (device.empty() || device.rfind("0:", 0) == 0) return false;  // no block device behind it
+  if (device.empty() || device.starts_with("0:")) return false;  // no block device behind it
   const std::string base = "/sys/dev/block/" + device;
   for (const char* file : {"/removable", "/../removable"}) {
     std::ifstream in(base + file);
@@ -182,8 +181,8 @@ std::error_code ProbeNearestExisting(const std::string& path, Probe probe) {
   while (probe(candidate) != 0) {
     if (errno != ENOENT && errno != ENOTDIR) return LastError();
     if (candidate == "/") return LastError();
-    auto slash = candidate.find_last_of('/');
-    candidate = slash == 0 || slash == std::string::npos ? "/" : candidate.substr(0, slash);
+    candidate = WithoutFileName(candidate);
+    if (candidate.empty()) candidate = "/";
   }
   return {};
 }
@@ -201,7 +200,7 @@ std::error_code IsNetworkPath(const std::string& path, bool& networked, unsigned
   struct statfs st;
   std::error_code ec = ProbeNearestExisting(probed, [&](const std::string& candidate) {
     probed = candidate;
-    return ::statfs(candidate.c_str(), &st);
+    return syscalls().statfs(candidate.c_str(), &st);
   });
   if (ec) return ec;
   fs_type = static_cast<unsigned long>(st.f_type) & 0xFFFFFFFFUL;
@@ -252,8 +251,9 @@ std::error_code FreeSpace(const std::string& path, std::uint64_t& bytes) {
   bytes = 0;
   if (path.empty() || path[0] != '/') return std::make_error_code(std::errc::invalid_argument);
   struct statvfs st;
-  std::error_code ec = ProbeNearestExisting(
-      path, [&](const std::string& candidate) { return ::statvfs(candidate.c_str(), &st); });
+  std::error_code ec = ProbeNearestExisting(path, [&](const std::string& candidate) {
+    return syscalls().statvfs(candidate.c_str(), &st);
+  });
   if (ec) return ec;
   const std::uint64_t blocks = st.f_bavail;
   const std::uint64_t block_size = st.f_frsize ? st.f_frsize : st.f_bsize;

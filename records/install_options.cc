@@ -28,9 +28,7 @@ constexpr const char* kRecordsFrameCaption = " Student Records ";
 constexpr const char* kManagerFrameCaption = " Records Manager ";
 
 std::string LastComponent(const std::string& path) {
-  std::string folder = platform::WithoutTrailingSlash(path);
-  auto slash = folder.find_last_of('/');
-  return slash == std::string::npos ? folder : folder.substr(slash + 1);
+  return platform::FileName(platform::WithoutTrailingSlash(path));
 }
 
 // A settings value; "" when the file or the key is missing.

@@ -48,11 +48,6 @@ bool IsBase64Character(char c) {
          c == '/';
 }
 
-bool StartsWith(std::span<const unsigned char> field, std::string_view prefix) {
-  return field.size() >= prefix.size() &&
-         std::memcmp(field.data(), prefix.data(), prefix.size()) == 0;
-}
-
 // The server form of a field's text, without the connection test of the public functions.
 void EncodeFieldToServerForm(std::span<unsigned char> field) {
   std::string text = FieldText(field);
@@ -61,7 +56,7 @@ void EncodeFieldToServerForm(std::span<unsigned char> field) {
 }
 
 int DecodeServerFormField(std::span<unsigned char> field) {
-  if (!StartsWith(field, kServerFormPrefix)) return 1;
+  if (!FieldText(field).starts_with(kServerFormPrefix)) return 1;
   std::string stored = FieldText(field);
   if (stored == kFAQServerForm) {
     SetFieldText(field, kFAQText);
@@ -362,7 +357,7 @@ int EncryptClassPassword(std::span<unsigned char> record, int encrypt, int serve
       std::span<unsigned char> field = record.subspan(offset, kSQLFieldSize);
       if (!encrypt) {
         ok &= DecodeServerFormField(field);
-      } else if (StartsWith(field, kServerFormPrefix)) {
+      } else if (FieldText(field).starts_with(kServerFormPrefix)) {
         continue;  // already scrambled
       } else if (FieldText(field) == kFAQText) {
         SetFieldText(field, kFAQServerForm);

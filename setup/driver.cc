@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/path_text.h"
 #include "installer/copy_engine.h"
 #include "installer/install.h"
 #include "installer/selection.h"
@@ -242,23 +243,23 @@ int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
     return 0;
   }
   std::string temp = base::FindLocalTempDirectory();
-  std::string exe_folder = exe.substr(0, exe.find_last_of('/'));
+  std::string exe_folder = platform::WithoutFileName(exe);
   std::string bundle = platform::ApplicationFolder() + "/Setup.app";
   std::string copy;
-  if (exe.rfind(bundle + "/", 0) == 0) {
-    copy = temp + "Setup.app/Contents/MacOS/" + exe.substr(exe.find_last_of('/') + 1);
+  if (exe.starts_with(bundle + "/")) {
+    copy = temp + "Setup.app/Contents/MacOS/" + platform::FileName(exe);
     if (installer::DuplicateMyFile(bundle, temp + "Setup.app", 0) != 1) {
       WriteLogf(1, "Error copying 'Setup' from %s to temp folder %s", bundle.c_str(), temp.c_str());
       return 0;
     }
   } else {
-    copy = temp + exe.substr(exe.find_last_of('/') + 1);
+    copy = temp + platform::FileName(exe);
     if (installer::DuplicateMyFile(exe, copy, 0) != 1) {
       WriteLogf(1, "Error copying 'Setup' from %s to temp folder %s", exe.c_str(), temp.c_str());
       return 0;
     }
   }
-  std::string copy_folder = copy.substr(0, copy.find_last_of('/') + 1);
+  std::string copy_folder = platform::FolderPrefix(copy);
   for (const char* companion : {"NuvelTool", "engine.luc"}) {
     std::string from = exe_folder + "/" + companion;
     if (platform::Exists(from) && installer::DuplicateMyFile(from, copy_folder + companion, 0) != 1) {

@@ -573,7 +573,7 @@ void CopySupportFilesOnce() {
   std::string source_data = platform::WithTrailingSlash(Run().current_dir) + "install/data/";
   installer::CopyMyFile("Nuvel.jpg", source_data, support, 1);
   if (!flow.launcherPicture.empty()) {
-    std::string name = flow.launcherPicture.substr(flow.launcherPicture.find_last_of('/') + 1);
+    std::string name = platform::FileName(flow.launcherPicture);
     installer::DuplicateMyFile(flow.launcherPicture, support + name, 0);
   }
   if (platform::IsDirectory(source_data + "support")) {
@@ -581,9 +581,7 @@ void CopySupportFilesOnce() {
                                        platform::WithoutTrailingSlash(support), 1, 0, "");
   }
   std::string picture =
-      flow.launcherPicture.empty()
-          ? ""
-          : flow.launcherPicture.substr(flow.launcherPicture.find_last_of('/') + 1);
+      flow.launcherPicture.empty() ? "" : platform::FileName(flow.launcherPicture);
   if (!picture.empty()) {
     WriteRecords("launcher_picture", picture);
   } else if (ReadRecords("launcher_picture").empty()) {

@@ -59,7 +59,7 @@ bool OptionValue(const std::string& arg, const char* name, int& i, int argc, cha
     value = argv[++i];
     return true;
   }
-  if (arg.rfind(prefix, 0) == 0) {
+  if (arg.starts_with(prefix)) {
     value = arg.substr(prefix.size());
     return true;
   }

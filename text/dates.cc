@@ -7,13 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/file_utils.h"
-#include "base/log.h"
-#include "base/paths.h"
 #include "platform/clock.h"
 #include "platform/events.h"
-#include "platform/files.h"
-#include "ui/prompts.h"
 
 namespace nuvel::text {
 namespace {
@@ -26,6 +21,11 @@ struct Unpacked {
   int month;
   int day;
 };
+
+LogSink& LogSinkSlot() {
+  static LogSink sink = nullptr;
+  return sink;
+}
 
 Unpacked Unpack(int date) { return {date >> 9, (date >> 5) & 15, date & 31}; }
 
@@ -367,7 +367,7 @@ int GetTodays_Date_Num() {
 
 int IncrementDateByPeriod(int date, int period) {
   if (date == 0) {
-    base::WriteLogf(1, "date=0");
+    if (LogSink sink = LogSinkSlot()) sink(1, "date=0");
     return 0;
   }
   const bool subtract = period < 0;
@@ -576,27 +576,6 @@ double timer() { return platform::MonotonicSeconds(); }
 
 long long diff_tm(const std::tm& a, const std::tm& b) { return SecondsOf(a) - SecondsOf(b); }
 
-long long FindCurrentDateTime(int kind) {
-  std::string folder = base::Path("nuvel_data");
-  std::string name;
-  for (int i = 0; i < 8; ++i) name += static_cast<char>('A' + std::rand() % 26);
-  std::string path = folder + name;
-  if (platform::CreateTextFile(path)) {
-    base::WriteLogf(1, "FindCurrentDateTime: cannot create %s", path.c_str());
-    ui::Prompt_User("Can't create random file (1)", "MSG_Button_OK", "", "");
-    return 0;
-  }
-  std::string entry;
-  std::int64_t info = kind == 2 ? 3 : 1;  // the modification date, packed, or its seconds
-  int is_directory = 0;
-  int error = base::GetFileInfo(5, folder, name, entry, info, 2, 0, is_directory);
-  platform::RemoveFile(path);
-  if (error != 0) {
-    base::WriteLogf(1, "FindCurrentDateTime: cannot read back %s", path.c_str());
-    ui::Prompt_User("Can't create random file (2)", "MSG_Button_OK", "", "");
-    return 0;
-  }
-  return info;
-}
+void SetLogSink(LogSink sink) { LogSinkSlot() = sink; }
 
 }  // namespace nuvel::text

@@ -188,12 +188,10 @@ double timer();
 /// times in the same zone (year, month, day, hour, minute, second; other fields ignored).
 long long diff_tm(const std::tm& a, const std::tm& b);
 
-/// Today's date or time as the file system sees it (the clock of a file server may differ from
-/// this computer's): a file with a fresh 8-character name is created in the records folder
-/// (Path("nuvel_data")), its date read and the file deleted. `kind` 2 gives the packed date,
-/// anything else the modification time in seconds since the epoch. When the file cannot be
-/// created (or read back) the user is told ("Can't create random file (1)" / "(2)"), the path
-/// is logged, and 0 is returned.
-long long FindCurrentDateTime(int kind);
+/// Where the module writes its log lines (a date of 0 given to IncrementDateByPeriod). The
+/// base layer's log connects itself here when it is first used; until then the lines go
+/// nowhere.
+using LogSink = void (*)(int level, const char* line);
+void SetLogSink(LogSink sink);
 
 }  // namespace nuvel::text

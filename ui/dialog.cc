@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 
+#include "base/log.h"
 #include "platform/events.h"
 #include "platform/files.h"
-#include "ui/script/script_backend.h"
+#include "ui/answer_file.h"
+#include "ui/prompts.h"
 
 namespace nuvel::ui {
 namespace {
@@ -25,9 +28,43 @@ DialogModule& Module() {
   return module;
 }
 
-void InstallPump() {
-  platform::SetEventPump([] { CurrentBackend().PumpEvents(); });
+std::function<void(int)>& NoAnswerExitHook() {
+  static std::function<void(int)> hook;
+  return hook;
 }
+
+// The back end makes the event loop turn and shows what the lower layers tell the user.
+void ConnectBackend() {
+  platform::SetEventPump([] { CurrentBackend().PumpEvents(); });
+  ShowBaseNotices();
+}
+
+// Stands in until a back end is set. Nobody is there to answer, so the first dialog or folder
+// question ends the run instead of waiting for ever; the status box and the strip go nowhere.
+class NoAnswerBackend : public Backend {
+ public:
+  int ModalDialog(Dialog& dialog) override {
+    Unanswered("dialog " + dialog.name + " (id " + (dialog.id.empty() ? "none" : dialog.id) + ")");
+    return kCloseBox;
+  }
+  std::string ChooseFolder(const std::string& id, const std::string&, const std::string&) override {
+    Unanswered("folder question " + (id.empty() ? std::string("(no id)") : id));
+    return "";
+  }
+  void ShowStatus(const StatusView&) override {}
+  void HideStatus() override {}
+  void ShowStrip(const StatusView&) override {}
+  void HideStrip() override {}
+  bool ControlKeyLatched() override { return false; }
+
+ private:
+  static void Unanswered(const std::string& what) {
+    base::WriteLogf(0, "No user interface answers the %s", what.c_str());
+    std::fputs(("nuvel-setup: no user interface answers the " + what + "\n").c_str(), stderr);
+    std::fflush(stderr);
+    EndRunUnanswered();
+  }
+};
 
 // Length of the valid UTF-8 sequence at `s[i]`, or 0 when it is not one.
 std::size_t Utf8Length(std::string_view s, std::size_t i) {
@@ -241,16 +278,28 @@ std::string FolderTranscriptLine(const std::string& id, const std::string& promp
 
 void SetBackend(std::unique_ptr<Backend> backend) {
   Module().backend = std::move(backend);
-  InstallPump();
+  ConnectBackend();
 }
 
 Backend& CurrentBackend() {
   DialogModule& module = Module();
   if (!module.backend) {
-    module.backend = std::make_unique<ScriptBackend>(AnswerFile{});
-    InstallPump();
+    module.backend = std::make_unique<NoAnswerBackend>();
+    ConnectBackend();
   }
   return *module.backend;
+}
+
+void EndRunUnanswered() {
+  if (NoAnswerExitHook()) {
+    NoAnswerExitHook()(kExitAnswerMismatch);
+  } else {
+    std::exit(kExitAnswerMismatch);
+  }
+}
+
+void SetNoAnswerExitHookForTesting(std::function<void(int status)> hook) {
+  NoAnswerExitHook() = std::move(hook);
 }
 
 int ModalDialog(Dialog& dialog) {

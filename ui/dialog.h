@@ -140,10 +140,11 @@ class Backend {
   virtual void Finish() {}
 };
 
-/// Makes `backend` the active back end and installs its event pump.
+/// Makes `backend` the active back end, installs its event pump and makes the prompts show what
+/// the lower layers tell the user (ShowBaseNotices).
 void SetBackend(std::unique_ptr<Backend> backend);
-/// The active back end. Before any is set, a script back end without answers stands in, so a
-/// dialog that nobody can answer ends the run with status 3 instead of blocking.
+/// The active back end. Before any is set, a stand-in without answers serves: a dialog or folder
+/// question that nobody can answer ends the run (EndRunUnanswered) instead of blocking.
 Backend& CurrentBackend();
 
 /// Runs the dialog on the active back end, then logs it in the transcript and the recorded
@@ -191,5 +192,11 @@ std::string FolderTranscriptLine(const std::string& id, const std::string& promp
 
 /// Exit status of a run whose answer file did not answer a dialog.
 inline constexpr int kExitAnswerMismatch = 3;
+
+/// Ends the run because a dialog has no answer: std::exit(kExitAnswerMismatch), or the test hook.
+/// When the hook returns, the caller answers the dialog with the close box.
+void EndRunUnanswered();
+/// Replaces the way EndRunUnanswered ends the run; nullptr restores std::exit.
+void SetNoAnswerExitHookForTesting(std::function<void(int status)> hook);
 
 }  // namespace nuvel::ui

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "base/log.h"
+#include "base/notifier.h"
 #include "base/strings.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
 
@@ -331,13 +333,38 @@ int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
     text = WithLineFeeds(data);
   }
   std::string prompt_id = PromptId(id, "", title);
-  if (prompt_id.empty()) prompt_id = path.substr(path.find_last_of('/') + 1);
+  if (prompt_id.empty()) prompt_id = platform::FileName(path);
   Dialog dialog = NewPrompt("show-file", ResourceOfLayout(kShowFileLayout), prompt_id, title);
   AddButton(dialog, 1, button1);
   AddButton(dialog, 2, button2);
   dialog.Add(ItemKind::kStaticText, std::move(text), 3);
   AddTitle(dialog, 4);
   return Answer(dialog);
+}
+
+namespace {
+
+// Base's notices as the prompts and the status box show them.
+class PromptNotifier : public base::Notifier {
+ public:
+  void Tell(std::string_view message, std::string_view button, std::string_view id) override {
+    Prompt_User(message, button, "", "", id);
+  }
+  void BeginProgress(std::string_view title, std::string_view text) override {
+    StatusBoxCreate();
+    StatusBoxUpdate(std::string(title).c_str(), std::string(text).c_str(), nullptr);
+  }
+  void Progress(std::string_view text) override {
+    StatusBoxUpdate(nullptr, std::string(text).c_str(), nullptr);
+  }
+  void EndProgress() override { StatusBoxDestroy(); }
+};
+
+}  // namespace
+
+void ShowBaseNotices() {
+  static PromptNotifier notifier;
+  base::SetNotifier(&notifier);
 }
 
 }  // namespace nuvel::ui

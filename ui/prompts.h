@@ -95,4 +95,8 @@ int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
                             std::string_view button2, std::string_view title,
                             std::string_view id = "");
 
+/// Makes the prompts show what the base layer tells the user (base::SetNotifier): a notice as
+/// Prompt_User with one button, progress in the status box. SetBackend calls it.
+void ShowBaseNotices();
+
 }  // namespace nuvel::ui

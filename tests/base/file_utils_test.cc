@@ -22,6 +22,7 @@
 #include "tests/support/module_state.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
+#include "text/dates.h"
 #include "ui/dialog.h"
 
 namespace nuvel::base {
@@ -350,6 +351,39 @@ TEST_F(FileUtilsTest, VersionsComeFromTheResourceOfABundle) {
     EXPECT_EQ(GetFileVersionNumber(sysroot_.path(bundle) + ".app/", version), expected ? 1 : 0);
     EXPECT_EQ(version, expected ? expected : kNoVersion);
   }
+}
+
+TEST(FileSystemDateTest, TodayComesFromAFileInTheRecordsFolderWhichIsRemovedAgain) {
+  nuvel::testing::TestSysroot sysroot;
+  auto fake = std::make_unique<ui::testing::FakeBackend>();
+  ui::testing::FakeBackend& backend = *fake;
+  ui::SetBackend(std::move(fake));
+  base::Paths().reset();
+  std::string folder = sysroot.path("opt/Nuvel");
+  std::filesystem::create_directories(folder);
+  base::Paths().localNuvelDirectory = folder + "/";
+
+  auto date_of = [](std::time_t at) {
+    std::tm local{};
+    localtime_r(&at, &local);
+    return text::GetDateValueFromYearMonthDay(local.tm_year + 1900 - 1980, local.tm_mon + 1,
+                                              local.tm_mday);
+  };
+  std::time_t now = std::time(nullptr);
+  long long date = FindCurrentDateTime(2);
+  // Midnight may pass during the reading: the date of either moment is right.
+  int before = date_of(now), after = date_of(std::time(nullptr));
+  EXPECT_TRUE(date == before || date == after) << date << " vs " << before << ", " << after;
+  EXPECT_LE(std::llabs(FindCurrentDateTime(1) - static_cast<long long>(now)), 5);
+  EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the probe file must be deleted";
+  EXPECT_TRUE(backend.shown.empty());
+
+  // No records folder: the user is told and nothing is returned.
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(FindCurrentDateTime(2), 0);
+  EXPECT_EQ(backend.shown.size(), 1u);
+  base::Paths().reset();
+  ui::SetBackend(nullptr);
 }
 
 }  // namespace

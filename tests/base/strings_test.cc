@@ -342,6 +342,7 @@ TEST_F(LanguageSelectionTest, ForcedLanguageFromRecordsIniOrTheCaller) {
 
 TEST_F(LanguageSelectionTest, RequiredLanguageEndsTheRunOnceWithItsName) {
   Setenv("LANGUAGE", "de");
+  ui::ShowBaseNotices();  // as a run has it once its back end is set
   ui::Prompts().CmdLine_job = 1;
   ASSERT_EQ(OpenStrRez(0, WriteMessages(MessageFile(kBasicFile))), 1);
   SetRequiredLanguage("GER");

@@ -66,7 +66,7 @@ class InstallOptionsTest : public ::testing::Test {
     ::unsetenv("NUVEL_NETWORK_PATHS");
     system_ = sysroot_.path("opt/Nuvel");
     fs::create_directories(system_);
-    ui::SetScriptExitHookForTesting([this](int) { script_failed_ = true; });
+    ui::SetNoAnswerExitHookForTesting([this](int) { script_failed_ = true; });
     // Started the way the driver does: the records.ini in use is the local system folder's.
     if (read_records_ini_) {
       Paths().rRecordsIniPath = base::FindLocalNuvelDirectory();
@@ -75,7 +75,7 @@ class InstallOptionsTest : public ::testing::Test {
   }
   void TearDown() override {
     ui::SetBackend(nullptr);
-    ui::SetScriptExitHookForTesting(nullptr);
+    ui::SetNoAnswerExitHookForTesting(nullptr);
     ::unsetenv("NUVEL_NETWORK_PATHS");
     ResetModules();
   }

@@ -2,20 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "base/log.h"
-#include "base/paths.h"
 #include "platform/clock.h"
 #include "platform/events.h"
-#include "tests/support/fake_backend.h"
-#include "tests/support/test_env.h"
-#include "ui/dialog.h"
 
 namespace nuvel::text {
 namespace {
@@ -333,39 +326,6 @@ TEST(DiffTmTest, CountsSecondsAcrossMonthAndYearEnds) {
   EXPECT_EQ(diff_tm(b, a), -(86400 + 20));
   EXPECT_EQ(diff_tm(Tm(2024, 1, 1), Tm(2023, 12, 31, 23)), 3600);
   EXPECT_EQ(diff_tm(Tm(2024, 1, 1), Tm(2023, 13, 1)), 0) << "month 13 carries into the year";
-}
-
-TEST(FileSystemDateTest, TodayComesFromAFileInTheRecordsFolderWhichIsRemovedAgain) {
-  nuvel::testing::TestSysroot sysroot;
-  auto fake = std::make_unique<ui::testing::FakeBackend>();
-  ui::testing::FakeBackend& backend = *fake;
-  ui::SetBackend(std::move(fake));
-  base::Paths().reset();
-  std::string folder = sysroot.path("opt/Nuvel");
-  std::filesystem::create_directories(folder);
-  base::Paths().localNuvelDirectory = folder + "/";
-
-  auto date_of = [](std::time_t at) {
-    std::tm local{};
-    localtime_r(&at, &local);
-    return GetDateValueFromYearMonthDay(local.tm_year + 1900 - 1980, local.tm_mon + 1,
-                                        local.tm_mday);
-  };
-  std::time_t now = std::time(nullptr);
-  long long date = FindCurrentDateTime(2);
-  // Midnight may pass during the reading: the date of either moment is right.
-  int before = date_of(now), after = date_of(std::time(nullptr));
-  EXPECT_TRUE(date == before || date == after) << date << " vs " << before << ", " << after;
-  EXPECT_LE(std::llabs(FindCurrentDateTime(1) - static_cast<long long>(now)), 5);
-  EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the probe file must be deleted";
-  EXPECT_TRUE(backend.shown.empty());
-
-  // No records folder: the user is told and nothing is returned.
-  std::filesystem::remove_all(folder);
-  EXPECT_EQ(FindCurrentDateTime(2), 0);
-  EXPECT_EQ(backend.shown.size(), 1u);
-  base::Paths().reset();
-  ui::SetBackend(nullptr);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ui/script/script_backend.h"
+#include "ui/answer_file.h"
 
 namespace nuvel::ui {
 namespace {

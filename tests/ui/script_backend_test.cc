@@ -57,9 +57,9 @@ Dialog Form() {
 class ScriptBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetScriptExitHookForTesting([this](int status) { exits_.push_back(status); });
+    SetNoAnswerExitHookForTesting([this](int status) { exits_.push_back(status); });
   }
-  void TearDown() override { SetScriptExitHookForTesting(nullptr); }
+  void TearDown() override { SetNoAnswerExitHookForTesting(nullptr); }
 
   std::unique_ptr<ScriptBackend> Make(const std::string& text) {
     AnswerFile file;

@@ -426,7 +426,7 @@ std::string TerminalBackend::ChooseFolder(const std::string& /*id*/, const std::
     std::string path = Trim(line);
     if (path.empty()) path = start;
     if (path.empty()) return "Please type a folder, or close to cancel.";
-    if (path == "~" || path.rfind("~/", 0) == 0) path = platform::HomeFolder() + path.substr(1);
+    if (path == "~" || path.starts_with("~/")) path = platform::HomeFolder() + path.substr(1);
     if (path.front() != '/') return "Please type a full path, starting with /.";
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     folder = path;
