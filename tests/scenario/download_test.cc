@@ -158,10 +158,17 @@ TEST_F(DownloadScenarioTest, NewerSetupIsDownloadedExpandedAndStarted) {
   EXPECT_EQ(Requests("SETUP.ZIP"), 1);
   EXPECT_FALSE(fs::exists(marker));
 
-  // The same version as this one: no offer.
+  // The same version as this one: no offer. Install with Control at the Welcome still fetches
+  // and starts the server's Setup; a Control held for the whole run (old answer files) does not.
   PublishSetupVersion("362.023.008.021~362.023.008.023");
   ASSERT_EQ(Setup("welcome -> 2\n").status, 0);
   EXPECT_EQ(Path(), std::vector<std::string>{"welcome 2"});
+  ASSERT_EQ(Setup("welcome control -> 1\n").status, 0);
+  EXPECT_TRUE(AppearsWithin(marker, std::chrono::seconds(10)));
+  EXPECT_EQ(Requests("SETUP.ZIP"), 2);
+  fs::remove(marker);
+  ASSERT_EQ(Setup("welcome -> 1\nwelcome -> 2\ninstall-options -> 2\ncontrol\n").status, 0);
+  EXPECT_EQ(Requests("SETUP.ZIP"), 2);
 }
 
 TEST_F(DownloadScenarioTest, OutOfDateUpdateCheckerIsReplacedAndStarted) {
