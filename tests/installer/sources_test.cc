@@ -22,9 +22,9 @@
 #include "installer/product_table.h"
 #include "platform/syscalls.h"
 #include "platform/volumes.h"
+#include "tests/support/fake_backend.h"
 #include "tests/support/module_state.h"
 #include "tests/support/test_env.h"
-#include "tests/support/fake_backend.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 
@@ -454,9 +454,9 @@ TEST_F(FreeSpaceTest, ExactlyTheNeedPassesAndOneByteMoreIsToldInMegabytes) {
   ASSERT_EQ(ui_->shown.size(), 1u);
   EXPECT_EQ(ui_->shown[0].id, "MSG_Message_BytesFreeOnDrive");
   EXPECT_EQ(ui_->shown[0].title, "Please make more space available, then try again.");
-  EXPECT_EQ(ui_->shown[0].item(3)->text,
-            "The disk " + sysroot_.root() + " has 10.00 MB free.\rNuvel Courses needs 10.00 MB."
-            "\rPlease make more space available, then try again.");
+  EXPECT_EQ(ui_->shown[0].item(3)->text, "The disk " + sysroot_.root() +
+                                             " has 10.00 MB free.\rNuvel Courses needs 10.00 MB."
+                                             "\rPlease make more space available, then try again.");
 
   EXPECT_EQ(GetSpaceFree(""), 0u);
   EXPECT_TRUE(Logged("ERROR: free space of '' unknown"));

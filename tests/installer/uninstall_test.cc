@@ -77,8 +77,7 @@ TEST_F(WholeRemovalTest, OnlyFoldersHoldingAnInstallationAndNoProtectedFolderAre
       {sysroot_.path("users"), {"records.ini"}, false, {"records.ini"}},
       {sysroot_.path("srv/empty"), {}, false, {}},
       {sysroot_.path("srv/records"), {"records.ini", "data/s.dat", "data_i_001/t.dat"}, true, {}},
-      {sysroot_.path("srv/mixed"), {"records.ini", "notes.txt", "data/s.dat"}, true,
-       {"notes.txt"}},
+      {sysroot_.path("srv/mixed"), {"records.ini", "notes.txt", "data/s.dat"}, true, {"notes.txt"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder);

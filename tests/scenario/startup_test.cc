@@ -285,7 +285,8 @@ TEST_F(StartupTest, SetupOnTheDiscRelaunchesFromALocalCopy) {
   EXPECT_NE(fs::status(copy).permissions() & fs::perms::owner_exec, fs::perms::none);
   const std::string log = ReadTestFile(LogPath());
   EXPECT_NE(log.find("Found Installation CD-ROM 1 and name is '" + Source() + "'."),
-            std::string::npos) << log;
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("Running Setup from the local copy " + copy), std::string::npos) << log;
   EXPECT_NE(log.find("Not running Setup from CD.  2 != 1."), std::string::npos)
       << "the copy runs on the local disk: " << log;
