@@ -290,7 +290,8 @@ TEST_F(StartupTest, SetupOnTheDiscRelaunchesFromALocalCopy) {
   EXPECT_NE(log.find("Running Setup from the local copy " + copy), std::string::npos) << log;
   EXPECT_NE(log.find("Not running Setup from CD.  2 != 1."), std::string::npos)
       << "the copy runs on the local disk: " << log;
-  EXPECT_EQ(Path(), std::vector<std::string>{"welcome 2"}) << "the copy ran the dialogs";
+  EXPECT_EQ(Path(), std::vector<std::string>{"welcome 2"}) << "the copy ran no dialog:\n"
+                                                           << run.output;
 }
 
 TEST_F(StartupTest, CommandLine) {
