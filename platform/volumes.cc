@@ -83,15 +83,31 @@ bool HasOption(std::string_view options, std::string_view option) {
   return false;
 }
 
-// One line of /proc/self/mountinfo: "id parent major:minor root mount options [tags] - type
-// source super-options".
-struct MountEntry {
-  int id = 0;
-  std::string mount;
-  bool readOnly = false;
-  std::string type;
-  std::string device;  // "major:minor"
-};
+}  // namespace
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+  std::vector<MountEntry> entries;
+  std::istringstream in{std::string(text)};
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    MountEntry entry;
+    std::string parent, dev, root, mount, options;
+    if (!(fields >> entry.id >> parent >> dev >> root >> mount >> options)) continue;
+    entry.device = dev;
+    auto dash = line.find(" - ");
+    if (dash == std::string::npos) continue;
+    std::istringstream tail(line.substr(dash + 3));
+    std::string source, super_options;
+    tail >> entry.type >> source >> super_options;
+    entry.mount = Unescape(mount);
+    entry.readOnly = HasOption(options, "ro") || HasOption(super_options, "ro");
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+namespace {
 
 // A block device is removable when the kernel says so for it or, for a partition, for the disk
 // that holds it (/sys/dev/block/M:m/../removable).
@@ -110,22 +126,9 @@ std::error_code ReadMountTable(std::vector<MountEntry>& entries) {
   entries.clear();
   std::ifstream in("/proc/self/mountinfo");
   if (!in) return LastError();
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    MountEntry entry;
-    std::string parent, dev, root, mount, options;
-    if (!(fields >> entry.id >> parent >> dev >> root >> mount >> options)) continue;
-    entry.device = dev;
-    auto dash = line.find(" - ");
-    if (dash == std::string::npos) continue;
-    std::istringstream tail(line.substr(dash + 3));
-    std::string source, super_options;
-    tail >> entry.type >> source >> super_options;
-    entry.mount = Unescape(mount);
-    entry.readOnly = HasOption(options, "ro") || HasOption(super_options, "ro");
-    entries.push_back(std::move(entry));
-  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  entries = ParseMountInfo(text.str());
   return {};
 }
 

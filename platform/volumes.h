@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -22,6 +23,20 @@ struct Volume {
   bool readOnly = false;   // mounted read-only: the "locked" volume of a disc
   bool removable = false;  // on a removable drive (a USB stick): its block device says so
 };
+
+/// One line of /proc/self/mountinfo: "id parent major:minor root mount options [tags] - type
+/// source super-options".
+struct MountEntry {
+  int id = 0;
+  std::string mount;      // octal escapes undone ("\040" is a space)
+  bool readOnly = false;  // "ro" in the mount options or in the super-block options
+  std::string type;       // "ext4", "fuse.sshfs"
+  std::string device;     // "major:minor"
+};
+
+/// The entries of a mountinfo text in order; a line without the " - " separator or with fewer
+/// than six fields before it is skipped.
+std::vector<MountEntry> ParseMountInfo(std::string_view text);
 
 /// The mounted volumes in mount order, from /proc/self/mountinfo (the number is the mount's
 /// id; a volume is removable when /sys/dev/block/<major:minor>/removable, or its whole disk's

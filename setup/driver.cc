@@ -268,19 +268,24 @@ int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
       return 0;
     }
   }
-  // The copy installs from the disc; it must be able to take the single-instance lock.
+  // The copy installs from the disc and takes both single-instance locks: one still held here
+  // would end it as "another Setup is running" whenever it starts before this process has ended.
   std::vector<std::string> argv = options.argv;
   if (argv.empty()) argv.push_back(copy);
   argv[0] = copy;
   argv.push_back("--source=" + Run().current_dir);
-  platform::ReleaseInstanceLock(installer::kSetupCreator);
+  for (const char* creator : {installer::kSetupCreator, installer::kRecordsManagerCreator}) {
+    platform::ReleaseInstanceLock(creator);
+  }
   int pid = 0;
   platform::SpawnOptions spawn;
   spawn.inherit_input = true;
   if (std::error_code ec = platform::Spawn(argv, pid, spawn)) {
     WriteLogf(1, "Error %d Launching '%s', now running Setup from CD.", ec.value(), copy.c_str());
-    bool held = false;
-    platform::TakeInstanceLock(installer::kSetupCreator, held);
+    for (const char* creator : {installer::kSetupCreator, installer::kRecordsManagerCreator}) {
+      bool held = false;
+      platform::TakeInstanceLock(creator, held);
+    }
     return 0;
   }
   WriteLogf(0, "Running Setup from the local copy %s", copy.c_str());

@@ -260,26 +260,6 @@ TEST_F(MessageFileCorruptionTest, BadHeadersCountsOffsetsAndMarkersGiveEnglishOr
   EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "OK");
 }
 
-TEST_F(MessageFileCorruptionTest, TruncatedOrDamagedFileGivesWholeTextsOrNothing) {
-  StopLogging();
-  const std::string full = MessageFile(kBasicFile);
-  for (std::size_t size = 0; size <= full.size(); ++size) {
-    Strings().reset();
-    OpenIn(full.substr(0, size), "FRA");
-    std::string count = StrRezf(0, "MSG_Count", {"3", "5"});
-    EXPECT_TRUE(count.empty() || count == "5 sur 3" || count == "5 of 3") << size << ": " << count;
-    // A damaged byte at that place never gives a text longer than the limit.
-    for (char damage : {'9', ' ', '\0', 'E'}) {
-      if (size == full.size()) break;
-      std::string damaged = full;
-      damaged[size] = damage;
-      Strings().reset();
-      OpenIn(damaged, "FRA");
-      for (const Entry& e : kBasicFile) EXPECT_LE(StrRezByLanguage(0, e.key, nullptr).size(), 512u);
-    }
-  }
-}
-
 // ---- The interface language ----------------------------------------------------------------
 
 using LanguageSelectionTest = StringsFixture;
@@ -516,29 +496,6 @@ TEST_F(StringsFixture, CatalogMistakesAreRefusedWithTheirLineAndNoOutput) {
     EXPECT_FALSE(fs::exists(output)) << "no message file after an error";
     fs::remove(sysroot_.path(std::string("catalogs/") + c.name));
   }
-}
-
-// The English table compiled into the program: one C++ initialiser per key, sorted, with every
-// character a C++ compiler would read differently escaped.
-TEST_F(StringsFixture, EnglishTableIsSortedAndEscapedForTheCompiler) {
-  const std::string table = sysroot_.path("out/english_texts.inc");
-  fs::create_directories(sysroot_.path("out"));
-  WriteTestFile(sysroot_.path("catalogs/ENG.txt"),
-                "MSG_Quote = Say \"hi\" to C:\\dir\\n\xC3\xA9\nMSG_A = a\n");
-  WriteTestFile(sysroot_.path("catalogs/FRA.txt"), "MSG_A = a\n");
-  auto make = [&](const std::string& catalog) {
-    return std::system(("'" + std::string(NUVEL_MAKE_LUC_TOOL) + "' --english-table '" + table +
-                        "' '" + sysroot_.path("catalogs/" + catalog) + "' 2>/dev/null")
-                           .c_str());
-  };
-  ASSERT_EQ(make("ENG.txt"), 0);
-  const std::string text = ReadTestFile(table);
-  EXPECT_EQ(text.substr(text.find('\n') + 1),
-            "{\"MSG_A\", \"a\"},\n"
-            "{\"MSG_QUOTE\", \"Say \\\"hi\\\" to C:\\\\dir\\\\n\\303\\251\"},\n");
-  fs::remove(table);
-  EXPECT_NE(make("FRA.txt"), 0) << "only the English catalog makes the table";
-  EXPECT_FALSE(fs::exists(table));
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/paths.h"
 #include "tests/support/fake_backend.h"
@@ -55,16 +57,49 @@ class WholeRemovalTest : public ::testing::Test {
   std::string install_;
 };
 
-TEST_F(WholeRemovalTest, RecordsFolderThatIsTheHomeFolderIsNeverTouched) {
-  const std::string home = sysroot_.path("home");
-  WriteTestFile(home + "/data/mine.txt", "a folder named like ours\n");
-  WriteTestFile(home + "/records.ini", "[Records]\n");
-  base::Paths().RecordsPath = home + "/data";
-  WholeRemoval removal = RemoveWholeInstallation();
-  EXPECT_EQ(removal.refused, 1);
-  EXPECT_EQ(Below(home + "/data"), std::set<std::string>{"mine.txt"});
-  EXPECT_TRUE(fs::exists(home + "/records.ini"));
-  EXPECT_FALSE(fs::exists(install_));
+// The safety rule, for each kind of folder a records path may name: the folders that must never
+// be touched are refused whole, a folder holding nothing of ours is refused, and a records folder
+// loses only what this program made.
+TEST_F(WholeRemovalTest, OnlyFoldersHoldingAnInstallationAndNoProtectedFolderAreRemoved) {
+  const std::string home = sysroot_.path("users/ana");
+  ::setenv("HOME", home.c_str(), 1);  // TestSysroot restores it
+  fs::create_directories(home);
+  struct Case {
+    std::string folder;
+    std::vector<std::string> files;  // written into the folder first
+    bool removed;                    // among the folders removed
+    std::set<std::string> kept;      // of `files`, what is still there afterwards
+  };
+  const Case cases[] = {
+      {"/", {}, false, {}},
+      {sysroot_.root(), {"records.ini", "data/s.dat"}, false, {"records.ini", "data/s.dat"}},
+      {home, {"records.ini", "data/mine.txt"}, false, {"records.ini", "data/mine.txt"}},
+      {sysroot_.path("users"), {"records.ini"}, false, {"records.ini"}},
+      {sysroot_.path("srv/empty"), {}, false, {}},
+      {sysroot_.path("srv/records"), {"records.ini", "data/s.dat", "data_i_001/t.dat"}, true, {}},
+      {sysroot_.path("srv/mixed"), {"records.ini", "notes.txt", "data/s.dat"}, true, {"notes.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    fs::create_directories(c.folder);
+    for (const std::string& file : c.files) WriteTestFile(c.folder + "/" + file, "x");
+    base::Paths().RecordsPath = c.folder;
+    std::vector<std::string> expected = {sysroot_.path("opt/Nuvel"), install_};
+    if (c.removed) expected.push_back(c.folder);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(WholeInstallationFolders(), expected);
+    if (c.folder == "/") continue;  // never removed for real, whatever the rule says
+
+    WholeRemoval removal = RemoveWholeInstallation();
+    EXPECT_EQ(removal.refused, c.removed ? 0 : 1);
+    EXPECT_TRUE(removal.failed.empty());
+    for (const std::string& file : c.files) {
+      EXPECT_EQ(fs::exists(c.folder + "/" + file), c.kept.count(file) == 1) << file;
+    }
+    EXPECT_EQ(fs::exists(c.folder), !c.removed || !c.kept.empty()) << "removed only when empty";
+    EXPECT_FALSE(fs::exists(install_));
+    SetUp();  // the installation again, for the next case
+  }
 }
 
 TEST_F(WholeRemovalTest, RecordsFolderReadFromRecordsIniIsTheFolderItselfNotTheOneAbove) {

@@ -369,23 +369,5 @@ TEST_F(FilesTest, MoveTreeMovesEvenAcrossVolumesAndNeverReplaces) {
   EXPECT_EQ(ReadTestFile(sysroot_.path("other/c.txt")), "c");
 }
 
-TEST_F(FilesTest, SeamMarksRemovableVolumesAndTheRealTableReadsTheKernelFlag) {
-  ::setenv("NUVEL_VOLUMES", "/media/stick:rw:usb,/media/disc:ro,/srv", 1);
-  std::vector<Volume> volumes;
-  ASSERT_FALSE(MountedVolumes(volumes));
-  ASSERT_EQ(volumes.size(), 3u);
-  EXPECT_TRUE(volumes[0].removable);
-  EXPECT_FALSE(volumes[0].readOnly);
-  EXPECT_EQ(volumes[0].mountPoint, "/media/stick");
-  EXPECT_FALSE(volumes[1].removable);
-  EXPECT_TRUE(volumes[1].readOnly);
-  EXPECT_TRUE(IsOnRemovableDrive("/media/stick/Nuvel/launch"));
-  EXPECT_FALSE(IsOnRemovableDrive("/srv/Nuvel"));
-
-  // Without the seam, pseudo file systems (device 0:N) are never removable drives.
-  ::unsetenv("NUVEL_VOLUMES");
-  EXPECT_FALSE(IsOnRemovableDrive("/proc/self"));
-}
-
 }  // namespace
 }  // namespace nuvel::platform

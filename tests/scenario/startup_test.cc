@@ -263,6 +263,37 @@ TEST_F(SystemFolderScenarioTest, OrdinaryUserInstallingToTheDefaultFolderNeedsAn
   EXPECT_EQ(IniGet(Shared("records.ini"), "Records", "launch_path_local"), Installed());
 }
 
+// A Setup started from the disc copies itself, its helper and the message file into the
+// temporary folder and lets that copy run the installation, so that the disc can be changed.
+TEST_F(StartupTest, SetupOnTheDiscRelaunchesFromALocalCopy) {
+  MakeSource();
+  const std::string disc_binary = Source("nuvel-setup");
+  const fs::path built = fs::path(NUVEL_SETUP_BINARY).parent_path();
+  fs::copy_file(NUVEL_SETUP_BINARY, disc_binary);
+  fs::copy_file(built / "NuvelTool", Source("NuvelTool"));
+  fs::copy_file(built / "engine.luc", Source("engine.luc"));
+  const std::string answers = sysroot_.path("answers.txt");
+  WriteTestFile(answers, "welcome -> 2\n");
+  RunResult run = RunBinary(
+      disc_binary, {"--source", Source(), "--answers", answers, "--transcript", Transcript()},
+      {{"NUVEL_VOLUMES", Source() + ":ro," + sysroot_.root() + ":rw"}});
+  // The disc's process ends at once; the copy holds the output open until it is done.
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string copy = sysroot_.path("tmp/nuvel-setup");
+  EXPECT_EQ(Entries(sysroot_.path("tmp")),
+            (std::set<std::string>{"nuvel-setup", "NuvelTool", "engine.luc"}));
+  EXPECT_NE(fs::status(copy).permissions() & fs::perms::owner_exec, fs::perms::none);
+  const std::string log = ReadTestFile(LogPath());
+  EXPECT_NE(log.find("Found Installation CD-ROM 1 and name is '" + Source() + "'."),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Running Setup from the local copy " + copy), std::string::npos) << log;
+  EXPECT_NE(log.find("Not running Setup from CD.  2 != 1."), std::string::npos)
+      << "the copy runs on the local disk: " << log;
+  EXPECT_EQ(Path(), std::vector<std::string>{"welcome 2"}) << "the copy ran no dialog:\n"
+                                                           << run.output;
+}
+
 TEST_F(StartupTest, CommandLine) {
   RunResult version = RunBinary(NUVEL_SETUP_BINARY, {"--version"});
   EXPECT_EQ(version.status, 0);
