@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils trash-cli zip unzip
-  xvfb xauth hyperfine
+  xvfb xauth hyperfine curl python3
   # peers started by the network tests
   nginx tinyproxy openssl
 )
