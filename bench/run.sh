@@ -214,7 +214,7 @@ COURSES="$WORK/www/softwareupdates/courses2"
 rm -rf "$WORK/src/Nuvel/content"  # every course comes from the server
 sed -i 's/^force_discless=.*/force_discless=Y\nforce_download_courses=Y/' \
   "$WORK/src/install/data/setup.ini"
-cat >"$WORK/install.answers" <<'ANSWERS'
+cat >"$WORK/forced.answers" <<'ANSWERS'
 welcome -> 1
 install-options control -> 1
 family select 1 -> 1
@@ -232,7 +232,7 @@ set -e
 mkdir -p "\$1/home" "\$1/tmp" "\$1/opt/Nuvel"
 printf '[Records]\r\ndownloadaddress=$URL/softwareupdates/courses2\r\n' >"\$1/opt/Nuvel/records.ini"
 NUVEL_SYSROOT="\$1" HOME="\$1/home" TMPDIR="\$1/tmp" exec "$BUILD_DIR/setup/nuvel-setup" \
-  --source "$WORK/src" --answers "$WORK/install.answers"
+  --source "$WORK/src" --answers "$WORK/forced.answers"
 SCRIPT
 : >"$WORK/nginx/access.log"
 sh "$WORK/ours.sh" "$WORK/probe" >/dev/null
@@ -244,6 +244,7 @@ rm -rf "$WORK/probe"
 {
   echo '#!/bin/sh'
   echo 'set -e'
+  echo 'mkdir -p "$1/content"'
   for archive in $ARCHIVES; do
     code=${archive%.EXE}
     code=${code##*_}

@@ -249,7 +249,8 @@ bool Start(const std::string& url, bool memory, const char* body, std::size_t bo
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kChunkSize));
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
+                   static_cast<long>(active.memory ? kChunkSize : kFileChunkSize));
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
