@@ -187,9 +187,9 @@ bool IsOwnEntry(std::string_view name, unsigned roles) {
     return true;
   }
   if ((roles & kSystemRole) &&
-      (IsOneOf(name, {"VERSION2M.INI", "local.ini", "forced.ini", "engine.luc", "tutor.luc",
-                      "user.ini", "recent.lst", "scores.dat", "bookmarks.dat", "voice.cfg",
-                      "sr_user.dat", "window.ini"}) ||
+      (IsOneOf(name, {"VERSION2M.INI", "VERSION2M.INI.BAK", "local.ini", "forced.ini",
+                      "engine.luc", "tutor.luc", "user.ini", "recent.lst", "scores.dat",
+                      "bookmarks.dat", "voice.cfg", "sr_user.dat", "window.ini", "Setup.app"}) ||
        IsProductFolderName(name, true))) {
     return true;
   }

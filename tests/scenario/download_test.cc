@@ -136,6 +136,14 @@ TEST_F(DownloadScenarioTest, TruncatedVersionFileFallsBackToTheCopyOfTheLastRun)
   ASSERT_EQ(Setup("welcome -> 2\n").status, 0);
   EXPECT_EQ(ReadTestFile(Installed("VERSION2M.INI")), good);
   EXPECT_EQ(ReadTestFile(Installed("VERSION2M.INI.BAK")), good);
+
+  // Uninstall All takes the copy and a downloaded Setup with the rest of the system folder.
+  WriteTestFile(Installed("Setup.app/Contents/MacOS/Setup"), "#!/bin/sh\n");
+  RunResult run = Setup(
+      "welcome -> 4\nuninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 1\n"
+      "prompt:Complete! -> 1\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(fs::exists(Installed())) << ReadTestFile(Transcript());
 }
 
 TEST_F(DownloadScenarioTest, NewerSetupIsDownloadedExpandedAndStarted) {
