@@ -156,6 +156,7 @@ void OfferUpdates() {
     }
     break;
   }
+  WriteLogf(1, "Starting the update checker %s/Freshen.app", apps.c_str());
   installer::RunThisApp(apps + "/Freshen.app", 0);
 }
 
