@@ -463,35 +463,14 @@ class ArchiveWriter {
 
   void Add(const std::string& name, FileBody body) {
     members_.push_back(std::make_unique<Member>(std::move(body)));
-    zip_source_t* source = zip_source_function(archive_, &Callback, members_.back().get());
-    if (source == nullptr) throw GenerateError("libzip: " + std::string(zip_strerror(archive_)));
-    zip_int64_t index = zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_GUESS);
-    if (index < 0) {
-      zip_source_free(source);
-      throw GenerateError("cannot add " + name + " to " + path_.string());
-    }
-    auto at = static_cast<zip_uint64_t>(index);
-    if (zip_file_set_mtime(archive_, at, kArchiveTime, 0) != 0 ||
-        zip_set_file_compression(archive_, at, ZIP_CM_DEFLATE, 6) != 0) {
-      throw GenerateError("cannot set up " + name + " in " + path_.string());
-    }
+    AddSource(name, zip_source_function(archive_, &Callback, members_.back().get()),
+              ZIP_CM_DEFLATE, 6);
   }
 
   /// Adds a file that exists on disk, stored as it is (the download tree's archives hold
   /// generated, incompressible content, so compressing it again would only cost time).
   void AddFile(const std::string& name, const fs::path& from) {
-    zip_source_t* source = zip_source_file(archive_, from.c_str(), 0, 0);
-    if (source == nullptr) throw GenerateError("libzip: " + std::string(zip_strerror(archive_)));
-    zip_int64_t index = zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_GUESS);
-    if (index < 0) {
-      zip_source_free(source);
-      throw GenerateError("cannot add " + name + " to " + path_.string());
-    }
-    auto at = static_cast<zip_uint64_t>(index);
-    if (zip_file_set_mtime(archive_, at, kArchiveTime, 0) != 0 ||
-        zip_set_file_compression(archive_, at, ZIP_CM_STORE, 0) != 0) {
-      throw GenerateError("cannot set up " + name + " in " + path_.string());
-    }
+    AddSource(name, zip_source_file(archive_, from.c_str(), 0, 0), ZIP_CM_STORE, 0);
   }
 
   /// Adds every file below `folder`, named by its path relative to `folder` with `prefix` in
@@ -517,6 +496,22 @@ class ArchiveWriter {
   }
 
  private:
+  // Adds a member read from `source`, dated kArchiveTime, with this compression.
+  void AddSource(const std::string& name, zip_source_t* source, zip_int32_t method,
+                 zip_uint32_t level) {
+    if (source == nullptr) throw GenerateError("libzip: " + std::string(zip_strerror(archive_)));
+    zip_int64_t index = zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+      zip_source_free(source);
+      throw GenerateError("cannot add " + name + " to " + path_.string());
+    }
+    auto at = static_cast<zip_uint64_t>(index);
+    if (zip_file_set_mtime(archive_, at, kArchiveTime, 0) != 0 ||
+        zip_set_file_compression(archive_, at, method, level) != 0) {
+      throw GenerateError("cannot set up " + name + " in " + path_.string());
+    }
+  }
+
   struct Member {
     explicit Member(FileBody b) : body(std::move(b)) { zip_error_init(&error); }
     ~Member() { zip_error_fini(&error); }
