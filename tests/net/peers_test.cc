@@ -20,31 +20,24 @@ namespace {
 using nuvel::testing::ReadTestFile;
 using nuvel::testing::WriteTestFile;
 
-// Sets environment variables for the life of the object.
+// Sets (or, for a null value, unsets) environment variables for the life of the object.
 class ScopedEnvironment {
  public:
   ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
     for (auto [name, value] : values) {
       const char* old = std::getenv(name);
       saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-      if (value) {
-        ::setenv(name, value, 1);
-      } else {
-        ::unsetenv(name);
-      }
+      Set(name, value);
     }
   }
   ~ScopedEnvironment() {
-    for (auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
+    for (auto& [name, value] : saved_) Set(name.c_str(), value ? value->c_str() : nullptr);
   }
 
  private:
+  static void Set(const char* name, const char* value) {
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
@@ -145,20 +138,19 @@ TEST_F(PeerTest, MissingUseProxyTakesTheSessionProxyAndWritesItBack) {
     ScopedEnvironment session({{"http_proxy", "http://user:pw@proxy.school.example:3128/"}});
     WriteRecordsIni("log_level=3\r\n");
   }
+  auto setting = [&](const char* key) {
+    std::string value;
+    base::GetNuvelPrivateProfileString("Records", key, "", value, 255, sysroot_.path("records.ini"));
+    return value;
+  };
   EXPECT_EQ(EffectiveProxy(), "proxy.school.example:3128");
-  std::string value;
-  const std::string file = sysroot_.path("records.ini");
-  base::GetNuvelPrivateProfileString("Records", "useproxy", "", value, 255, file);
-  EXPECT_EQ(value, "y");
-  base::GetNuvelPrivateProfileString("Records", "proxyipaddress", "", value, 255, file);
-  EXPECT_EQ(value, "proxy.school.example");
-  base::GetNuvelPrivateProfileString("Records", "proxyipport", "", value, 255, file);
-  EXPECT_EQ(value, "3128");
+  EXPECT_EQ(setting("useproxy"), "y");
+  EXPECT_EQ(setting("proxyipaddress"), "proxy.school.example");
+  EXPECT_EQ(setting("proxyipport"), "3128");
 
   WriteRecordsIni("");
   EXPECT_EQ(EffectiveProxy(), "") << "no session proxy: none";
-  base::GetNuvelPrivateProfileString("Records", "proxyipaddress", "", value, 255, file);
-  EXPECT_EQ(value, "0.0.0.0");
+  EXPECT_EQ(setting("proxyipaddress"), "0.0.0.0");
 
   WriteRecordsIni("useproxy=Yes\r\nproxyipaddress=auto\r\nproxyipport=8080\r\n");
   EXPECT_EQ(EffectiveProxy(), "") << "\"auto\" names no proxy";

@@ -84,11 +84,11 @@ TEST_F(TransferTest, FileArrivesUnderItsUpperCaseNameAndCookieAndDateAreKept) {
   EXPECT_TRUE(backend_->shown.empty());
   EXPECT_EQ(Download("course_zp.zip"), 0) << "a \"_zp\" name keeps its case";
   EXPECT_EQ(ReadTestFile(dir_ + "course_zp.zip"), "content of course_zp.zip");
-}
-
-TEST_F(TransferTest, RedirectIsFollowed) {
+  // A redirect is followed; garbage before a DOCTYPE is dropped.
   EXPECT_EQ(CFDownloadFile(dir_, "LIST", server_.base() + "/redirect?"), 0);
   EXPECT_EQ(ReadTestFile(dir_ + "LIST"), "content of redirected");
+  EXPECT_EQ(CFDownloadFile(dir_, "LIST", server_.base() + "/garbage?"), 0);
+  EXPECT_EQ(ReadTestFile(dir_ + "LIST"), "<!DOCTYPE list>\nitem");
 }
 
 TEST_F(TransferTest, NotFoundLeavesNoFileAndIsQuietForVersionFiles) {
@@ -101,11 +101,6 @@ TEST_F(TransferTest, NotFoundLeavesNoFileAndIsQuietForVersionFiles) {
   EXPECT_EQ(CFDownloadFile(dir_, "COURSE.ZIP", server_.base() + "/missing?"), 1);
   EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_Message_ErrorDownloading"});
   EXPECT_FALSE(platform::Exists(dir_ + "COURSE.ZIP"));
-}
-
-TEST_F(TransferTest, GarbageBeforeDoctypeIsDropped) {
-  EXPECT_EQ(CFDownloadFile(dir_, "LIST", server_.base() + "/garbage?"), 0);
-  EXPECT_EQ(ReadTestFile(dir_ + "LIST"), "<!DOCTYPE list>\nitem");
 }
 
 TEST_F(TransferTest, ErrorPageIsNotStoredAndGoesToTheBrowser) {
@@ -130,7 +125,7 @@ TEST_F(TransferTest, ShortBodyIsAFailureAndKeepsTheEarlierCopy) {
   EXPECT_EQ(PromptIds(), std::vector<std::string>{"MSG_Message_ErrorDownloading"});
 }
 
-TEST_F(TransferTest, SilenceLongerThanTheTimeOutFailsAndKeepsTheEarlierCopy) {
+TEST_F(TransferTest, SilenceLongerThanTheTimeOutFailsButATrickleInsideItDoesNot) {
   SetInactivityTimeoutForTesting(0.5);
   WriteTestFile(dir_ + "VERSION2M.INI", "complete earlier copy");
   double start = platform::MonotonicSeconds();
@@ -138,11 +133,9 @@ TEST_F(TransferTest, SilenceLongerThanTheTimeOutFailsAndKeepsTheEarlierCopy) {
   EXPECT_LT(platform::MonotonicSeconds() - start, 3) << "the stall was not cut short";
   EXPECT_EQ(ReadTestFile(dir_ + "VERSION2M.INI"), "complete earlier copy");
   EXPECT_FALSE(platform::Exists(dir_ + "VERSION2M.INI.tmp"));
-}
 
-TEST_F(TransferTest, DataJustInsideTheTimeOutKeepsTheTransferAlive) {
-  SetInactivityTimeoutForTesting(0.8);
   // Six bytes 0.3 s apart: 1.5 s in all, far more than the time-out, never silent that long.
+  SetInactivityTimeoutForTesting(0.8);
   EXPECT_EQ(CFDownloadFile(dir_, "SLOW", server_.base() + "/trickle?n=6&ms=300&"), 0);
   EXPECT_EQ(ReadTestFile(dir_ + "SLOW"), "tttttt");
 }
@@ -190,7 +183,7 @@ TEST_F(TransferTest, UnreachableServerAndRefusedAddressEndTheWaitAtOnce) {
   EXPECT_FALSE(platform::Exists(dir_ + "V.tmp"));
 }
 
-TEST_F(TransferTest, MemoryRequestPostsWithUserAgentAndCookieButNoContentType) {
+TEST_F(TransferTest, MemoryRequestPostsWithUserAgentAndCookieAndFailuresGiveNothing) {
   SetUserAgentVersion("362.023.008.023");
   EXPECT_EQ(URLRequest(server_.base() + "/file/x", nullptr, 0), "content of x");
   Transport().gSendCookie = 1;
@@ -200,9 +193,7 @@ TEST_F(TransferTest, MemoryRequestPostsWithUserAgentAndCookieButNoContentType) {
                 std::string(testing::FaultServer::kCookie) + "|" + body);
   EXPECT_EQ(URLRequest(server_.base() + "/echo", nullptr, 0),
             "GET|||" + std::string(testing::FaultServer::kCookie) + "|");
-}
-
-TEST_F(TransferTest, MemoryReplyGrowsItsBufferOnceAndFailuresGiveNothing) {
+  // The reply grows its buffer; failures give nothing.
   std::size_t large = kReceiveBufferSize * 3;
   EXPECT_EQ(URLRequest(server_.base() + "/large?n=" + std::to_string(large), nullptr, 0).size(),
             large);

@@ -214,9 +214,14 @@ TEST_F(InstallOptionsTest, CancelAndTheCloseBoxReturnTwoAndChangeNothing) {
   EXPECT_EQ(Paths().rPassword, before.rPassword);
 }
 
+// Refused student access keeps the previous folder; granted, the records stay in the share.
 TEST_F(InstallOptionsTest, NetworkFolderAsksForStudentAccessAndKeepsRecordsThere) {
   std::string share = NetworkShare(), install = share + "/Nuvel";
-  Answer(Browse(share) + "prompt:MSG_ConfirmStudentAccessToPath -> 1\ninstall-options -> 1\n");
+  Answer(Browse(share) + "prompt:MSG_ConfirmStudentAccessToPath -> 2\ninstall-options -> 1\n" +
+         Browse(share) + "prompt:MSG_ConfirmStudentAccessToPath -> 1\ninstall-options -> 1\n");
+  ASSERT_EQ(Prompt_Records(false), 1);
+  EXPECT_EQ(Paths().DataPath, system_ + "/launch/");
+  EXPECT_FALSE(fs::exists(install));
   ASSERT_EQ(Prompt_Records(false), 1);
   EXPECT_FALSE(script_failed_);
   EXPECT_EQ(Paths().DataPath, install + "/launch/");
@@ -225,15 +230,6 @@ TEST_F(InstallOptionsTest, NetworkFolderAsksForStudentAccessAndKeepsRecordsThere
   EXPECT_EQ(Setting(install + "/records.ini", "launch_path_local"), install);
   EXPECT_EQ(Setting(system_ + "/records.ini", "records_ini_path_mac"), install + "/")
       << "the local settings must point at the shared records.ini";
-}
-
-TEST_F(InstallOptionsTest, RefusedStudentAccessKeepsThePreviousFolder) {
-  std::string share = NetworkShare();
-  Answer(Browse(share) + "prompt:MSG_ConfirmStudentAccessToPath -> 2\ninstall-options -> 1\n");
-  ASSERT_EQ(Prompt_Records(false), 1);
-  EXPECT_FALSE(script_failed_);
-  EXPECT_EQ(Paths().DataPath, system_ + "/launch/");
-  EXPECT_FALSE(fs::exists(share + "/Nuvel"));
 }
 
 TEST_F(InstallOptionsTest, BrowseAdoptsAnExistingInstallationsSettings) {

@@ -5,8 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <thread>
 
 #include "tests/net/peers.h"
@@ -20,17 +18,6 @@ namespace fs = std::filesystem;
 // 001MUL50 (Foundations 1) with French support.
 const std::string kFoundations1 =
     "family select 1 -> 1\nproducts -> 1\nmulti-language select 1 -> 1\ninstall -> 1\n";
-
-// Every file below `folder` with its contents.
-std::map<std::string, std::string> TreeOf(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), folder).string()] = ReadTestFile(entry.path().string());
-    }
-  }
-  return files;
-}
 
 // A zip holding one program `bundle`/Contents/MacOS/<name> that writes `marker` when started.
 void WriteStartRecorder(const std::string& zip_path, const std::string& bundle,
@@ -95,7 +82,7 @@ class DownloadScenarioTest : public ScenarioTest {
 
 TEST_F(DownloadScenarioTest, ForcedDownloadInstallsTheSameTreeAsTheDisc) {
   ASSERT_EQ(Setup(kStart + kFoundations1 + kEnd).status, 0);
-  const auto disc = TreeOf(Installed("content/001MUL50"));
+  const auto disc = FilesBelow(Installed("content/001MUL50"));
   ASSERT_GT(disc.size(), 20u);
   EXPECT_EQ(Requests("courses_d/"), 0) << "a disc installation downloads no course";
   EXPECT_EQ(Requests("ENGINE_LUC.ZIP"), 1);
@@ -106,7 +93,7 @@ TEST_F(DownloadScenarioTest, ForcedDownloadInstallsTheSameTreeAsTheDisc) {
   SetSourceOption("force_download_courses", "Y");
   RunResult run = Setup(kStart + kFoundations1 + kEnd);
   ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(TreeOf(Installed("content/001MUL50_d")), disc);
+  EXPECT_EQ(FilesBelow(Installed("content/001MUL50_d")), disc);
   EXPECT_EQ(Requests("courses_d/001MUL50_FRA.EXE"), 1);
   EXPECT_EQ(Requests("courses_d/001MUL50_SPN.EXE"), 0) << "only the chosen language";
   EXPECT_EQ(Requests("courses_d/"), 5) << "COM, ENG, GEN, KID and FRA";

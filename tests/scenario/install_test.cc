@@ -1,8 +1,7 @@
 // Installing and uninstalling courses with the real binary: a generated source, an answer file
-// and a private sysroot per test; the assertions look at the installed tree under
-// <sysroot>/opt/Nuvel, records.ini, the log and the path the run took through its dialogs.
-// With Control held, the update check offers every installed course again; answers that start
-// a second installation decline that offer.
+// and a private sysroot per test; the assertions look at the installed tree, records.ini, the log
+// and the path the run took through its dialogs. With Control held, the update check offers every
+// installed course again; answers that start a second installation decline that offer.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -22,7 +20,6 @@
 
 #include "platform/copy.h"
 #include "tests/scenario/scenario.h"
-#include "tests/support/test_env.h"
 
 namespace nuvel::testing {
 namespace {
@@ -58,16 +55,6 @@ bool Contains(const std::vector<std::string>& items, const std::string& item) {
   return std::find(items.begin(), items.end(), item) != items.end();
 }
 
-// Files (relative paths) below a folder.
-std::set<std::string> FilesBelow(const std::string& folder) {
-  std::set<std::string> files;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->is_regular_file(ec)) files.insert(it->path().lexically_relative(folder).string());
-  }
-  return files;
-}
-
 // Files below `folder` left by an unfinished copy or rewrite: the copy's busy-marked files and
 // ".<name>.nuvel-partial", and the profile rewrite's ".<name>.<hex>.tmp".
 std::vector<std::string> TemporaryFilesBelow(const std::string& folder) {
@@ -97,8 +84,9 @@ class InstallScenarioTest : public ScenarioTest {
     return IniGet(Source("install/data/versions.ini"), "Records", key);
   }
 
-  // Checks the content folder of an installed course against the source: exactly the chosen
-  // subfolders, each file with the source's bytes, and the files the copy adds.
+  // The content folder of an installed course: exactly the chosen subfolders with the source's
+  // bytes, the files the copy adds, and the identification line of VERSION (product number,
+  // folder code, version digits, content mark).
   void ExpectCompleteContent(const std::string& folder, const std::set<std::string>& subfolders) {
     SCOPED_TRACE("content/" + folder);
     const std::string installed = Installed("content/" + folder);
@@ -107,30 +95,21 @@ class InstallScenarioTest : public ScenarioTest {
     expected.insert({"VERSION", "NUVEL.INI", "complete.txt", "disc.01"});
     EXPECT_EQ(Entries(installed), expected);
     for (const std::string& sub : subfolders) {
-      std::set<std::string> files = FilesBelow(source + "/" + sub);
+      auto files = FilesBelow(source + "/" + sub);
       ASSERT_FALSE(files.empty()) << sub;
-      EXPECT_EQ(FilesBelow(installed + "/" + sub), files) << sub;
-      for (const std::string& file : files) {
-        const std::string rel = sub + "/" + file;
-        // Compared as sizes first so that a mismatch does not print megabytes.
-        std::string want = ReadTestFile(source + "/" + rel);
-        std::string got = ReadTestFile(installed + "/" + rel);
-        ASSERT_EQ(got.size(), want.size()) << rel;
-        EXPECT_TRUE(got == want) << rel << " differs from the source";
-      }
+      // Not EXPECT_EQ: a mismatch would print megabytes.
+      EXPECT_TRUE(FilesBelow(installed + "/" + sub) == files) << sub << " differs from the source";
     }
-    EXPECT_EQ(ReadTestFile(installed + "/NUVEL.INI"), ReadTestFile(source + "/NUVEL.INI"));
-    EXPECT_EQ(ReadTestFile(installed + "/complete.txt"), ReadTestFile(source + "/complete.txt"));
+    for (const char* file : {"NUVEL.INI", "complete.txt"}) {
+      EXPECT_EQ(ReadTestFile(installed + "/" + file), ReadTestFile(source + "/" + file));
+    }
     EXPECT_EQ(ReadTestFile(installed + "/disc.01"), "X");
-
-    // The identification line: product number, folder code, version digits, content mark.
     auto version = FileLines(installed + "/VERSION");
     ASSERT_GE(version.size(), 2u);
     const std::string& id = version[0];
     ASSERT_EQ(id.size(), 47u) << id;
     EXPECT_EQ(id.substr(0, 7), folder.substr(0, 3) + " " + folder.substr(3, 3)) << id;
-    EXPECT_EQ(id[12], folder[6]) << id;
-    EXPECT_EQ(id[14], folder[7]) << id;
+    EXPECT_EQ((std::string{id[12], id[14]}), folder.substr(6, 2)) << id;
     EXPECT_EQ(id.substr(34, 2), "SC") << id;
     EXPECT_EQ(version[1], "PATH: DATA");
   }
@@ -138,17 +117,20 @@ class InstallScenarioTest : public ScenarioTest {
   // The startup folder: a copy of the source's product folder, nuvel.ini amended.
   void ExpectStartupFiles(const std::string& folder) {
     SCOPED_TRACE("launch/" + folder);
-    const std::string installed = Installed("launch/" + folder);
-    const std::string source = Source("install/data/" + folder);
-    EXPECT_EQ(FilesBelow(installed), FilesBelow(source));
-    EXPECT_EQ(ReadTestFile(installed + "/course.png"), ReadTestFile(source + "/course.png"));
-    EXPECT_EQ(IniGet(installed + "/nuvel.ini", "nuvel.ini", "course_name"),
-              IniGet(source + "/nuvel.ini", "nuvel.ini", "course_name"));
+    auto installed = FilesBelow(Installed("launch/" + folder));
+    auto source = FilesBelow(Source("install/data/" + folder));
+    ASSERT_EQ(installed.count("nuvel.ini"), 1u);
+    EXPECT_NE(installed["nuvel.ini"].find(
+                  "course_name=" + IniGet(Source("install/data/" + folder + "/nuvel.ini"),
+                                          "nuvel.ini", "course_name")),
+              std::string::npos);
+    installed.erase("nuvel.ini");
+    source.erase("nuvel.ini");
+    EXPECT_TRUE(installed == source) << "the startup files differ from the source's";
   }
 
-  // records.ini after an installation: the companion applications' versions (copied from the
-  // source's versions.ini, then brought to the version of the installed bundle, which is the
-  // part of the versions.ini value after "~") and the course's own key.
+  // records.ini after an installation: the companion applications' versions (the part of the
+  // versions.ini value after "~": the version of the installed bundle) and the course's own key.
   void ExpectRecordedVersions(const std::string& course_key) {
     for (const char* key : {"rm2_ver", "launcher2_ver", "analyze2_ver", "freshen2_ver"}) {
       std::string listed = SourceVersions(key);
@@ -158,15 +140,6 @@ class InstallScenarioTest : public ScenarioTest {
     EXPECT_EQ(Records("docIni_ver"), SourceVersions("docIni_ver"));
     ASSERT_NE(SourceVersions(course_key), "<missing>") << course_key;
     EXPECT_EQ(Records(course_key), SourceVersions(course_key)) << course_key;
-  }
-
-  // Installs 001MUL50 (French) and then 010ENG50 in one run.
-  void InstallTwoCourses() {
-    RunResult run =
-        Setup(kStart + kFoundations1French + "prompt:MSG_Message_InstallAnother -> 1\n" +
-              kDeclineUpdate + kGrammar + kEnd);
-    ASSERT_EQ(run.status, 0) << run.output;
-    ASSERT_TRUE(fs::is_directory(Installed("launch/001MUL50")));
   }
 };
 
@@ -298,51 +271,10 @@ TEST_F(InstallScenarioTest, DiscBasedInstallationCopiesStartupFilesButLeavesTheC
   EXPECT_EQ(Log().find("Selected Discless"), std::string::npos);
 }
 
-// The second course, English only, asks for no language: neither a language dialog nor a
-// language choice in its install dialog.
-TEST_F(InstallScenarioTest, InstallAnotherInstallsASecondCourseInTheSameRun) {
-  InstallTwoCourses();
-  auto path = Path();
-  // The second course is chosen from the family dialog again, after the first is installed.
-  auto another = std::find(path.begin(), path.end(), "prompt:MSG_Message_InstallAnother 1");
-  ASSERT_NE(another, path.end());
-  EXPECT_EQ(std::count(path.begin(), path.end(), "family 1"), 2);
-  EXPECT_EQ(std::count(path.begin(), path.end(), "install 1"), 2);
-  EXPECT_EQ(std::count(path.begin(), path.end(), "multi-language 1"), 1);
-  EXPECT_NE(std::find(another, path.end(), "family 1"), path.end());
-  EXPECT_EQ(path.back(), "prompt:MSG_HowToStartCourse2 1");
-  auto install = Dialogs("install");
-  ASSERT_EQ(install.size(), 2u);
-  EXPECT_EQ(install[1].find("\"radio\""), std::string::npos) << install[1];
-
-  ExpectStartupFiles("001MUL50");
-  ExpectStartupFiles("010ENG50");
-  ExpectCompleteContent("001MUL50", {"COM", "ENG", "GEN", "KID", "FRA"});
-  ExpectCompleteContent("010ENG50", {"COM", "ENG"});
-  EXPECT_EQ(Records("001mul50"), SourceVersions("001mul50"));
-  ExpectRecordedVersions("010eng50");
-}
-
-TEST_F(InstallScenarioTest, SeveralCoursesChosenTogetherAskForTheSupportLanguageOnce) {
-  // Limited to two support languages so that the dialog's rows are known: French, Spanish.
-  SetSourceOption("force_limit_multiLanguages", "FRA SPN");
-  RunResult run =
-      Setup(kStart + "family select " + std::to_string(kRowFoundations1) + "," +
-            std::to_string(kRowGrammar) + " -> 1\nmulti-language select 1 -> 1\n" + kEnd);
-  ASSERT_EQ(run.status, 0) << run.output;
-
-  auto path = Path();
-  EXPECT_EQ(std::count(path.begin(), path.end(), "multi-language 1"), 1) << run.output;
-  // Courses chosen together are installed without the install dialog.
-  EXPECT_TRUE(Dialogs("install").empty());
-  EXPECT_EQ(IniGet(Installed("launch/001MUL50/nuvel.ini"), "nuvel.ini", "language"), "SPN");
-  ExpectCompleteContent("001MUL50", {"COM", "ENG", "GEN", "KID", "SPN"});
-  ExpectCompleteContent("010ENG50", {"COM", "ENG"});
-}
-
-// Courses installed without the version dialog (chosen together, or all of them) take the newest
-// version of their family, as the dialog preselects. A placement test that is one of those
-// courses is installed once, and not offered besides.
+// Courses chosen together are installed without the install dialog, ask for the support
+// language once and take the newest version of their family, as the version dialog preselects. A
+// placement test that is one of them is installed once, and not offered besides; the same when
+// every course is installed.
 TEST_F(InstallScenarioTest, CoursesInstalledTogetherTakeTheNewestVersionAndThePlacementTestOnce) {
   auto expect_placement_test_once = [&] {
     for (const std::string& step : Path()) {
@@ -355,13 +287,20 @@ TEST_F(InstallScenarioTest, CoursesInstalledTogetherTakeTheNewestVersionAndThePl
     }
     EXPECT_EQ(installs, 1) << Log();
   };
+  // Limited to two support languages so that the dialog's rows are known: French, Spanish.
+  SetSourceOption("force_limit_multiLanguages", "FRA SPN");
   RunResult run = Setup(kStart + "family select " + std::to_string(kRowFoundations3) + "," +
                         std::to_string(kRowGrammar) + "," + std::to_string(kRowPlacementTest) +
-                        " -> 1\nmulti-language -> 1\n" + kEnd);
+                        " -> 1\nmulti-language select 1 -> 1\n" + kEnd);
   ASSERT_EQ(run.status, 0) << run.output;
+  auto path = Path();
+  EXPECT_EQ(std::count(path.begin(), path.end(), "multi-language 1"), 1) << run.output;
+  EXPECT_TRUE(Dialogs("install").empty());
   EXPECT_EQ(Entries(Installed("content")),
             (std::set<std::string>{"003MUL50", "010ENG50", "120MUL50"}));
-  EXPECT_FALSE(fs::exists(Installed("launch/003MUL40")));
+  EXPECT_EQ(IniGet(Installed("launch/003MUL50/nuvel.ini"), "nuvel.ini", "language"), "SPN");
+  ExpectCompleteContent("003MUL50", {"COM", "ENG", "SPN"});
+  ExpectCompleteContent("010ENG50", {"COM", "ENG"});
   expect_placement_test_once();
 
   fs::remove_all(Installed());
@@ -373,6 +312,7 @@ TEST_F(InstallScenarioTest, CoursesInstalledTogetherTakeTheNewestVersionAndThePl
             (std::set<std::string>{"001MUL50", "003MUL50", "006MUL50", "010ENG50", "120MUL50"}));
   expect_placement_test_once();
 }
+
 
 TEST_F(InstallScenarioTest, PlacementTestIsOfferedOnceAfterACourseAndInstalledWhenAccepted) {
   RunResult run = Setup("prompt:MSG_Message_AboutToInstallPT -> 1\n" + kStart + kGrammar +
@@ -386,27 +326,33 @@ TEST_F(InstallScenarioTest, PlacementTestIsOfferedOnceAfterACourseAndInstalledWh
   EXPECT_TRUE(fs::exists(Installed("content/120MUL50/complete.txt")));
 }
 
+// The same build and language is copied again without asking, and a link planted in place of a
+// course folder gives way to a real folder: nothing is written where it pointed. Over a later
+// build than the source's 362 the user is asked, and Cancel copies nothing.
 TEST_F(InstallScenarioTest, ReinstallCopiesAgainButOverAHigherBuildAsksFirst) {
   ASSERT_EQ(Setup(kStart + kFoundations1French + kEnd).status, 0);
   const std::string reinstall = kStart + kDeclineUpdate + kFoundations1French;
-  // Taken away so that any copy of the course shows: both come back.
+  // Taken away so that any copy of the course shows.
   auto take_away = [&] {
     ASSERT_TRUE(fs::remove(Installed("launch/001MUL50/course.png")));
     ASSERT_TRUE(fs::remove(Installed("content/001MUL50/FRA/LESSONS.C")));
   };
-  // The same build and language: copied again without asking.
   ASSERT_NO_FATAL_FAILURE(take_away());
+  const std::string outside = sysroot_.path("outside");
+  fs::create_directories(outside);
+  fs::remove_all(Installed("content/001MUL50/COM"));
+  fs::create_directory_symlink(outside, Installed("content/001MUL50/COM"));
   RunResult run = Setup(reinstall + kEnd);
   ASSERT_EQ(run.status, 0) << run.output;
   for (const std::string& step : Path()) {
     EXPECT_EQ(step.find("MSG_FixLevelLower"), std::string::npos);
     EXPECT_EQ(step.find("MSG_Message_AlreadyInstalled3"), std::string::npos);
   }
+  EXPECT_EQ(Entries(outside), std::set<std::string>{}) << "course files were written outside";
+  EXPECT_FALSE(fs::is_symlink(Installed("content/001MUL50/COM")));
   ExpectStartupFiles("001MUL50");
   ExpectCompleteContent("001MUL50", {"COM", "ENG", "GEN", "KID", "FRA"});
 
-  // The installed copy becomes a later build than the source's 362: asked, and Cancel copies
-  // nothing.
   IniSet(Installed("launch/001MUL50/nuvel.ini"), "nuvel.ini", "fix_level", "363");
   IniSet(Installed("content/001MUL50/NUVEL.INI"), "nuvel.ini", "fix_level", "363");
   ASSERT_NO_FATAL_FAILURE(take_away());
@@ -425,20 +371,6 @@ TEST_F(InstallScenarioTest, ReinstallCopiesAgainButOverAHigherBuildAsksFirst) {
 }
 
 // A link planted in the installation in place of a course folder is not followed by the next
-// installation: the link gives way to a real folder and nothing is written where it pointed.
-TEST_F(InstallScenarioTest, ReinstallNeverWritesThroughALinkPlantedInTheCourse) {
-  ASSERT_EQ(Setup(kStart + kFoundations1French + kEnd).status, 0);
-  const std::string outside = sysroot_.path("outside");
-  fs::create_directories(outside);
-  fs::remove_all(Installed("content/001MUL50/COM"));
-  fs::create_directory_symlink(outside, Installed("content/001MUL50/COM"));
-
-  RunResult run = Setup(kStart + kDeclineUpdate + kFoundations1French + kEnd);
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Entries(outside), std::set<std::string>{}) << "course files were written outside";
-  EXPECT_FALSE(fs::is_symlink(Installed("content/001MUL50/COM")));
-  ExpectCompleteContent("001MUL50", {"COM", "ENG", "GEN", "KID", "FRA"});
-}
 
 // A course that must be local goes whole into the local system folder (<sysroot>/opt/Nuvel),
 // content included, while the others go to the installation folder chosen (<sysroot>/srv/Nuvel).
@@ -452,28 +384,6 @@ TEST_F(InstallScenarioTest, ForcedLocalCourseIsInstalledWithItsContentInTheLocal
   ExpectCompleteContent("010ENG50", {"COM", "ENG"});
   EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/launch/010ENG50")));
   EXPECT_FALSE(fs::exists(sysroot_.path("srv/Nuvel/content/010ENG50")));
-}
-
-// Without Control only a more recent build is offered: a higher fix level, or the same level with
-// a higher fix version. (Records-login mode passes Install Options without Control.)
-TEST_F(InstallScenarioTest, OnlyAMoreRecentBuildIsOfferedForUpdate) {
-  ASSERT_EQ(Setup(kStart + kGrammar + kEnd).status, 0);  // 010ENG50 at 362.5
-  SetSourceOption("force_TCPIP", "Y");
-  auto offered = [&](const std::string& level, const std::string& version) {
-    for (const char* file :
-         {"install/data/010ENG50/nuvel.ini", "Nuvel/content/010ENG50/NUVEL.INI"}) {
-      IniSet(Source(file), "nuvel.ini", "fix_level", level);
-      IniSet(Source(file), "nuvel.ini", "fix_version", version);
-    }
-    RunResult run = Setup(
-        "welcome -> 1\nwelcome -> 2\ninstall-options -> 1\ninstall-options -> 2\nfamily -> 2\n" +
-        kDeclineUpdate);
-    EXPECT_EQ(run.status, 0) << run.output;
-    return Contains(Path(), "prompt:MSG_Message_AMoreRecentVersion 2");
-  };
-  // The other orderings of fix level and version are the sources tests' cases.
-  EXPECT_FALSE(offered("362", "5")) << "the same build";
-  EXPECT_TRUE(offered("362", "6"));
 }
 
 // ---- Cancel and failures -----------------------------------------------------------------------
@@ -539,6 +449,7 @@ TEST_F(InstallScenarioTest, FolderThatCannotBeCreatedEndsTheSetupIncomplete) {
   EXPECT_NE(Log().find("ERROR: Copy_The_Content"), std::string::npos);
 }
 
+
 // ---- Uninstalling ----------------------------------------------------------------------------
 
 class UninstallScenarioTest : public InstallScenarioTest {
@@ -556,6 +467,14 @@ class UninstallScenarioTest : public InstallScenarioTest {
     ASSERT_EQ(run.status, 0) << run.output;
     ASSERT_TRUE(fs::is_directory(sysroot_.path("srv/Nuvel/content/010ENG50")));
     ASSERT_TRUE(fs::exists(Installed("records.ini")));
+  }
+  // Installs 001MUL50 (French) and then 010ENG50 in one run.
+  void InstallTwoCourses() {
+    RunResult run =
+        Setup(kStart + kFoundations1French + "prompt:MSG_Message_InstallAnother -> 1\n" +
+              kDeclineUpdate + kGrammar + kEnd);
+    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_TRUE(fs::is_directory(Installed("launch/001MUL50")));
   }
   // The whole installation gone, the system folder in the Trash.
   void ExpectEverythingRemoved() {
@@ -620,8 +539,27 @@ TEST_F(InstallScenarioTest, RecordsFolderChosenInAdvancedLastsBeyondTheRun) {
   EXPECT_EQ(Records("records_folder"), "<missing>");
 }
 
-TEST_F(UninstallScenarioTest, UninstallingOneCourseRemovesItsTwoFoldersOnly) {
+// The second course, English only, is chosen from the family dialog again after the first is
+// installed and asks for no language: neither a language dialog nor a language choice in its
+// install dialog. Uninstalling one course then removes its two folders only.
+TEST_F(UninstallScenarioTest, SecondCourseInTheSameRunAndUninstallingOneRemovesItsFoldersOnly) {
   InstallTwoCourses();
+  auto path = Path();
+  auto another = std::find(path.begin(), path.end(), "prompt:MSG_Message_InstallAnother 1");
+  ASSERT_NE(another, path.end());
+  EXPECT_EQ(std::count(path.begin(), path.end(), "family 1"), 2);
+  EXPECT_EQ(std::count(path.begin(), path.end(), "install 1"), 2);
+  EXPECT_EQ(std::count(path.begin(), path.end(), "multi-language 1"), 1);
+  EXPECT_NE(std::find(another, path.end(), "family 1"), path.end());
+  EXPECT_EQ(path.back(), "prompt:MSG_HowToStartCourse2 1");
+  auto install = Dialogs("install");
+  ASSERT_EQ(install.size(), 2u);
+  EXPECT_EQ(install[1].find("\"radio\""), std::string::npos) << install[1];
+  ExpectStartupFiles("001MUL50");
+  ExpectCompleteContent("001MUL50", {"COM", "ENG", "GEN", "KID", "FRA"});
+  EXPECT_EQ(Records("001mul50"), SourceVersions("001mul50"));
+  ExpectRecordedVersions("010eng50");
+
   RunResult run = Setup("welcome -> 4\nuninstall select 0 -> 2\nuninstall -> 1\nwelcome -> 2\n");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Path(),
@@ -676,8 +614,10 @@ TEST_F(UninstallScenarioTest, UninstallingTheLastCourseAsksBeforeRemovingTheWhol
   EXPECT_FALSE(fs::exists(sysroot_.path("home/Desktop/Student.desktop")));
 }
 
-TEST_F(UninstallScenarioTest, UninstallAllAsksAndCancelReturnsToTheUninstallDialog) {
-  InstallIntoSrv();
+// Uninstall All asks first; Cancel returns to the uninstall dialog. Installation and system folder
+// are one folder here: deleted, nothing else touched.
+TEST_F(UninstallScenarioTest, UninstallAllOfTheDefaultInstallationRemovesTheSystemFolder) {
+  InstallTwoCourses();
   RunResult run = Setup(
       "welcome -> 4\nuninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 2\n"
       "uninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 1\nprompt:Complete! -> 1\n");
@@ -686,23 +626,9 @@ TEST_F(UninstallScenarioTest, UninstallAllAsksAndCancelReturnsToTheUninstallDial
             (std::vector<std::string>{
                 "welcome 4", "uninstall 5", "prompt:MSG_Message_UninstallAllServer 2",
                 "uninstall 5", "prompt:MSG_Message_UninstallAllServer 1", "prompt:Complete! 1"}));
-  // The confirmation names the installation folder.
   auto shown = Dialogs("prompt");
   ASSERT_FALSE(shown.empty());
-  EXPECT_NE(shown[0].find(sysroot_.path("srv/Nuvel")), std::string::npos) << shown[0];
-  ExpectEverythingRemoved();
-}
-
-TEST_F(UninstallScenarioTest, UninstallAllOfTheDefaultInstallationRemovesTheSystemFolder) {
-  InstallTwoCourses();
-  RunResult run = Setup(
-      "welcome -> 4\nuninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 1\n"
-      "prompt:Complete! -> 1\n");
-  ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(Path(), (std::vector<std::string>{"welcome 4", "uninstall 5",
-                                              "prompt:MSG_Message_UninstallAllServer 1",
-                                              "prompt:Complete! 1"}));
-  // Installation and system folder are one folder here: deleted, nothing else touched.
+  EXPECT_NE(shown[0].find(Installed()), std::string::npos) << shown[0];
   EXPECT_FALSE(fs::exists(Installed()));
   EXPECT_TRUE(fs::is_directory(Source("install/data/001MUL50")));
   EXPECT_TRUE(fs::is_directory(sysroot_.path("home")));
@@ -835,7 +761,7 @@ class InterruptedInstallTest : public InstallScenarioTest {
     // Big enough that the content copy of 001MUL50 takes a noticeable time.
     MakeSource({"--content-mb", "300", "--content-as", "folders"});
     for (const std::string& sub : chosen_) {
-      total_ += FilesBelow(Source("Nuvel/content/001MUL50/" + sub)).size();
+      total_ += FilesBelow(Source("Nuvel/content/001MUL50/" + sub), false).size();
     }
   }
 
@@ -844,10 +770,11 @@ class InterruptedInstallTest : public InstallScenarioTest {
   // Files of the course's content already copied in full (an unfinished one has its
   // temporary name).
   std::size_t Copied() const {
-    auto files = FilesBelow(Content());
-    return static_cast<std::size_t>(std::count_if(
-        files.begin(), files.end(),
-        [](const std::string& file) { return file.find(".nuvel-partial") == std::string::npos; }));
+    std::size_t copied = 0;
+    for (const auto& [file, unread] : FilesBelow(Content(), false)) {
+      copied += file.find(".nuvel-partial") == std::string::npos;
+    }
+    return copied;
   }
 
   struct Ended {
@@ -905,42 +832,36 @@ class InterruptedInstallTest : public InstallScenarioTest {
   std::size_t total_ = 0;
 };
 
-TEST_F(InterruptedInstallTest, KilledDuringTheContentCopyCompletesWhenRunAgain) {
-  ASSERT_GT(total_, 10u);
-  Ended killed = RunAndSignal(SIGKILL, 1.0 / 3);
-  ASSERT_TRUE(killed.caught);
-  ASSERT_TRUE(WIFSIGNALED(killed.status));
-  // Killed in the middle: some content, not all of it.
-  ASSERT_FALSE(fs::exists(Content() + "/complete.txt"));
-  ASSERT_LT(Copied(), total_);
-  // Whether or not the kill hit a file being written, files are left as an interrupted copy
-  // leaves them: a partial file beside a complete one, a new file cut short under its name.
-  WriteTestFile(Content() + "/COM/.L0001.DAT.nuvel-partial", "cut sh");
-  const std::string cut = Content() + "/COM/L0002.DAT";
-  WriteTestFile(cut, "cut sh");
-  const struct timespec busy[2] = {{platform::kBusyTime, 0}, {platform::kBusyTime, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, cut.c_str(), busy, 0), 0);
-
-  ExpectCompletedByANewRun();
-}
-
-// A quit signal at any moment of the copy ends the run at once with 128 + the signal, and the
-// course is not reported as installed: not in records.ini, not among the installed courses of
-// the next run, which installs it in full when asked to.
-TEST_F(InterruptedInstallTest, QuitSignalsAtManyMomentsEndTheRunAndTheNextRunCompletesIt) {
+// A kill, or a quit signal, at any moment of the copy ends the run (a quit signal at once, with
+// 128 + the signal), and the course is not reported as installed: not in records.ini, not among
+// the installed courses of the next run, which installs it in full when asked to.
+TEST_F(InterruptedInstallTest, KillOrQuitSignalAtManyMomentsEndsTheRunAndTheNextRunCompletesIt) {
   ASSERT_GT(total_, 10u);
   const std::pair<int, double> moments[] = {
-      {SIGTERM, 0.02}, {SIGTERM, 0.1}, {SIGINT, 0.2},  {SIGTERM, 0.3},  {SIGHUP, 0.45},
-      {SIGTERM, 0.55}, {SIGTERM, 0.7}, {SIGINT, 0.8}, {SIGTERM, 0.9}, {SIGTERM, 0.98}};
+      {SIGKILL, 0.33}, {SIGTERM, 0.02}, {SIGTERM, 0.1}, {SIGINT, 0.2},  {SIGTERM, 0.3},
+      {SIGHUP, 0.45},  {SIGTERM, 0.55}, {SIGTERM, 0.7}, {SIGINT, 0.8}, {SIGTERM, 0.9},
+      {SIGTERM, 0.98}};
   for (auto [signal, fraction] : moments) {
     SCOPED_TRACE("signal " + std::to_string(signal) + " at " + std::to_string(fraction));
     fs::remove_all(Installed());
     Ended ended = RunAndSignal(signal, fraction);
     ASSERT_TRUE(ended.caught);
-    ASSERT_TRUE(WIFEXITED(ended.status));
-    EXPECT_EQ(WEXITSTATUS(ended.status), 128 + signal);
-    // Generous against a loaded machine; a run that ignores the signal takes far longer.
-    EXPECT_LT(ended.seconds_after_signal, 3.0);
+    if (signal == SIGKILL) {
+      ASSERT_TRUE(WIFSIGNALED(ended.status));
+      ASSERT_LT(Copied(), total_);
+      // Whether or not the kill hit a file being written, files are left as an interrupted copy
+      // leaves them: a partial file beside a complete one, a new file cut short under its name.
+      WriteTestFile(Content() + "/COM/.L0001.DAT.nuvel-partial", "cut sh");
+      const std::string cut = Content() + "/COM/L0002.DAT";
+      WriteTestFile(cut, "cut sh");
+      const struct timespec busy[2] = {{platform::kBusyTime, 0}, {platform::kBusyTime, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, cut.c_str(), busy, 0), 0);
+    } else {
+      ASSERT_TRUE(WIFEXITED(ended.status));
+      EXPECT_EQ(WEXITSTATUS(ended.status), 128 + signal);
+      // Generous against a loaded machine; a run that ignores the signal takes far longer.
+      EXPECT_LT(ended.seconds_after_signal, 3.0);
+    }
     EXPECT_FALSE(fs::exists(Content() + "/complete.txt"));
     EXPECT_EQ(Records("001mul50"), "<missing>");
     EXPECT_TRUE(fs::exists(Installed("launch/001MUL50/.nuvel-installing")));

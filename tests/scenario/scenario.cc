@@ -70,6 +70,18 @@ std::set<std::string> Entries(const std::string& folder) {
   return names;
 }
 
+std::map<std::string, std::string> FilesBelow(const std::string& folder, bool read) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    files[it->path().lexically_relative(folder).string()] =
+        read ? ReadTestFile(it->path().string()) : "";
+  }
+  return files;
+}
+
 namespace {
 
 // Decodes the JSON string whose opening quote is at `at`; leaves `at` after the closing quote.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -30,6 +31,8 @@ RunResult RunBinary(const std::string& binary, const std::vector<std::string>& a
 std::vector<std::string> FileLines(const std::string& path);
 /// The names directly inside a folder (none when it does not exist).
 std::set<std::string> Entries(const std::string& folder);
+/// The regular files below a folder by relative path, with their contents when `read` is set.
+std::map<std::string, std::string> FilesBelow(const std::string& folder, bool read = true);
 
 /// The value of `"key":` in a transcript line (its first occurrence, or its last): a string
 /// decoded, a number as written; "<none>" when the key is missing.
