@@ -21,7 +21,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ui::testing::FakeBackend;
 
-TEST(DialogModel, ItemNumbersAndRadioGroups) {
+TEST(DialogModel, ItemNumbersRadioGroupsAndStripText) {
   Dialog dialog;
   dialog.Add(ItemKind::kRadio, "a").value = 1;    // 1
   dialog.Add(ItemKind::kRadio, "b", 3);           // 3
@@ -29,9 +29,7 @@ TEST(DialogModel, ItemNumbersAndRadioGroups) {
   dialog.Add(ItemKind::kRadio, "x").value = 1;    // 5
   dialog.Add(ItemKind::kRadio, "y");              // 6
   EXPECT_EQ(dialog.item(2), nullptr);
-  ASSERT_NE(dialog.item(4), nullptr);
-  EXPECT_EQ(dialog.item(4)->text, "next");
-  EXPECT_EQ(static_cast<const Dialog&>(dialog).item(6)->text, "y");
+  EXPECT_EQ(static_cast<const Dialog&>(dialog).item(4)->text, "next");
 
   ChooseRadio(dialog, 3);
   EXPECT_EQ(dialog.item(1)->value, 0);
@@ -40,9 +38,8 @@ TEST(DialogModel, ItemNumbersAndRadioGroups) {
   ChooseRadio(dialog, 4);  // not a radio button: nothing changes
   EXPECT_EQ(dialog.item(4)->value, 0);
   EXPECT_EQ(dialog.item(3)->value, 1);
-}
 
-TEST(DialogModel, StripShowsSeparatorsOnlyBeforeNonEmptyTexts) {
+  // The strip shows separators only before non-empty texts.
   EXPECT_EQ(StripText({"Records", "", "", -1}), "Records");
   EXPECT_EQ(StripText({"Records", "", "3 of 9", -1}), "Records  -  3 of 9");
 }
