@@ -61,21 +61,27 @@ class LogTest : public ::testing::Test {
   std::string records_;
 };
 
-TEST_F(LogTest, BannerThenNumberedLinesAndLevelThreeWrittenBack) {
-  StartRun();
+TEST_F(LogTest, HeldLinesBannerThenNumberedLinesAndLevelThreeWrittenBack) {
+  // Lines written before the log is set up follow its banner; too detailed ones are dropped.
+  ResetAll();
+  WriteLogf(0, "Starting version %s", "x");
+  WriteLogf(5, "too detailed for level 3");
+  FindLocalNuvelDirectory();
+  GetLogName();
   WriteLogf(0, "first %d", 1);
   WriteLogf(3, "settings");
   WriteLogf(4, "too detailed");
 
   auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 9u);
+  ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines[0], "");
   EXPECT_EQ(lines[2], "");
   EXPECT_EQ(lines[3], std::string(55, '='));
   EXPECT_EQ(lines[4], "2026-03-04 at 05:06 with log level=3  " + folder_ + "Nuvel_log.txt");
   EXPECT_EQ(lines[5], std::string(55, '='));
-  EXPECT_EQ(lines[7], "       1 05:06:07   --0>first 1");
-  EXPECT_EQ(lines[8], "       2 05:06:07   --------3>settings");
+  EXPECT_EQ(lines[7], "       1 05:06:07   --0>Starting version x");
+  EXPECT_EQ(lines[8], "       2 05:06:07   --0>first 1");
+  EXPECT_EQ(lines[9], "       3 05:06:07   --------3>settings");
 
   std::string level;
   FreePrivateProfile();
@@ -86,8 +92,8 @@ TEST_F(LogTest, BannerThenNumberedLinesAndLevelThreeWrittenBack) {
   StartRun();
   WriteLogf(0, "run two");
   lines = LogLines();
-  ASSERT_EQ(lines.size(), 9u + 8u);
-  EXPECT_EQ(lines[16], "       1 05:06:07   --0>run two");
+  ASSERT_EQ(lines.size(), 10u + 8u);
+  EXPECT_EQ(lines[17], "       1 05:06:07   --0>run two");
 }
 
 TEST_F(LogTest, MarkersCarryTheLevelOnlyFromConfiguredLevelTwo) {
@@ -105,17 +111,6 @@ TEST_F(LogTest, MarkersCarryTheLevelOnlyFromConfiguredLevelTwo) {
   StartRun();
   WriteLogf(1, "one");
   EXPECT_EQ(LogLines().back().substr(20), "----1>one");
-}
-
-TEST_F(LogTest, LinesBeforeSetUpAreWrittenAfterTheBanner) {
-  ResetAll();
-  WriteLogf(0, "Starting version %s", "x");
-  WriteLogf(5, "too detailed for level 3");
-  FindLocalNuvelDirectory();
-  GetLogName();
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[7], "       1 05:06:07   --0>Starting version x");
 }
 
 TEST_F(LogTest, RolloverKeepsTheNewerHalfAcrossRuns) {

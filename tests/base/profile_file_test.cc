@@ -44,7 +44,7 @@ class ProfileFileTest : public ::testing::Test {
   std::string file_;
 };
 
-TEST_F(ProfileFileTest, KeysMatchWithoutRegardToCaseAndSpacing) {
+TEST_F(ProfileFileTest, KeysMatchWithoutRegardToCaseAndSpacingAndSearchPastLaterSections) {
   WriteTestFile(file_,
                 "[records]\r\nLOG_LEVEL = 4\r\nserver\t=\t10.0.0.1\r\n  Cgipath=cgi-bin \r\n");
   EXPECT_EQ(Get("Records", "log_level"), "4");
@@ -57,9 +57,9 @@ TEST_F(ProfileFileTest, KeysMatchWithoutRegardToCaseAndSpacing) {
   EXPECT_EQ(raw, "10.0.0.1");
   GetPrivateProfileString("Records", "log_level", "", raw, 255, file_);
   EXPECT_EQ(raw, " 4");
-}
 
-TEST_F(ProfileFileTest, KeySearchContinuesPastLaterSectionHeaders) {
+  // The key search goes on past later section headers.
+  FreePrivateProfile();
   WriteTestFile(file_, "[Records]\r\na=1\r\n[Other]\r\nb=2\r\n");
   EXPECT_EQ(Get("Records", "b"), "2");
   // A key before its section's header is not found.

@@ -178,17 +178,7 @@ TEST_F(StringsLookupTest, FallBacksAndPlaceholders) {
   EXPECT_EQ(StrRezf(0, "MSG_Button_OK", {"3"}), "D'accord");
 }
 
-TEST_F(StringsLookupTest, LongTranslationIsReplacedByEnglishOnlyInStrRez) {
-  std::string longest_kept(250, 'y');
-  OpenIn(MessageFile({{"MSG_EDGE", {{"ENG", "Short English"}, {"FRA", longest_kept}}},
-                      {"MSG_LONG", {{"ENG", "Short English"}, {"FRA", longest_kept + "z"}}}}),
-         "FRA");
-  EXPECT_EQ(StrRez(0, "MSG_Edge"), longest_kept) << "250 bytes still fit";
-  EXPECT_EQ(StrRez(0, "MSG_Long"), "Short English") << "251 bytes do not";
-  EXPECT_EQ(StrRezByLanguage(0, "MSG_Long", nullptr), longest_kept + "z");
-}
-
-TEST_F(StringsLookupTest, KeyIsFoundOnlyAsAWholeTokenAndTooManyLanguagesMeanEnglish) {
+TEST_F(StringsLookupTest, KeysAreWholeTokensAndTooManyLanguagesOrLongTextsMeanEnglish) {
   // MSG_A is a prefix of MSG_AB and a suffix of XMSG_A, and both come first in the index.
   OpenIn(RawMessageFile("XMSG_A 1 ENG 0 MSG_AB 1 ENG 4 MSG_A 1 ENG 9 MSG_MANY 31 FRA 13 ENG 21 ",
                         "x^^\rab^^\ra^^\rMerci^^\rThanks^^\r"),
@@ -198,6 +188,16 @@ TEST_F(StringsLookupTest, KeyIsFoundOnlyAsAWholeTokenAndTooManyLanguagesMeanEngl
   EXPECT_EQ(StrRez(0, "XMSG_A"), "x");
   EXPECT_EQ(StrRez(0, "MSG_"), "");
   EXPECT_EQ(StrRez(0, "MSG_Many"), "Thanks") << "more than 30 languages";
+
+  // A translation of more than 250 bytes is replaced by English, but only in StrRez.
+  std::string longest_kept(250, 'y');
+  Strings().reset();
+  OpenIn(MessageFile({{"MSG_EDGE", {{"ENG", "Short English"}, {"FRA", longest_kept}}},
+                      {"MSG_LONG", {{"ENG", "Short English"}, {"FRA", longest_kept + "z"}}}}),
+         "FRA");
+  EXPECT_EQ(StrRez(0, "MSG_Edge"), longest_kept);
+  EXPECT_EQ(StrRez(0, "MSG_Long"), "Short English");
+  EXPECT_EQ(StrRezByLanguage(0, "MSG_Long", nullptr), longest_kept + "z");
 }
 
 TEST_F(StringsLookupTest, OpeningSlotsAndTheIndexLengthOfAHeaderOfZero) {
@@ -221,43 +221,6 @@ TEST_F(StringsLookupTest, OpeningSlotsAndTheIndexLengthOfAHeaderOfZero) {
   std::string tutor = MessageFile(entries, 30000 - index_length, "      ");
   ASSERT_EQ(OpenStrRez(1, WriteMessages(tutor, "tutor.luc")), 1);
   EXPECT_EQ(StrRez(1, "MSG_Hi"), "Hi");
-}
-
-// ---- Damaged message files: never a read outside the file, never a crash --------------------
-
-using MessageFileCorruptionTest = StringsFixture;
-
-TEST_F(MessageFileCorruptionTest, BadHeadersCountsOffsetsAndMarkersGiveEnglishOrNothing) {
-  const std::string far = RawMessageFile(
-      "MSG_FAR 1 ENG 99999 MSG_FARFR 2 FRA 4000000000 ENG 0 MSG_HUGE 1 ENG 99999999999999999999 ",
-      "Near^^\r");
-  const std::string numbers = RawMessageFile("MSG_COUNT x ENG 0 MSG_SHORT 2 ENG 1a ", "Text^^\r");
-  // The file, the key, its text, and the log line for the failure if any.
-  const std::tuple<std::string, const char*, const char*, const char*> cases[] = {
-      {MessageFile(kBasicFile, 0, "999999"), "MSG_Button_OK", "",
-       "err finding Table Position ID: MSG_Button_OK"},
-      {"", "MSG_Button_OK", "", "err LookUpTable NULL nResource=0, ID: MSG_Button_OK"},
-      {far, "MSG_Far", "", "err finding offset ID: MSG_Far"},
-      {far, "MSG_FarFr", "Near", nullptr},
-      {far, "MSG_Huge", "", nullptr},
-      {numbers, "MSG_Count", "", "err finding nNumLocalizatins ID: MSG_Count"},
-      {numbers, "MSG_Short", "", nullptr},
-      {RawMessageFile("MSG_OPEN 1 ENG 0 MSG_LONG 1 ENG 10 ", "Unended^^"), "MSG_Open", "", nullptr},
-      // A marker that follows only after more than 512 bytes does not end the text either.
-      {RawMessageFile("MSG_LONG 1 ENG 0 ", std::string(513, 'x') + "^^\r"), "MSG_Long", "",
-       nullptr},
-  };
-  for (const auto& [file, key, expected, logged] : cases) {
-    SCOPED_TRACE(key + (" in " + file.substr(0, 60)));
-    Strings().reset();
-    OpenIn(file, "FRA");
-    EXPECT_EQ(StrRezByLanguage(0, key, nullptr), expected);
-    if (logged) {
-      EXPECT_TRUE(Logged(std::string("StrRezByLanguage ") + logged));
-    }
-  }
-  // What a prompt shows from a damaged file is the compiled-in English text.
-  EXPECT_EQ(StrRez(0, "MSG_Button_OK"), "OK");
 }
 
 // ---- The interface language ----------------------------------------------------------------

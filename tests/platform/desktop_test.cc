@@ -64,7 +64,7 @@ TEST(DesktopExecQuotingTest, ReservedCharactersCannotEscapeTheQuotes) {
 
 // ---- Writing and deleting -----------------------------------------------------------------
 
-TEST_F(DesktopLauncherTest, LauncherIsExecutableWhateverTheUmaskAndRewrittenWhole) {
+TEST_F(DesktopLauncherTest, LauncherIsExecutableWhateverTheUmaskAndRewrittenWholeOrNotAtAll) {
   std::string path = desktop_ + "/Student.desktop";
   mode_t old = ::umask(077);
   std::error_code ec = WriteDesktopLauncher(path, Launcher());
@@ -78,16 +78,14 @@ TEST_F(DesktopLauncherTest, LauncherIsExecutableWhateverTheUmaskAndRewrittenWhol
   ASSERT_FALSE(WriteDesktopLauncher(path, Launcher()));
   EXPECT_EQ(ReadTestFile(path).find("Name=Old"), std::string::npos);
   EXPECT_EQ(DesktopNames(), std::vector<std::string>{"Student.desktop"}) << "no temporary file";
-}
 
-TEST_F(DesktopLauncherTest, FailedWriteKeepsTheOldLauncherWhole) {
-  std::string path = desktop_ + "/Student.desktop";
+  // A failed write keeps the old launcher whole.
   WriteTestFile(path, "old launcher");
   syscalls().write = [](int, const void*, std::size_t) -> long {
     errno = ENOSPC;
     return -1;
   };
-  std::error_code ec = WriteDesktopLauncher(path, Launcher());
+  ec = WriteDesktopLauncher(path, Launcher());
   ResetSyscalls();
   EXPECT_EQ(ec, std::errc::no_space_on_device);
   EXPECT_EQ(ReadTestFile(path), "old launcher");

@@ -369,20 +369,6 @@ TEST_F(SystemFolderTest, ToolTakesItsSysrootOnlyFromRootItself) {
   ::setenv("NUVEL_SYSROOT", sysroot_.root().c_str(), 1);
 }
 
-TEST_F(SystemFolderTest, ToolRunAsRootCreatesTheFolderForEveryone) {
-  if (::geteuid() != 0) GTEST_SKIP() << "NuvelTool creates the folder only when run as root";
-  mode_t old = ::umask(077);
-  int status = RunTool({"create-system-folder", opt_ + "/Nuvel"});
-  ::umask(old);
-  EXPECT_EQ(status, 0);
-  struct stat st;
-  ASSERT_EQ(::stat((opt_ + "/Nuvel").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(st.st_mode & 07777, 0777u);
-  EXPECT_EQ(st.st_uid, 0u);
-  EXPECT_EQ(RunTool({"create-system-folder", opt_ + "/Nuvel"}), 0) << "an existing folder is fine";
-}
-
 // Created directly (by root), the folder is the same as the helper's: every user must be able
 // to replace records.ini in it and append to the log.
 TEST_F(SystemFolderTest, DirectCreationOpensTheFolderToEveryUserWithoutStickyBit) {

@@ -25,16 +25,7 @@ using nuvel::testing::WriteTestFile;
 class TrashTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetClockForTesting([] {
-      LocalTime t;
-      t.year = 2026;
-      t.month = 3;
-      t.day = 4;
-      t.hour = 5;
-      t.minute = 6;
-      t.second = 7;
-      return t;
-    });
+    SetClockForTesting([] { return LocalTime{2026, 3, 4, 5, 6, 7}; });
     trash_ = sysroot_.path("home/.local/share/Trash");
   }
   void TearDown() override {
@@ -65,9 +56,7 @@ TEST_F(TrashTest, FolderMovesIntoPrivateFilesWithItsOriginAndDate) {
   for (const char* folder : {"", "/files", "/info"}) {
     EXPECT_EQ(ModeOf(trash_ + folder), 0700u) << "the Trash is private to the user: " << folder;
   }
-}
-
-TEST_F(TrashTest, PathIsPercentEncodedExceptUnreservedCharacters) {
+  // The path is percent-encoded except for unreserved characters.
   EXPECT_EQ(PercentEncodePath("/a b/100%/x~y_z-1.2/é#?"), "/a%20b/100%25/x~y_z-1.2/%C3%A9%23%3F");
 }
 
