@@ -86,7 +86,7 @@ void StoreChoices(const std::string& file) {
       base::WriteLogf(1, "Install Options: cannot write %s", file.c_str());
     }
   } else if (!ReadSetting(file, base::kRecordsFolderKey).empty()) {
-    base::RemoveLineFromRecordsIni(file, base::kRecordsFolderKey, 2);
+    base::RemoveSettingLines(file, base::kRecordsFolderKey, base::LineEdit::kDrop);
   }
 }
 

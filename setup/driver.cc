@@ -239,7 +239,7 @@ int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
   platform::Volume here;
   int here_number = platform::VolumeOf(exe, here) ? here.number : 0;
   if (sources.gCDVolRefNum == 0 || here_number != sources.gCDVolRefNum ||
-      base::AreWeRunningFromTheTempFolder()) {
+      base::RunningFromTempFolder()) {
     WriteLogf(1, "Not running Setup from CD.  %d != %d.", here_number, sources.gCDVolRefNum);
     return 0;
   }

@@ -162,8 +162,8 @@ std::string FindLauncherPicture() {
 void DropPendingLogin() {
   if (Options().force_TCPIP || !Run().EnteredEmailAddress) return;
   Run().EnteredEmailAddress = 0;
-  base::RemoveLineFromRecordsIni(RecordsIni(), "recordsipaddress", 2);
-  base::RemoveLineFromRecordsIni(RecordsIni(), "server_num", 2);
+  base::RemoveSettingLines(RecordsIni(), "recordsipaddress", base::LineEdit::kDrop);
+  base::RemoveSettingLines(RecordsIni(), "server_num", base::LineEdit::kDrop);
 }
 
 Step Welcome() {
@@ -235,11 +235,11 @@ bool PrepareInstallationFolders() {
     return false;
   }
 
-  if (!options.force_TCPIP && !floppy && base::Check_Write_Privileges(paths.RecordsPath, 1) != 1) {
+  if (!options.force_TCPIP && !floppy && !base::CanWriteIn(paths.RecordsPath, true)) {
     return false;
   }
-  if (base::Check_Write_Privileges(paths.DataPath, 1) != 1) return false;
-  return base::Check_Write_Privileges(paths.rRecordsIniPath, 1) == 1;
+  if (!base::CanWriteIn(paths.DataPath, true)) return false;
+  return base::CanWriteIn(paths.rRecordsIniPath, true);
 }
 
 // The source's settings that records.ini keeps for the courses.
@@ -271,7 +271,7 @@ Step InstallOptionsPass() {
   if (auto at = data.find("/Nuvel/"); at != std::string::npos) {
     base::SetupCommonAppDataPath(data.substr(0, at));
     if (Run().quitFlag) return Step::kIncomplete;
-    if (base::Check_Write_Privileges(base::Paths().commonAppDataPath, 1) != 1) {
+    if (!base::CanWriteIn(base::Paths().commonAppDataPath, true)) {
       return Step::kInstallOptions;
     }
   }
