@@ -651,7 +651,7 @@ int SetupOpenLocalLoc() {
   // The slot may hold an older message file, or this one before the copy replaced it.
   if (base::Strings().slots[0].fIsResourceInUse) base::CloseStrRez(0);
   WriteLogf(1, "SetupOpenLocalLoc: %s", open.c_str());
-  return base::OpenStrRez(0, open);
+  return base::OpenMessageFile(0, open) ? 1 : 0;
 }
 
 }  // namespace nuvel::installer

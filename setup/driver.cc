@@ -107,7 +107,7 @@ void OpenMessages() {
       platform::ApplicationFolder() + "/engine.luc",
   };
   for (const auto& path : candidates) {
-    if (!path.empty() && platform::IsRegularFile(path) && base::OpenStrRez(0, path)) return;
+    if (!path.empty() && platform::IsRegularFile(path) && base::OpenMessageFile(0, path)) return;
   }
   WriteLogf(0, "ERROR: no message file found; texts are the built-in English ones");
 }
