@@ -204,20 +204,16 @@ PathState& Paths() {
   return state;
 }
 
-int SetInstallDirectoryPath(const char* folder) {
-  if (!folder) {
-    WriteLogf(0, "SetInstallDirectoryPath NULL LOCATION - FATAL ERROR - TERMINATE APPLICATION\n");
-    return -1;
-  }
+bool SetInstallFolder(const std::string& folder) {
   Paths().cached.clear();
   Paths().installDirectoryPath = platform::WithoutTrailingSlash(folder);
   WriteLogf(1, "SetInstallDirectoryPath SETTING LOCATION %s\n",
             Paths().installDirectoryPath.c_str());
-  return platform::IsDirectory(Paths().installDirectoryPath) ? 1 : 0;
+  return platform::IsDirectory(Paths().installDirectoryPath);
 }
 
 void Initialize_All_Paths(const std::string& folder) {
-  SetInstallDirectoryPath(folder.c_str());
+  SetInstallFolder(folder);
   std::string value;
   GetNuvelPrivateProfileString("Records", "use_user_folder", "", value, kProfileValueSize,
                                Paths().installDirectoryPath + "/records.ini");
@@ -565,25 +561,27 @@ void UpDateRecordsIniWithActualVersions() {
   }
 }
 
-int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode) {
+std::error_code RemoveSettingLines(const std::string& file, std::string_view key, LineEdit edit,
+                                   bool* changed) {
+  if (changed) *changed = false;
   platform::FileUpdateLock lock(file);  // from the read to the rename
   if (lock.error()) {
     WriteLogf(1, "RemoveLineFromRecordsIni: cannot lock %s: %s", file.c_str(),
               lock.error().message().c_str());
-    return -1;
+    return lock.error();
   }
   std::string data;
-  if (platform::ReadFile(file, data)) return -1;
+  if (std::error_code ec = platform::ReadFile(file, data)) return ec;
   std::string wanted = LowerTrimmed(key);
-  if (wanted.empty() || (mode != 1 && mode != 2)) return 0;
+  if (wanted.empty()) return {};
 
   std::string result;
   result.reserve(data.size() + 16);
-  bool changed = false;
+  bool matched = false;
   for (std::string_view line : LinesWithEnds(data)) {
     if (LowerTrimmed(line).starts_with(wanted)) {
-      changed = true;
-      if (mode == 1) {
+      matched = true;
+      if (edit == LineEdit::kCommentOut) {
         result += ';';
         result += line;
       }
@@ -591,15 +589,16 @@ int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, in
     }
     result += line;
   }
-  if (!changed) return 0;
+  if (!matched) return {};
   std::error_code ec = platform::WriteFileAtomic(file, result);
   FreePrivateProfile();
   if (ec) {
     WriteLogf(1, "RemoveLineFromRecordsIni: cannot rewrite %s: %s", file.c_str(),
               ec.message().c_str());
-    return -1;
+    return ec;
   }
-  return 1;
+  if (changed) *changed = true;
+  return {};
 }
 
 std::string ConstructFilePath(const std::string& folder, const std::string& file) {
@@ -611,6 +610,36 @@ void SeparatePathAndFile(const std::string& path, std::string& folder, std::stri
   file = platform::FileName(path);
 }
 
+std::string fopen_any_case(const std::string& path) { return FindCaseCorrectedPath(path); }
+
+bool RunningFromTempFolder() {
+  std::string application =
+      UpperAscii(platform::WithoutTrailingSlash(platform::ApplicationFolder()));
+  std::string temp = UpperAscii(platform::WithoutTrailingSlash(FindLocalTempDirectory()));
+  return !application.empty() && application == temp;
+}
+
+// ---- Described interface -------------------------------------------------------------------
+
+int SetInstallDirectoryPath(const char* folder) {
+  if (!folder) {
+    WriteLogf(0, "SetInstallDirectoryPath NULL LOCATION - FATAL ERROR - TERMINATE APPLICATION\n");
+    return -1;
+  }
+  return SetInstallFolder(folder) ? 1 : 0;
+}
+
+int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode) {
+  // Any other mode matches no line: the file is still read, so that a missing one gives -1.
+  std::string_view wanted = mode == 1 || mode == 2 ? std::string_view(key) : std::string_view();
+  bool changed = false;
+  if (RemoveSettingLines(file, wanted, mode == 1 ? LineEdit::kCommentOut : LineEdit::kDrop,
+                         &changed)) {
+    return -1;
+  }
+  return changed ? 1 : 0;
+}
+
 int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path) {
   std::string found = FindCaseCorrectedPath(path);
   if (found.empty()) return 0;
@@ -618,17 +647,6 @@ int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std:
   return 1;
 }
 
-std::string fopen_any_case(const std::string& path) {
-  std::string name, folder;
-  if (!FindCaseCorrectedFileName(name, folder, path)) return "";
-  return folder + name;
-}
-
-int AreWeRunningFromTheTempFolder() {
-  std::string application =
-      UpperAscii(platform::WithoutTrailingSlash(platform::ApplicationFolder()));
-  std::string temp = UpperAscii(platform::WithoutTrailingSlash(FindLocalTempDirectory()));
-  return !application.empty() && application == temp ? 1 : 0;
-}
+int AreWeRunningFromTheTempFolder() { return RunningFromTempFolder() ? 1 : 0; }
 
 }  // namespace nuvel::base

@@ -43,6 +43,8 @@
 
 #include <map>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace nuvel::base {
 
@@ -77,9 +79,8 @@ struct PathState {
 
 PathState& Paths();
 
-/// Clears every cached path and makes `folder` the installation folder. -1 for a null folder,
-/// otherwise 1 when the folder exists and 0 when it does not.
-int SetInstallDirectoryPath(const char* folder);
+/// Clears every cached path and makes `folder` the installation folder; true when it exists.
+bool SetInstallFolder(const std::string& folder);
 
 /// Sets the installation folder, finds the local system folder, sets up the log on the first
 /// call of the run (later calls mark a restart in it) and computes every folder.
@@ -185,12 +186,16 @@ void Write_RecordsIni();
 /// write of rm2_ver is told to the user (MSG_Message_CannotWriteFile).
 void UpDateRecordsIniWithActualVersions();
 
-/// Comments out (mode 1: ";" before the line) or drops (mode 2) every line of the settings file
-/// that begins with `key` (both lower-cased and without leading blanks). Every other byte of the
-/// file stays as it was, line ends included; the file is replaced in one rename. Returns 1 when
-/// a line was changed, 0 when none matched (the file is not touched), -1 when the file could
-/// not be read or written.
-int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode);
+/// What RemoveSettingLines does with a matching line.
+enum class LineEdit { kCommentOut, kDrop };  // ";" before the line, or the line dropped
+
+/// Comments out or drops every line of the settings file that begins with `key` (both
+/// lower-cased and without leading blanks; an empty key matches no line). Every other byte of
+/// the file stays as it was, line ends included; the file is replaced in one rename, and only
+/// when a line matched. `changed` (when given) tells whether one did. An error when the file
+/// could not be locked, read or written.
+std::error_code RemoveSettingLines(const std::string& file, std::string_view key, LineEdit edit,
+                                   bool* changed = nullptr);
 
 /// "%s%s%s" of folder, a "/" when the folder lacks one, and file.
 std::string ConstructFilePath(const std::string& folder, const std::string& file);
@@ -199,17 +204,32 @@ std::string ConstructFilePath(const std::string& folder, const std::string& file
 /// `file` is the rest. A path without "/" is all file.
 void SeparatePathAndFile(const std::string& path, std::string& folder, std::string& file);
 
-/// 1 when the folder of `path` holds an entry whose name equals the path's file name without
-/// regard to case (an exact match preferred): `name` receives the entry's exact name and
-/// `folder` the folder as SeparatePathAndFile gives it. 0 otherwise.
-int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path);
-
 /// The path under which `path` can be opened: its folder's entry of the same name without
 /// regard to case; "" when there is none.
 std::string fopen_any_case(const std::string& path);
 
-/// 1 when the folder that holds the running application is the temporary folder (compared
+/// True when the folder that holds the running application is the temporary folder (compared
 /// upper-cased, without trailing "/").
+bool RunningFromTempFolder();
+
+// ---- Described interface -------------------------------------------------------------------
+// The names and integer results the described interface states, as thin adapters over the
+// functions above. Only that interface calls them; new code calls the functions above.
+
+/// SetInstallFolder: -1 for a null folder (nothing changes), otherwise 1 when the folder exists
+/// and 0 when it does not.
+int SetInstallDirectoryPath(const char* folder);
+
+/// RemoveSettingLines with mode 1 (comment out) or 2 (drop); any other mode matches no line.
+/// 1 when a line was changed, 0 when none matched (the file is not touched), -1 when the file
+/// could not be read or written.
+int RemoveLineFromRecordsIni(const std::string& file, const std::string& key, int mode);
+
+/// FindCaseCorrectedPath split as SeparatePathAndFile splits it: 1 with `name` the entry's exact
+/// name and `folder` its folder, else 0.
+int FindCaseCorrectedFileName(std::string& name, std::string& folder, const std::string& path);
+
+/// RunningFromTempFolder: 1 or 0.
 int AreWeRunningFromTheTempFolder();
 
 }  // namespace nuvel::base

@@ -311,19 +311,19 @@ int RegionOfLanguageCode(std::string_view code) {
   return -1;
 }
 
-int OpenStrRez(int slot, const std::string& path) {
+bool OpenMessageFile(int slot, const std::string& path) {
   if (slot < 0 || slot >= kStrRezSlots) {
     WriteLogf(0, "ERROR: OpenStrRez invalid slot %d: %s", slot, path.c_str());
-    return 0;
+    return false;
   }
   StringsState& st = Strings();
   StrRezSlot& s = st.slots[static_cast<std::size_t>(slot)];
-  if (s.fIsResourceInUse) return 1;
+  if (s.fIsResourceInUse) return true;
 
   std::string data;
   if (platform::ReadFile(path, data)) {
     WriteLogf(0, "ERROR: Couldn't open file: %s", path.c_str());
-    return 0;
+    return false;
   }
   s = StrRezSlot{};
   s.indexLength = IndexLengthOf(data, path);
@@ -348,7 +348,7 @@ int OpenStrRez(int slot, const std::string& path) {
     forceLanguage(slot, RegionOfLanguageCode(required), required.c_str());
   }
   WriteLogf(3, "OpenStrRez OPENED (2) %s", path.c_str());
-  return 1;
+  return true;
 }
 
 void CloseStrRez(int slot) {
@@ -669,23 +669,32 @@ int CountHats(std::string_view text) {
   return count;
 }
 
+bool NextToken(std::string_view text, char delimiter, std::size_t& position, std::string& token) {
+  token.clear();
+  if (position >= text.size()) {
+    position = text.size();
+    return false;
+  }
+  std::size_t end = text.find(delimiter, position);
+  if (end == std::string_view::npos) {
+    token = std::string(text.substr(position));
+    position = text.size();
+    return false;
+  }
+  token = std::string(text.substr(position, end - position));
+  position = end + 1;
+  return true;
+}
+
+// ---- Described interface -------------------------------------------------------------------
+
+int OpenStrRez(int slot, const std::string& path) { return OpenMessageFile(slot, path) ? 1 : 0; }
+
 int Tokenizer(std::string_view text, char delimiter, std::size_t& state, std::string& token,
               std::size_t size) {
-  token.clear();
-  if (state >= text.size()) {
-    state = text.size();
-    return 0;
-  }
-  std::size_t end = text.find(delimiter, state);
-  std::string_view piece =
-      text.substr(state, end == std::string_view::npos ? std::string_view::npos : end - state);
-  token = std::string(piece.substr(0, size > 0 ? size - 1 : 0));
-  if (end == std::string_view::npos) {
-    state = text.size();
-    return 0;
-  }
-  state = end + 1;
-  return 1;
+  bool at_delimiter = NextToken(text, delimiter, state, token);
+  token.resize(std::min(token.size(), size > 0 ? size - 1 : 0));
+  return at_delimiter ? 1 : 0;
 }
 
 }  // namespace nuvel::base

@@ -53,9 +53,9 @@ struct StringsState {
 
 StringsState& Strings();
 
-/// Loads a message file into a slot (0-4). 1 when loaded; a slot in use is left unchanged (and
-/// gives 1: it holds a message file).
-int OpenStrRez(int slot, const std::string& path);
+/// Loads a message file into a slot (0-4). True when loaded; a slot in use is left unchanged
+/// (and gives true: it holds a message file).
+bool OpenMessageFile(int slot, const std::string& path);
 void CloseStrRez(int slot);
 
 /// The text of `key` in `language` ("" or nullptr: the slot's language), falling back to English.
@@ -100,7 +100,19 @@ std::vector<std::string> Fill_ForceOSLang_List(int& current_row);
 void Set_ForceOSLang(const std::string& item_text);
 
 int CountHats(std::string_view text);
-/// Splits at `delimiter` from `state` on; 1 when a token ended at the delimiter, 0 at the end.
+/// The token from `position` to the next `delimiter` (or the end of the text); `position` moves
+/// past it. True when the token ended at a delimiter, false at the end of the text.
+bool NextToken(std::string_view text, char delimiter, std::size_t& position, std::string& token);
+
+// ---- Described interface -------------------------------------------------------------------
+// The names and integer results the described interface states, as thin adapters over the
+// functions above. Only that interface calls them; new code calls the functions above.
+
+/// OpenMessageFile: 1 when loaded (or the slot was in use), else 0.
+int OpenStrRez(int slot, const std::string& path);
+
+/// NextToken with `state` as the position and the token cut to `size` - 1 characters: 1 when it
+/// ended at the delimiter, 0 at the end.
 int Tokenizer(std::string_view text, char delimiter, std::size_t& state, std::string& token,
               std::size_t size);
 

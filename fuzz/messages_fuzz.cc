@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Slot 1 holds a source's message file; the interface slots also look up the OS language.
   constexpr int kSlot = 1;
   base::CloseStrRez(kSlot);
-  if (base::OpenStrRez(kSlot, file) != 1) return 0;
+  if (!base::OpenMessageFile(kSlot, file)) return 0;
   std::vector<std::string> keys = IndexTokens(bytes);
   keys.insert(keys.end(), {"MSG_Button_OK", "MSG_TEMP_x", "", "MSG_"});
   for (const std::string& key : keys) {

@@ -430,8 +430,10 @@ int ExpandFile(const std::string& destDir, const std::string& archivePath, int a
   ExpandState& state = Expand();
   if (state.gUnzipError != 0 && state.gUnzipError != kNotFound) {
     state.gUnzipError = 0;
-    ui::Prompt_User(base::Localize("MSG_WritePrivileges") + "\r\r" + state.gUnzipErrorFile,
-                    "MSG_Button_OK", "", "MSG_WritePrivileges", "MSG_WritePrivileges");
+    ui::Ask({.id = "MSG_WritePrivileges",
+             .message = base::Localize("MSG_WritePrivileges") + "\r\r" + state.gUnzipErrorFile,
+             .title = "MSG_WritePrivileges",
+             .buttons = {"MSG_Button_OK"}});
   }
   if (result != 0) {
     base::WriteLogf(0, "ERROR: expanding %s: %s", archivePath.c_str(), report.error.c_str());

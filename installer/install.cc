@@ -353,8 +353,9 @@ bool AcceptInstalledCopy(const FoundProduct& product, const std::string& sourceF
             installedLevel, sourceLevel, installedLanguage.c_str());
 
   if (installedLevel > sourceLevel &&
-      ui::Prompt_User("MSG_FixLevelLower", "MSG_Button_Install", "MSG_Button_Cancel", "",
-                      "MSG_FixLevelLower") != 1) {
+      ui::Ask({.id = "MSG_FixLevelLower",
+               .message = "MSG_FixLevelLower",
+               .buttons = {"MSG_Button_Install", "MSG_Button_Cancel"}}) != 1) {
     WriteLogf(0, "Not installed: a newer build of %s is installed", product.folder.c_str());
     base::Run().fCancel = 1;
     return false;
@@ -364,8 +365,9 @@ bool AcceptInstalledCopy(const FoundProduct& product, const std::string& sourceF
       !base::EqualsIgnoreCase(newLanguage, installedLanguage)) {
     const std::string message = base::StrRez(0, "MSG_Message_AlreadyInstalled3") + "\r\r" +
                                 base::StrRez(0, "MSG_Message_AlreadyInstalled4");
-    if (ui::Prompt_User(message, "MSG_Button_Install", "MSG_Button_Cancel", "",
-                        "MSG_Message_AlreadyInstalled3") != 1) {
+    if (ui::Ask({.id = "MSG_Message_AlreadyInstalled3",
+                 .message = message,
+                 .buttons = {"MSG_Button_Install", "MSG_Button_Cancel"}}) != 1) {
       WriteLogf(0, "Not installed: %s stays installed with %s", product.folder.c_str(),
                 installedLanguage.c_str());
       base::Run().fCancel = 1;
@@ -1191,8 +1193,9 @@ int UpdateAllProducts(bool force) {
       // A forced update may offer a lower build than the installed one; as for an installation,
       // that takes the user's yes.
       if (source.fixLevel < installed.fixLevel &&
-          ui::Prompt_User("MSG_FixLevelLower", "MSG_Button_Install", "MSG_Button_Cancel", "",
-                          "MSG_FixLevelLower") != 1) {
+          ui::Ask({.id = "MSG_FixLevelLower",
+                   .message = "MSG_FixLevelLower",
+                   .buttons = {"MSG_Button_Install", "MSG_Button_Cancel"}}) != 1) {
         WriteLogf(0, "Not updated: a newer build of %s is installed", name.c_str());
         continue;
       }
@@ -1207,8 +1210,9 @@ int UpdateAllProducts(bool force) {
     WriteLogf(0, "UpdateAllProducts stopped (copyFailed=%d fExit=%d)", run.copyFailed, run.fExit);
     return -1;
   }
-  ui::Prompt_User("MSG_Message_AllProductsFreshen", "MSG_Button_OK", "", "",
-                  "MSG_Message_AllProductsFreshen");
+  ui::Ask({.id = "MSG_Message_AllProductsFreshen",
+           .message = "MSG_Message_AllProductsFreshen",
+           .buttons = {"MSG_Button_OK"}});
   return 0;
 }
 

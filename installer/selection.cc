@@ -713,7 +713,7 @@ int EstablishMultiLanguages(int product) {
     }
     if (data.empty()) {
       base::WriteLogf(0, "ERROR: Couldn't find the DATA directory of %s", folder.c_str());
-      ui::Prompt_User("Couldn't find the DATA directory", "MSG_Button_OK", "", "");
+      ui::Ask({.message = "Couldn't find the DATA directory", .buttons = {"MSG_Button_OK"}});
       return 0;
     }
     for (LanguageEntry& entry : sel.MLangTable) {
@@ -746,7 +746,7 @@ int Prompt_MultiLangDialog(int product) {
                              [&](const LanguageEntry& e) { return e.code == code; });
     if (known) continue;
     base::WriteLogf(0, "ERROR: invalid language entry in setup.ini: %s", code.c_str());
-    ui::Prompt_User("invalid language entry in setup.ini", "MSG_Button_OK", "", "");
+    ui::Ask({.message = "invalid language entry in setup.ini", .buttons = {"MSG_Button_OK"}});
   }
 
   std::string courses;

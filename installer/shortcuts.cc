@@ -176,8 +176,10 @@ int LaunchApp(const std::string& path, int* pid) {
       std::string message =
           base::StrRezf(0, "MSG_Message_ErrorLaunchingNuvel", {platform::FileName(executable)}) +
           "\r" + base::StrRez(0, "MSG_Err_Memory_Low1");
-      ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_ErrorLaunchingNuvel",
-                      "MSG_Message_ErrorLaunchingNuvel");
+      ui::Ask({.id = "MSG_Message_ErrorLaunchingNuvel",
+               .message = message,
+               .title = "MSG_Message_ErrorLaunchingNuvel",
+               .buttons = {"MSG_Button_OK"}});
     }
   }
   if (ec) return -ec.value();
@@ -302,7 +304,7 @@ int RunProgram(const std::string& item, const std::string& product_path) {
   if (status == 0) return 0;
   base::WriteLogf(0, "RunProgram: error %d launching '%s'", status,
                   item.empty() ? launcher.c_str() : item.c_str());
-  ui::Prompt_User("Error Launching Application.", "MSG_Button_OK", "", "");
+  ui::Ask({.message = "Error Launching Application.", .buttons = {"MSG_Button_OK"}});
   return -1;
 }
 

@@ -443,7 +443,9 @@ int CheckInstallations(const UpdateAllProductsFunction& update) {
   const char* question = count == 1 ? "MSG_Message_UpdateItNow" : "MSG_Message_UpdateThemNow";
   const std::string message =
       base::StrRez(0, heading) + "  " + base::StrRez(0, question) + "\r\r" + courses;
-  if (ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "", heading) != 1) return 0;
+  const int answer =
+      ui::Ask({.id = heading, .message = message, .buttons = {"MSG_Button_Yes", "MSG_Button_No"}});
+  if (answer != 1) return 0;
   if (!update) {
     WriteLogf(0, "ERROR: CheckInstallations has no update to run");
     return 0;
@@ -555,8 +557,9 @@ int Installer_Disk_Inserted(int acceptAny) {
     CD_Eject();
     ui::CurrentBackend().Beep();
     const int answer =
-        ui::Prompt_User(base::StrRezf(0, "MSG_Message_InsertCD", {"Installation"}), "MSG_Button_OK",
-                        offerSkip ? "MSG_Button_Skip" : "", "", "MSG_Message_InsertCD");
+        ui::Ask({.id = "MSG_Message_InsertCD",
+                 .message = base::StrRezf(0, "MSG_Message_InsertCD", {"Installation"}),
+                 .buttons = {"MSG_Button_OK", offerSkip ? "MSG_Button_Skip" : ""}});
     if (answer == 1 && !run.quitFlag) continue;
     WriteLogf(0, "The installation disc was skipped");
     state.Disc_Insert_OK = 0;
@@ -605,8 +608,10 @@ int CheckAvailSpace(const std::string& path, std::uint64_t bytesNeeded) {
       base::StrRezf(0, "MSG_Message_BytesFreeOnDrive", {VolumeName(path), Megabytes(available)}) +
       "\r" + base::StrRezf(0, "MSG_Message_NuvelFreeSpace", {courseware, Megabytes(bytesNeeded)}) +
       "\r" + base::StrRez(0, "MSG_Message_MakeMoreSpaceAvailable");
-  ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_MakeMoreSpaceAvailable",
-                  "MSG_Message_BytesFreeOnDrive");
+  ui::Ask({.id = "MSG_Message_BytesFreeOnDrive",
+           .message = message,
+           .title = "MSG_Message_MakeMoreSpaceAvailable",
+           .buttons = {"MSG_Button_OK"}});
   return 0;
 }
 
@@ -646,7 +651,7 @@ int SetupOpenLocalLoc() {
   // The slot may hold an older message file, or this one before the copy replaced it.
   if (base::Strings().slots[0].fIsResourceInUse) base::CloseStrRez(0);
   WriteLogf(1, "SetupOpenLocalLoc: %s", open.c_str());
-  return base::OpenStrRez(0, open);
+  return base::OpenMessageFile(0, open) ? 1 : 0;
 }
 
 }  // namespace nuvel::installer

@@ -56,8 +56,10 @@ int DownloadCourse(const std::string& destDir, const std::string& fileName,
     base::WriteLogf(0, "ERROR: DownloadCourse %s is not a complete archive; deleted",
                     archive.c_str());
     platform::RemoveFile(archive);
-    ui::Prompt_User(base::Localize("MSG_Message_ErrorDownloading") + "\r\r" + address + "/" + name,
-                    "MSG_Button_OK", "", "", "MSG_Message_ErrorDownloading");
+    ui::Ask(
+        {.id = "MSG_Message_ErrorDownloading",
+         .message = base::Localize("MSG_Message_ErrorDownloading") + "\r\r" + address + "/" + name,
+         .buttons = {"MSG_Button_OK"}});
     return -1;
   }
   return installer::ExpandFile(destDir, archive, 0) == 0 ? 0 : -1;

@@ -483,8 +483,10 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
   state.gDownloadFile = std::fopen(temporary.c_str(), "wb");
   state.gDownloadInterrupted = 0;
   if (!state.gDownloadFile) {
-    ui::Prompt_User(base::Localize("MSG_WritePrivileges") + "\r" + localDir, "MSG_Button_OK", "",
-                    "MSG_WritePrivileges", "MSG_WritePrivileges");
+    ui::Ask({.id = "MSG_WritePrivileges",
+             .message = base::Localize("MSG_WritePrivileges") + "\r" + localDir,
+             .title = "MSG_WritePrivileges",
+             .buttons = {"MSG_Button_OK"}});
     return done(-1);
   }
   CFDownloadURL(address);
@@ -497,8 +499,9 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
     if (base::Run().quitFlag) break;
     if (ui::CurrentBackend().StopRequested()) {
       ui::StatusBoxHide();
-      if (ui::Prompt_User("MSG_Message_FilesBeingCopied", "MSG_Dialog_Button_Continue",
-                          "MSG_Button_Cancel", "MSG_Message_FilesBeingCopied") == 2) {
+      if (ui::Ask({.message = "MSG_Message_FilesBeingCopied",
+                   .title = "MSG_Message_FilesBeingCopied",
+                   .buttons = {"MSG_Dialog_Button_Continue", "MSG_Button_Cancel"}}) == 2) {
         state.gDownloadInterrupted = 1;
         break;
       }
@@ -528,7 +531,8 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
   if (state.gDownloadInterrupted) {
     platform::RemoveFile(temporary);
     state.gDownloadInterrupted = 0;
-    ui::Prompt_User("MSG_Message_DownloadIncomplete", "MSG_Dialog_Button_Continue", "", "");
+    ui::Ask(
+        {.message = "MSG_Message_DownloadIncomplete", .buttons = {"MSG_Dialog_Button_Continue"}});
     return done(1);
   }
 
@@ -542,8 +546,9 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
     if (urlBase.find("/logos") == std::string::npos &&
         urlBase.find("/studypaths") == std::string::npos &&
         urlBase.find("extension_activities") == std::string::npos) {
-      ui::Prompt_User(base::Localize("MSG_Message_ErrorDownloading") + "\r\r" + address,
-                      "MSG_Button_Quit", "", "", "MSG_Message_ErrorDownloading");
+      ui::Ask({.id = "MSG_Message_ErrorDownloading",
+               .message = base::Localize("MSG_Message_ErrorDownloading") + "\r\r" + address,
+               .buttons = {"MSG_Button_Quit"}});
     }
     return done(1);
   }

@@ -103,7 +103,9 @@ UpdateCheckState::Entry* FindEntry(const std::string& key) {
 bool AddEntry(UpdateCheckState::Entry entry, const char* title) {
   auto& list = UpdateCheck().recordsIniSettings;
   if (list.size() >= UpdateCheckState::kMaxEntries) {
-    ui::Prompt_User("MSG_Dialog_Title_Out_Of_Memory", "MSG_Button_OK", "", title);
+    ui::Ask({.message = "MSG_Dialog_Title_Out_Of_Memory",
+             .title = title,
+             .buttons = {"MSG_Button_OK"}});
     return false;
   }
   list.push_back(std::move(entry));
@@ -163,8 +165,9 @@ bool ReadApplicationEntries(bool speech_course) {
   const std::string records = base::GetRecordsIniFilePath();
   std::vector<std::string> lines;
   if (!ReadLines(records, lines)) {
-    ui::Prompt_User(base::StrRezf(0, "MSG_Err_Cannot_Open_Files_Needed", {"records.ini"}),
-                    "MSG_Button_OK", "", "", "MSG_Err_Cannot_Open_Files_Needed");
+    ui::Ask({.id = "MSG_Err_Cannot_Open_Files_Needed",
+             .message = base::StrRezf(0, "MSG_Err_Cannot_Open_Files_Needed", {"records.ini"}),
+             .buttons = {"MSG_Button_OK"}});
     WriteLogf(1, "ERROR: Can't open file (3): %s", records.c_str());
     return false;
   }
@@ -334,7 +337,9 @@ int InstallationOutOfDate(const std::string& appsFolder, const std::string& /*do
     const std::string message =
         base::StrRezf(0, "MSG_Err_Cannot_Open_Files_Needed", {kVersionFileName}) + "\r\r" +
         base::StrRez(0, "MSG_Text_ConnectToInternet");
-    ui::Prompt_User(message, "MSG_Button_OK", "", "", "MSG_Err_Cannot_Open_Files_Needed");
+    ui::Ask({.id = "MSG_Err_Cannot_Open_Files_Needed",
+             .message = message,
+             .buttons = {"MSG_Button_OK"}});
     return -1;
   }
 

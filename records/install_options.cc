@@ -86,7 +86,7 @@ void StoreChoices(const std::string& file) {
       base::WriteLogf(1, "Install Options: cannot write %s", file.c_str());
     }
   } else if (!ReadSetting(file, base::kRecordsFolderKey).empty()) {
-    base::RemoveLineFromRecordsIni(file, base::kRecordsFolderKey, 2);
+    base::RemoveSettingLines(file, base::kRecordsFolderKey, base::LineEdit::kDrop);
   }
 }
 
@@ -187,7 +187,7 @@ void BrowseInstallFolder(ui::Dialog& dialog) {
   if (chosen.empty()) return;
   chosen = platform::WithoutTrailingSlash(chosen);
   if (IsNamedNuvel(chosen)) {
-    ui::Prompt_User("MSG_ZiviVeruzNotCalledNuvel", "MSG_Button_OK", "", "");
+    ui::Ask({.message = "MSG_ZiviVeruzNotCalledNuvel", .buttons = {"MSG_Button_OK"}});
     return;
   }
   if (ConfirmStudentAccess(chosen)) return;
@@ -330,7 +330,7 @@ std::string FieldPassword(const ui::Dialog& dialog, int item) {
 bool ApplyAdvanced(const ui::Dialog& dialog, unsigned char flag) {
   const std::string password = FieldPassword(dialog, kAdvancedPassword);
   if (password != FieldPassword(dialog, kAdvancedConfirm)) {
-    ui::Prompt_User("MSG_CMS_PasswordsDontMatch", "MSG_Button_OK", "", "");
+    ui::Ask({.message = "MSG_CMS_PasswordsDontMatch", .buttons = {"MSG_Button_OK"}});
     return false;
   }
   if (!CheckValidPassword(password, 6, 1)) return false;
@@ -371,8 +371,9 @@ std::string CutBeforeNuvel(const std::string& path) {
 int ConfirmChangePath(const std::string& current_folder) {
   if (base::Run().num_of_products == 0 || Paths().just_created_records_ini) return 1;
   std::string message = current_folder + "\r\r" + base::Localize("MSG_Message_SureWantToContinue");
-  return ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "",
-                         "MSG_Message_SureWantToContinue") == 1
+  return ui::Ask({.id = "MSG_Message_SureWantToContinue",
+                  .message = message,
+                  .buttons = {"MSG_Button_Yes", "MSG_Button_No"}}) == 1
              ? 1
              : 0;
 }
@@ -380,8 +381,9 @@ int ConfirmChangePath(const std::string& current_folder) {
 int ConfirmStudentAccess(const std::string& path) {
   if (!IsNetworked(path)) return 0;
   std::string message = base::Localize("MSG_ConfirmStudentAccessToPath") + "\r\r" + path;
-  return ui::Prompt_User(message, "MSG_Button_OK", "MSG_Button_Cancel", "",
-                         "MSG_ConfirmStudentAccessToPath") == 1
+  return ui::Ask({.id = "MSG_ConfirmStudentAccessToPath",
+                  .message = message,
+                  .buttons = {"MSG_Button_OK", "MSG_Button_Cancel"}}) == 1
              ? 0
              : 1;
 }

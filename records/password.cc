@@ -401,7 +401,7 @@ int CheckValidPassword(std::string_view password, int strength, int tell) {
   if (tell) {
     std::string message = base::Localize(problems[0]);
     if (problems.size() > 1) message += "  " + base::Localize(problems[1]);
-    ui::Prompt_User(message, "MSG_Button_OK", "", "", problems[0]);
+    ui::Ask({.id = std::string(problems[0]), .message = message, .buttons = {"MSG_Button_OK"}});
   }
   return 0;
 }

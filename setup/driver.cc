@@ -107,7 +107,7 @@ void OpenMessages() {
       platform::ApplicationFolder() + "/engine.luc",
   };
   for (const auto& path : candidates) {
-    if (!path.empty() && platform::IsRegularFile(path) && base::OpenStrRez(0, path)) return;
+    if (!path.empty() && platform::IsRegularFile(path) && base::OpenMessageFile(0, path)) return;
   }
   WriteLogf(0, "ERROR: no message file found; texts are the built-in English ones");
 }
@@ -124,7 +124,7 @@ bool SystemIsSupported() {
 // "Exiting Nuvel..." of a quit event.
 [[noreturn]] void Quit(const std::string& message, int status) {
   if (!message.empty() && message != "Exiting Nuvel...") {
-    ui::Prompt_User(message, "OK", "", "", message);
+    ui::Ask({.id = message, .message = message, .buttons = {"OK"}});
   }
   WriteLogf(0, "%s", message.c_str());
   platform::RestoreTerminal();
@@ -194,8 +194,9 @@ Next StartUp(const DriverOptions& options) {
 
   if (!SystemIsSupported()) {
     OpenMessages();
-    ui::Prompt_User(base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}),
-                    "MSG_Button_Quit", "", "", "MSG_SupportMacOSXOnly");
+    ui::Ask({.id = "MSG_SupportMacOSXOnly",
+             .message = base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}),
+             .buttons = {"MSG_Button_Quit"}});
     return Next::kEndSilently;
   }
 
@@ -238,7 +239,7 @@ int IfRunningFromCDCopyToLocalHD(const DriverOptions& options) {
   platform::Volume here;
   int here_number = platform::VolumeOf(exe, here) ? here.number : 0;
   if (sources.gCDVolRefNum == 0 || here_number != sources.gCDVolRefNum ||
-      base::AreWeRunningFromTheTempFolder()) {
+      base::RunningFromTempFolder()) {
     WriteLogf(1, "Not running Setup from CD.  %d != %d.", here_number, sources.gCDVolRefNum);
     return 0;
   }
@@ -310,8 +311,9 @@ bool GoOnDespiteNewerSetup() {
       "\r\r" +
       base::StrRezf(0, "MSG_Message_UsingMIDMayBreak", {VersionAsDecimal(kSetupFixLevel)}) +
       "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue");
-  return ui::Prompt_User(message, "MSG_Dialog_Button_Continue", "MSG_Button_Quit", "",
-                         "MSG_Message_PreviouslyInstalledUsing") == 1;
+  return ui::Ask({.id = "MSG_Message_PreviouslyInstalledUsing",
+                  .message = message,
+                  .buttons = {"MSG_Dialog_Button_Continue", "MSG_Button_Quit"}}) == 1;
 }
 
 // The source must hold products; otherwise the disc's own folder becomes the source. False when
@@ -344,8 +346,9 @@ bool GoOnDespiteOldUpdateChecker() {
                         "\r\r" + base::StrRezf(0, "MSG_SupportMacOSXOnly", {kMinimumSystemText}) +
                         "\r\r" + base::StrRez(0, "MSG_Message_SureWantToContinue") + "\r\r" +
                         base::StrRez(0, "MSG_StillHaveOS9Clients");
-  return ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "",
-                         "MSG_Message_PreviouslyInstalledUsing") == 1;
+  return ui::Ask({.id = "MSG_Message_PreviouslyInstalledUsing",
+                  .message = message,
+                  .buttons = {"MSG_Button_Yes", "MSG_Button_No"}}) == 1;
 }
 
 // The source's setup.ini, and the options of it that the selection uses.
@@ -417,8 +420,10 @@ void ShowSetupIncomplete() {
   std::string message =
       base::StrRez(0, "MSG_Message_SetupIncomplete") + "\r\r" +
       (cause.empty() ? base::StrRez(0, "MSG_Message_SetupDidNotCopyAllFiles") : cause);
-  ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_SetupIncomplete",
-                  "MSG_Message_SetupIncomplete");
+  ui::Ask({.id = "MSG_Message_SetupIncomplete",
+           .message = message,
+           .title = "MSG_Message_SetupIncomplete",
+           .buttons = {"MSG_Button_OK"}});
 }
 
 // Clean-up at the end of the run. The message file stays open until the process ends:
@@ -440,16 +445,24 @@ void ClosingMessages() {
     std::string message = base::StrRez(0, "MSG_VeryImportant") + "\r\r" + records + "\r\r" +
                           base::StrRez(0, "MSG_GiveAllRights") + "  " +
                           base::StrRez(0, "MSG_AllPrivileges");
-    ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_GiveAllRights", "MSG_VeryImportant");
+    ui::Ask({.id = "MSG_VeryImportant",
+             .message = message,
+             .title = "MSG_GiveAllRights",
+             .buttons = {"MSG_Button_OK"}});
   }
   if (networked) {
     std::string message = paths.rRecordsIniPath + "Shortcuts/Nuvel Courseware\r\r" +
                           base::StrRez(0, "MSG_CopyShortcutToDesktop") + "  " +
                           base::StrRez(0, "MSG_HowToStartCourse1");
-    ui::Prompt_User(message, "MSG_Button_OK", "", "Copy Shortcuts", "MSG_CopyShortcutToDesktop");
+    ui::Ask({.id = "MSG_CopyShortcutToDesktop",
+             .message = message,
+             .title = "Copy Shortcuts",
+             .buttons = {"MSG_Button_OK"}});
   } else {
-    ui::Prompt_User("MSG_HowToStartCourse2", "MSG_Button_OK", "", "Click on Shortcuts",
-                    "MSG_HowToStartCourse2");
+    ui::Ask({.id = "MSG_HowToStartCourse2",
+             .message = "MSG_HowToStartCourse2",
+             .title = "Click on Shortcuts",
+             .buttons = {"MSG_Button_OK"}});
   }
 }
 
@@ -463,8 +476,10 @@ void BackupReminder() {
   if (!(single && Run().Content_On_MID)) {
     message += "\r\r\r" + base::StrRez(0, "MSG_Message_RemoveCD");
   }
-  ui::Prompt_User(message, "MSG_Button_OK", "", "MSG_Message_RememberToBackup",
-                  "MSG_Message_RememberToBackup");
+  ui::Ask({.id = "MSG_Message_RememberToBackup",
+           .message = message,
+           .title = "MSG_Message_RememberToBackup",
+           .buttons = {"MSG_Button_OK"}});
 }
 
 // The closing item named by the installed product's own setup.ini.
@@ -551,9 +566,11 @@ int RunSetup(const DriverOptions& options) {
     case Next::kEndSilently:
       // A courseware application still running must be closed by the user.
       if (Run().fNuvRunning) {
-        ui::Prompt_User(base::StrRezf(0, "MSG_Message_TerminateNuvel", {Run().szCoursewareName}),
-                        "MSG_Button_OK", "", "MSG_Message_TerminateNuvel",
-                        "MSG_Message_TerminateNuvel");
+        ui::Ask(
+            {.id = "MSG_Message_TerminateNuvel",
+             .message = base::StrRezf(0, "MSG_Message_TerminateNuvel", {Run().szCoursewareName}),
+             .title = "MSG_Message_TerminateNuvel",
+             .buttons = {"MSG_Button_OK"}});
         Run().fExit = 1;
         FinishingTail();
       } else {

@@ -162,8 +162,8 @@ std::string FindLauncherPicture() {
 void DropPendingLogin() {
   if (Options().force_TCPIP || !Run().EnteredEmailAddress) return;
   Run().EnteredEmailAddress = 0;
-  base::RemoveLineFromRecordsIni(RecordsIni(), "recordsipaddress", 2);
-  base::RemoveLineFromRecordsIni(RecordsIni(), "server_num", 2);
+  base::RemoveSettingLines(RecordsIni(), "recordsipaddress", base::LineEdit::kDrop);
+  base::RemoveSettingLines(RecordsIni(), "server_num", base::LineEdit::kDrop);
 }
 
 Step Welcome() {
@@ -235,11 +235,11 @@ bool PrepareInstallationFolders() {
     return false;
   }
 
-  if (!options.force_TCPIP && !floppy && base::Check_Write_Privileges(paths.RecordsPath, 1) != 1) {
+  if (!options.force_TCPIP && !floppy && !base::CanWriteIn(paths.RecordsPath, true)) {
     return false;
   }
-  if (base::Check_Write_Privileges(paths.DataPath, 1) != 1) return false;
-  return base::Check_Write_Privileges(paths.rRecordsIniPath, 1) == 1;
+  if (!base::CanWriteIn(paths.DataPath, true)) return false;
+  return base::CanWriteIn(paths.rRecordsIniPath, true);
 }
 
 // The source's settings that records.ini keeps for the courses.
@@ -271,7 +271,7 @@ Step InstallOptionsPass() {
   if (auto at = data.find("/Nuvel/"); at != std::string::npos) {
     base::SetupCommonAppDataPath(data.substr(0, at));
     if (Run().quitFlag) return Step::kIncomplete;
-    if (base::Check_Write_Privileges(base::Paths().commonAppDataPath, 1) != 1) {
+    if (!base::CanWriteIn(base::Paths().commonAppDataPath, true)) {
       return Step::kInstallOptions;
     }
   }
@@ -350,10 +350,12 @@ Step InstallationType() {
   } else {
     std::string message = base::StrRez(0, "MSG_Message_ChooseInstallationType") + "\r\r" +
                           base::StrRez(0, "MSG_Message_InAFullInstallation");
-    int choice = ui::Prompt_User_Radio(
-        message, 1, {"MSG_Message_FullInstallation", "MSG_Message_MinimalInstallation"},
-        "MSG_Message_ChooseInstallationType", "MSG_Button_Install", "MSG_Button_Cancel",
-        "MSG_Message_ChooseInstallationType");
+    int choice =
+        ui::AskChoice({.id = "MSG_Message_ChooseInstallationType",
+                       .message = message,
+                       .title = "MSG_Message_ChooseInstallationType",
+                       .buttons = {"MSG_Button_Install", "MSG_Button_Cancel"}},
+                      {"MSG_Message_FullInstallation", "MSG_Message_MinimalInstallation"}, 1);
     if (choice != 2 && choice != 3) return Step::kWelcome;
     full = choice == 2;
   }
@@ -650,8 +652,9 @@ bool OfferPlacementTest() {
   int test = OfferedPlacementTest();
   if (test < 0 || flow.placementTestOffered) return false;
   flow.placementTestOffered = true;
-  if (ui::Prompt_User("MSG_Message_AboutToInstallPT", "MSG_Button_OK", "MSG_Button_Cancel", "",
-                      "MSG_Message_AboutToInstallPT") != 1) {
+  if (ui::Ask({.id = "MSG_Message_AboutToInstallPT",
+               .message = "MSG_Message_AboutToInstallPT",
+               .buttons = {"MSG_Button_OK", "MSG_Button_Cancel"}}) != 1) {
     return false;
   }
   installer::SelectionState& sel = Selection();
@@ -710,8 +713,9 @@ void CopyWhatTheCoursesNeed() {
 Step AnotherProductOrComplete() {
   if (Flow().queuedFamilies) {
     if (!Flow().familyQueue.empty()) return Step::kSelection;
-  } else if (ui::Prompt_User("MSG_Message_InstallAnother", "MSG_Button_Yes", "MSG_Button_No", "",
-                             "MSG_Message_InstallAnother") == 1) {
+  } else if (ui::Ask({.id = "MSG_Message_InstallAnother",
+                      .message = "MSG_Message_InstallAnother",
+                      .buttons = {"MSG_Button_Yes", "MSG_Button_No"}}) == 1) {
     return Flow().recordsLogin ? Step::kInstallOptions : Step::kCheckInstallations;
   }
 
@@ -719,10 +723,10 @@ Step AnotherProductOrComplete() {
   Flow().queuedFamilies = false;
   Flow().multiLanguageChosen = false;
   if (!(Run().Internet && installer::prodTotal() > 1)) {
-    ui::Prompt_User(base::StrRezf(0, "MSG_Message_SetupComplete", {Run().szCoursewareName}),
-                    "MSG_Button_OK", "",
-                    base::StrRezf(0, "MSG_Message_SetupComplete", {Run().szCoursewareName}),
-                    "MSG_Message_SetupComplete");
+    ui::Ask({.id = "MSG_Message_SetupComplete",
+             .message = base::StrRezf(0, "MSG_Message_SetupComplete", {Run().szCoursewareName}),
+             .title = base::StrRezf(0, "MSG_Message_SetupComplete", {Run().szCoursewareName}),
+             .buttons = {"MSG_Button_OK"}});
   }
   return Step::kFinish;
 }
@@ -773,9 +777,10 @@ int AskUninstallAll() {
   std::string message =
       folders + "\r\r" + base::StrRezf(0, "MSG_Message_UninstallAllServer", {name});
   WriteLogf(0, "Showing 'Uninstall All' Dialog");
-  return ui::Prompt_User(message, "MSG_Button_UninstallAll", "MSG_Button_Cancel",
-                         base::StrRezf(0, "MSG_Message_UninstallAllServer", {name}),
-                         "MSG_Message_UninstallAllServer");
+  return ui::Ask({.id = "MSG_Message_UninstallAllServer",
+                  .message = message,
+                  .title = base::StrRezf(0, "MSG_Message_UninstallAllServer", {name}),
+                  .buttons = {"MSG_Button_UninstallAll", "MSG_Button_Cancel"}});
 }
 
 // Says that the installation is gone, with what was left in place and what could not be removed.
@@ -789,7 +794,7 @@ void ReportWholeRemoval(const installer::WholeRemoval& removal) {
     message += "\r\r" + base::StrRez(0, "MSG_Message_CouldNotRemove");
     for (const std::string& path : removal.failed) message += "\r" + path;
   }
-  ui::Prompt_User(message, "OK", "", "", "Complete!");
+  ui::Ask({.id = "Complete!", .message = message, .buttons = {"OK"}});
 }
 
 // The Uninstall dialog until the user is done, or confirms Uninstall All and everything goes.

@@ -86,8 +86,10 @@ bool NewerSetupWanted() {
   const std::string message = base::StrRezf(0, "MSG_Message_ThereIsANewerVersion", {"SETUP.APP"}) +
                               "\r\r" + base::StrRez(0, "MSG_Message_WouldYouLikeToDownload") +
                               "\r\r" + base::StrRez(0, "MSG_Message_RecommendedUpdate");
-  return ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "Setup out-of-date",
-                         "MSG_Message_ThereIsANewerVersion") == 1;
+  return ui::Ask({.id = "MSG_Message_ThereIsANewerVersion",
+                  .message = message,
+                  .title = "Setup out-of-date",
+                  .buttons = {"MSG_Button_Yes", "MSG_Button_No"}}) == 1;
 }
 
 bool StartNewerSetup() {
@@ -138,8 +140,10 @@ void OfferUpdates() {
 
   net::UpdateCheckState& check = net::UpdateCheck();
   for (;;) {
-    if (ui::Prompt_User(message, "MSG_Button_Yes", "MSG_Button_No", "Check for Updates",
-                        "MSG_CheckForUpdatesNow") != 1) {
+    if (ui::Ask({.id = "MSG_CheckForUpdatesNow",
+                 .message = message,
+                 .title = "Check for Updates",
+                 .buttons = {"MSG_Button_Yes", "MSG_Button_No"}}) != 1) {
       return;
     }
     if (net::DownloadVersionFile() != 0) return;

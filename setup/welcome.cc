@@ -68,7 +68,8 @@ int Prompt_Welcome(const std::string& picture) {
       case kItemUninstall:
         return kWelcomeUninstall;
       case kItemHelp:
-        ui::Prompt_User("MSG_HelpForUG", "MSG_Button_OK", "", "MSG_Menu_Help");
+        ui::Ask(
+            {.message = "MSG_HelpForUG", .title = "MSG_Menu_Help", .buttons = {"MSG_Button_OK"}});
         break;
       case kItemQuit:
       case ui::kCloseBox:

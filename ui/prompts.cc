@@ -51,7 +51,7 @@ int ResourceOfLayout(int layout) {
   }
 }
 
-Dialog NewPrompt(const char* name, int resource, std::string id, std::string_view title) {
+Dialog NewDialog(const char* name, int resource, std::string id, std::string_view title) {
   Dialog dialog;
   dialog.name = name;
   dialog.resource = resource;
@@ -158,13 +158,28 @@ std::string PromptId(std::string_view id, std::string_view message, std::string_
   return std::string(message);
 }
 
-int Prompt_User(std::string_view message, std::string_view button1, std::string_view button2,
-                std::string_view title, std::string_view id) {
+namespace {
+
+// The prompt's button texts, padded with hidden ones ("") to `count`.
+std::vector<std::string_view> Buttons(const Prompt& prompt, std::size_t count) {
+  std::vector<std::string_view> buttons(prompt.buttons.begin(), prompt.buttons.end());
+  if (buttons.size() < count) buttons.resize(count);
+  return buttons;
+}
+
+Dialog NewPrompt(const char* name, int resource, const Prompt& prompt) {
+  return NewDialog(name, resource, PromptId(prompt.id, prompt.message, prompt.title), prompt.title);
+}
+
+// The two-button prompt.
+int AskTwo(const Prompt& prompt) {
+  const std::string& message = prompt.message;
+  const std::vector<std::string_view> buttons = Buttons(prompt, 2);
   LogQuestion(message);
-  Dialog dialog = NewPrompt("prompt", title.empty() ? kResourcePrompt : kResourcePromptWithTitle,
-                            PromptId(id, message, title), title);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
+  Dialog dialog = NewPrompt(
+      "prompt", prompt.title.empty() ? kResourcePrompt : kResourcePromptWithTitle, prompt);
+  AddButton(dialog, 1, buttons[0]);
+  AddButton(dialog, 2, buttons[1]);
   // While the disc prompt is up only its second button (Cancel) can be hit; inserting the disc
   // answers it.
   if (Prompts().Disc_Insert_OK) dialog.item(1)->visible = false;
@@ -183,90 +198,89 @@ int Prompt_User(std::string_view message, std::string_view button1, std::string_
   LogChoice(1, "User Choice PU: (" + std::to_string(result) + ")", button, message, shown_message);
   int english_tag = result == 1 || result == 2 ? result + 2 : result;
   LogInEnglish("Prompt_User", message, "User Choice PU: (" + std::to_string(english_tag) + ")",
-               RawButton({button1, button2}, result));
+               RawButton(buttons, result));
   return result;
 }
 
-int Prompt_User_3_Buttons(std::string_view message, std::string_view button1,
-                          std::string_view button2, std::string_view button3,
-                          std::string_view title, std::string_view id) {
+// The three-button prompt.
+int AskThree(const Prompt& prompt) {
+  const std::string& message = prompt.message;
+  const std::vector<std::string_view> buttons = Buttons(prompt, 3);
   LogQuestion(message);
-  Dialog dialog = NewPrompt("prompt", kResourceThreeButtons, PromptId(id, message, title), title);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
-  AddButton(dialog, 3, button3);
+  Dialog dialog = NewPrompt("prompt", kResourceThreeButtons, prompt);
+  AddButton(dialog, 1, buttons[0]);
+  AddButton(dialog, 2, buttons[1]);
+  AddButton(dialog, 3, buttons[2]);
   std::string shown_message = dialog.Add(ItemKind::kStaticText, Shown(message), 4).text;
   AddTitle(dialog, 5);
 
   int result = Answer(dialog);
-  LogButtonChoice("Prompt_User_3_Buttons", "User Choice PU_3B:", dialog,
-                  {button1, button2, button3}, result, message, shown_message);
+  LogButtonChoice("Prompt_User_3_Buttons", "User Choice PU_3B:", dialog, buttons, result, message,
+                  shown_message);
   return result;
 }
 
-int Prompt_User_Edit1(std::string& text, std::string_view button1, std::string_view button2,
-                      std::string_view button3, std::string_view message, int layout, int flags,
-                      std::string_view title, std::string_view id) {
+}  // namespace
+
+int Ask(const Prompt& prompt) {
+  return prompt.buttons.size() > 2 ? AskThree(prompt) : AskTwo(prompt);
+}
+
+int AskText(const Prompt& prompt, int layout, std::vector<TextField>& fields) {
+  const std::string& message = prompt.message;
+  const std::vector<std::string_view> buttons = Buttons(prompt, 3);
+  const bool two_fields = fields.size() > 1;
+  if (fields.empty()) fields.resize(1);
   LogQuestion(message);
-  Dialog dialog =
-      NewPrompt("prompt", ResourceOfLayout(layout), PromptId(id, message, title), title);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
-  AddButton(dialog, 3, button3);
+  Dialog dialog = NewPrompt("prompt", ResourceOfLayout(layout), prompt);
+  AddButton(dialog, 1, buttons[0]);
+  AddButton(dialog, 2, buttons[1]);
+  AddButton(dialog, 3, buttons[2]);
   std::string shown_message = dialog.Add(ItemKind::kStaticText, Shown(message), 4).text;
-  bool has_field = layout != kNoFieldLayout;
-  DialogItem& field =
-      dialog.Add(flags & kPromptPasswordField ? ItemKind::kPassword : ItemKind::kEditText, text, 5);
-  field.visible = field.enabled = has_field;
-  AddTitle(dialog, 6);
+  auto field_kind = [](const TextField& field) {
+    return field.password ? ItemKind::kPassword : ItemKind::kEditText;
+  };
+  if (two_fields) {
+    dialog.Add(ItemKind::kStaticText, Shown(fields[0].label), 5);
+    dialog.Add(field_kind(fields[0]), fields[0].text, 6);
+    dialog.Add(ItemKind::kStaticText, Shown(fields[1].label), 7);
+    dialog.Add(field_kind(fields[1]), fields[1].text, 8);
+    AddTitle(dialog, 9);
+  } else {
+    DialogItem& field = dialog.Add(field_kind(fields[0]), fields[0].text, 5);
+    field.visible = field.enabled = layout != kNoFieldLayout;
+    AddTitle(dialog, 6);
+  }
 
   int result = Answer(dialog);
-  if (has_field) text = dialog.item(5)->text;
-  LogButtonChoice("Prompt_User_Edit1", "User Choice PU_E1:", dialog, {button1, button2, button3},
-                  result, message, shown_message);
+  if (two_fields) {
+    fields[0].text = dialog.item(6)->text;
+    fields[1].text = dialog.item(8)->text;
+    LogButtonChoice("Prompt_User_Edit2", "User Choice PU_E2:", dialog, buttons, result, message,
+                    shown_message);
+  } else {
+    if (layout != kNoFieldLayout) fields[0].text = dialog.item(5)->text;
+    LogButtonChoice("Prompt_User_Edit1", "User Choice PU_E1:", dialog, buttons, result, message,
+                    shown_message);
+  }
   return result;
 }
 
-int Prompt_User_Edit2(std::string& text1, std::string& text2, std::string_view label1,
-                      std::string_view label2, std::string_view button1, std::string_view button2,
-                      std::string_view button3, std::string_view message, int layout, int flags,
-                      std::string_view title, std::string_view id) {
+int AskChoice(const Prompt& prompt, const std::vector<std::string>& labels, int preselected) {
+  const std::string& message = prompt.message;
+  const std::vector<std::string_view> buttons = Buttons(prompt, 2);
   LogQuestion(message);
-  Dialog dialog =
-      NewPrompt("prompt", ResourceOfLayout(layout), PromptId(id, message, title), title);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
-  AddButton(dialog, 3, button3);
-  std::string shown_message = dialog.Add(ItemKind::kStaticText, Shown(message), 4).text;
-  dialog.Add(ItemKind::kStaticText, Shown(label1), 5);
-  dialog.Add(ItemKind::kEditText, text1, 6);
-  dialog.Add(ItemKind::kStaticText, Shown(label2), 7);
-  dialog.Add(flags & kPromptPasswordField ? ItemKind::kPassword : ItemKind::kEditText, text2, 8);
-  AddTitle(dialog, 9);
-
-  int result = Answer(dialog);
-  text1 = dialog.item(6)->text;
-  text2 = dialog.item(8)->text;
-  LogButtonChoice("Prompt_User_Edit2", "User Choice PU_E2:", dialog, {button1, button2, button3},
-                  result, message, shown_message);
-  return result;
-}
-
-int Prompt_User_Radio(std::string_view message, int preselected,
-                      const std::vector<std::string>& labels, std::string_view title,
-                      std::string_view button1, std::string_view button2, std::string_view id) {
-  LogQuestion(message);
-  Dialog dialog = NewPrompt("radio", kResourceRadio, PromptId(id, message, title), title);
+  Dialog dialog = NewPrompt("radio", kResourceRadio, prompt);
   dialog.cancel_item = 6;
   int count = ChoiceCount(labels);
   if (preselected < 1 || preselected > count) preselected = 1;
-  AddButton(dialog, 1, button1);
+  AddButton(dialog, 1, buttons[0]);
   for (int i = 0; i < kMaxChoices; ++i) {
     DialogItem& choice = dialog.Add(ItemKind::kRadio, i < count ? Shown(labels[i]) : "", 2 + i);
     choice.visible = choice.enabled = i < count;
     choice.value = i + 1 == preselected ? 1 : 0;
   }
-  AddButton(dialog, 6, button2);
+  AddButton(dialog, 6, buttons[1]);
   dialog.Add(ItemKind::kStaticText, Shown(message), 7);
   AddTitle(dialog, 8);
 
@@ -279,51 +293,52 @@ int Prompt_User_Radio(std::string_view message, int preselected,
   return dialog.cancel_item;  // no choice at all: nothing was confirmed
 }
 
-int Prompt_User_CheckBox(std::string_view message, std::vector<int>& flags,
-                         const std::vector<std::string>& labels, std::string_view button1,
-                         std::string_view button2, std::string_view title, std::string_view id) {
+int AskChecks(const Prompt& prompt, const std::vector<std::string>& labels,
+              std::vector<int>& checked) {
+  const std::string& message = prompt.message;
+  const std::vector<std::string_view> buttons = Buttons(prompt, 2);
   LogQuestion(message);
-  Dialog dialog = NewPrompt("checkbox", kResourceCheckBox, PromptId(id, message, title), title);
+  Dialog dialog = NewPrompt("checkbox", kResourceCheckBox, prompt);
   int count = ChoiceCount(labels);
-  if (static_cast<int>(flags.size()) < count) flags.resize(static_cast<std::size_t>(count), 0);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
+  if (static_cast<int>(checked.size()) < count) checked.resize(static_cast<std::size_t>(count), 0);
+  AddButton(dialog, 1, buttons[0]);
+  AddButton(dialog, 2, buttons[1]);
   for (int i = 0; i < kMaxChoices; ++i) {
     DialogItem& box = dialog.Add(ItemKind::kCheckBox, i < count ? Shown(labels[i]) : "", 3 + i);
     box.visible = box.enabled = i < count;
-    box.value = i < count && flags[static_cast<std::size_t>(i)] ? 1 : 0;
+    box.value = i < count && checked[static_cast<std::size_t>(i)] ? 1 : 0;
   }
   dialog.Add(ItemKind::kStaticText, Shown(message), 7);
   AddTitle(dialog, 8);
 
   int result = Answer(dialog);
-  for (int i = 0; i < count; ++i) flags[static_cast<std::size_t>(i)] = dialog.item(3 + i)->value;
+  for (int i = 0; i < count; ++i) checked[static_cast<std::size_t>(i)] = dialog.item(3 + i)->value;
   LogInEnglish("Prompt_User_CheckBox", message);
   return result;
 }
 
-int Prompt_User_ListBox(std::string_view message, int& value, const std::vector<std::string>& lines,
-                        std::string_view button1, std::string_view button2, std::string_view title,
-                        std::string_view id) {
+int AskFromList(const Prompt& prompt, const std::vector<std::string>& lines, int& selected) {
+  const std::string& message = prompt.message;
+  const std::vector<std::string_view> buttons = Buttons(prompt, 2);
   LogQuestion(message);
-  Dialog dialog = NewPrompt("listbox", kResourceListBox, PromptId(id, message, title), title);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
+  Dialog dialog = NewPrompt("listbox", kResourceListBox, prompt);
+  AddButton(dialog, 1, buttons[0]);
+  AddButton(dialog, 2, buttons[1]);
   DialogItem& list = dialog.Add(ItemKind::kList, "", 3);
   for (const std::string& line : lines) list.lines.push_back(Shown(line));
-  if (value >= 0 && value < static_cast<int>(lines.size())) list.selected = {value};
+  if (selected >= 0 && selected < static_cast<int>(lines.size())) list.selected = {selected};
   dialog.Add(ItemKind::kStaticText, Shown(message), 4);
   AddTitle(dialog, 5);
 
   int result = Answer(dialog);
   const DialogItem* shown = dialog.item(3);
-  value = shown->selected.empty() ? -1 : shown->selected.front();
+  selected = shown->selected.empty() ? -1 : shown->selected.front();
   LogInEnglish("Prompt_User_ListBox", message);
   return result;
 }
 
-int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
-                            std::string_view button2, std::string_view title, std::string_view id) {
+int ShowTextFile(const Prompt& prompt, const std::string& path) {
+  const std::vector<std::string_view> buttons = Buttons(prompt, 2);
   LogQuestion(path);
   std::string data;
   std::string text;
@@ -332,14 +347,105 @@ int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
   } else {
     text = WithLineFeeds(data);
   }
-  std::string prompt_id = PromptId(id, "", title);
+  std::string prompt_id = PromptId(prompt.id, "", prompt.title);
   if (prompt_id.empty()) prompt_id = platform::FileName(path);
-  Dialog dialog = NewPrompt("show-file", ResourceOfLayout(kShowFileLayout), prompt_id, title);
-  AddButton(dialog, 1, button1);
-  AddButton(dialog, 2, button2);
+  Dialog dialog =
+      NewDialog("show-file", ResourceOfLayout(kShowFileLayout), prompt_id, prompt.title);
+  AddButton(dialog, 1, buttons[0]);
+  AddButton(dialog, 2, buttons[1]);
   dialog.Add(ItemKind::kStaticText, std::move(text), 3);
   AddTitle(dialog, 4);
   return Answer(dialog);
+}
+
+// ---- Described interface -------------------------------------------------------------------
+
+int Prompt_User(std::string_view message, std::string_view button1, std::string_view button2,
+                std::string_view title, std::string_view id) {
+  return Ask({.id = std::string(id),
+              .message = std::string(message),
+              .title = std::string(title),
+              .buttons = {std::string(button1), std::string(button2)}});
+}
+
+int Prompt_User_3_Buttons(std::string_view message, std::string_view button1,
+                          std::string_view button2, std::string_view button3,
+                          std::string_view title, std::string_view id) {
+  return Ask({.id = std::string(id),
+              .message = std::string(message),
+              .title = std::string(title),
+              .buttons = {std::string(button1), std::string(button2), std::string(button3)}});
+}
+
+int Prompt_User_Edit1(std::string& text, std::string_view button1, std::string_view button2,
+                      std::string_view button3, std::string_view message, int layout, int flags,
+                      std::string_view title, std::string_view id) {
+  std::vector<TextField> fields = {{.text = text, .password = (flags & kPromptPasswordField) != 0}};
+  int result =
+      AskText({.id = std::string(id),
+               .message = std::string(message),
+               .title = std::string(title),
+               .buttons = {std::string(button1), std::string(button2), std::string(button3)}},
+              layout, fields);
+  text = fields[0].text;
+  return result;
+}
+
+int Prompt_User_Edit2(std::string& text1, std::string& text2, std::string_view label1,
+                      std::string_view label2, std::string_view button1, std::string_view button2,
+                      std::string_view button3, std::string_view message, int layout, int flags,
+                      std::string_view title, std::string_view id) {
+  std::vector<TextField> fields = {{.label = std::string(label1), .text = text1},
+                                   {.label = std::string(label2),
+                                    .text = text2,
+                                    .password = (flags & kPromptPasswordField) != 0}};
+  int result =
+      AskText({.id = std::string(id),
+               .message = std::string(message),
+               .title = std::string(title),
+               .buttons = {std::string(button1), std::string(button2), std::string(button3)}},
+              layout, fields);
+  text1 = fields[0].text;
+  text2 = fields[1].text;
+  return result;
+}
+
+int Prompt_User_Radio(std::string_view message, int preselected,
+                      const std::vector<std::string>& labels, std::string_view title,
+                      std::string_view button1, std::string_view button2, std::string_view id) {
+  return AskChoice({.id = std::string(id),
+                    .message = std::string(message),
+                    .title = std::string(title),
+                    .buttons = {std::string(button1), std::string(button2)}},
+                   labels, preselected);
+}
+
+int Prompt_User_CheckBox(std::string_view message, std::vector<int>& flags,
+                         const std::vector<std::string>& labels, std::string_view button1,
+                         std::string_view button2, std::string_view title, std::string_view id) {
+  return AskChecks({.id = std::string(id),
+                    .message = std::string(message),
+                    .title = std::string(title),
+                    .buttons = {std::string(button1), std::string(button2)}},
+                   labels, flags);
+}
+
+int Prompt_User_ListBox(std::string_view message, int& value, const std::vector<std::string>& lines,
+                        std::string_view button1, std::string_view button2, std::string_view title,
+                        std::string_view id) {
+  return AskFromList({.id = std::string(id),
+                      .message = std::string(message),
+                      .title = std::string(title),
+                      .buttons = {std::string(button1), std::string(button2)}},
+                     lines, value);
+}
+
+int Prompt_User_Show_A_File(const std::string& path, std::string_view button1,
+                            std::string_view button2, std::string_view title, std::string_view id) {
+  return ShowTextFile({.id = std::string(id),
+                       .title = std::string(title),
+                       .buttons = {std::string(button1), std::string(button2)}},
+                      path);
 }
 
 namespace {
@@ -348,7 +454,7 @@ namespace {
 class PromptNotifier : public base::Notifier {
  public:
   void Tell(std::string_view message, std::string_view button, std::string_view id) override {
-    Prompt_User(message, button, "", "", id);
+    Ask({.id = std::string(id), .message = std::string(message), .buttons = {std::string(button)}});
   }
   void BeginProgress(std::string_view title, std::string_view text) override {
     StatusBoxCreate();
