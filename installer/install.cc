@@ -22,6 +22,7 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 
@@ -572,6 +573,8 @@ bool InstallOneProduct(int k) {
 
 CourseDownload& CourseDownloader() {
   static CourseDownload download;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::course download", [] { download = nullptr; });
   return download;
 }
 
@@ -897,6 +900,8 @@ bool UpdateCourse(const std::string& name, const CourseBuild& source) {
 
 InstallState& Install() {
   static InstallState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::Install", [] { state.reset(); });
   return state;
 }
 
