@@ -14,6 +14,7 @@
 #include "base/run_state.h"
 #include "base/strings.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::base {
 namespace {
@@ -124,6 +125,8 @@ void TellNoDeletePrivileges(const std::string& directory) {
 
 FileUtilsState& FileUtils() {
   static FileUtilsState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("base::FileUtils", [] { state.reset(); });
   return state;
 }
 

@@ -9,6 +9,7 @@
 #include "base/run_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/run_reset.h"
 #include "text/dates.h"
 
 namespace nuvel::base {
@@ -70,6 +71,8 @@ int WriteAuxiliary(const std::string& path, const std::string& line, const std::
 
 LogState& Log() {
   static LogState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("base::Log", [] { state.reset(); });
   // The text layer below logs through this log from its first use on.
   static const bool text_connected = [] {
     text::SetLogSink([](int level, const char* line) { WriteLog(level, line); });

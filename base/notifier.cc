@@ -3,6 +3,7 @@
 namespace nuvel::base {
 namespace {
 
+// Not run state: the user interface installs it with its back end, before the run starts.
 Notifier*& Installed() {
   static Notifier* notifier = nullptr;
   return notifier;

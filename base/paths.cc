@@ -15,6 +15,7 @@
 #include "platform/folders.h"
 #include "platform/path_text.h"
 #include "platform/privileges.h"
+#include "platform/run_reset.h"
 #include "platform/volumes.h"
 
 namespace nuvel::base {
@@ -201,6 +202,8 @@ std::string LowerTrimmed(std::string_view text) {
 
 PathState& Paths() {
   static PathState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("base::Paths", [] { state.reset(); });
   return state;
 }
 

@@ -7,6 +7,7 @@
 #include "base/file_utils.h"
 #include "base/log.h"
 #include "platform/files.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::base {
 namespace {
@@ -23,6 +24,8 @@ struct ProfileCache {
 
 ProfileCache& Cache() {
   static ProfileCache cache;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("base::profile cache", [] { cache.reset(); });
   return cache;
 }
 

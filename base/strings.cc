@@ -12,6 +12,7 @@
 #include "base/profile_file.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::base {
 namespace {
@@ -287,6 +288,8 @@ StrRezSlot* OpenSlot(int slot) {
 
 StringsState& Strings() {
   static StringsState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("base::Strings", [] { state.reset(); });
   return state;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/folders.h"
 #include "platform/path_text.h"
 #include "platform/process.h"
+#include "platform/run_reset.h"
 #include "platform/volumes.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
@@ -316,6 +317,8 @@ std::string CourseOf(const std::string& upper_key) {
 
 CopyEngineState& CopyEngine() {
   static CopyEngineState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::CopyEngine", [] { state.reset(); });
   return state;
 }
 

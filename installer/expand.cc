@@ -20,6 +20,7 @@
 #include "platform/events.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 
@@ -361,6 +362,8 @@ std::string Capped(std::string text) {
 
 ExpandState& Expand() {
   static ExpandState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::Expand", [] { state.reset(); });
   return state;
 }
 

@@ -22,6 +22,7 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
 
@@ -574,6 +575,8 @@ bool InstallOneProduct(int k) {
 
 CourseDownload& CourseDownloader() {
   static CourseDownload download;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::course download", [] { download = nullptr; });
   return download;
 }
 
@@ -899,6 +902,8 @@ bool UpdateCourse(const std::string& name, const CourseBuild& source) {
 
 InstallState& Install() {
   static InstallState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::Install", [] { state.reset(); });
   return state;
 }
 

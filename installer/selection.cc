@@ -14,6 +14,7 @@
 #include "installer/sources.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
 
@@ -328,6 +329,8 @@ std::array<FamilyRow, kFamilyRowCount> InitialFamilyTable() {
 
 SelectionState& Selection() {
   static SelectionState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::Selection", [] { state.reset(); });
   return state;
 }
 

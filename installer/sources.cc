@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "platform/volumes.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
@@ -320,6 +321,8 @@ std::string VolumeName(const std::string& path) {
 
 SourceState& Sources() {
   static SourceState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::Sources", [] { state.reset(); });
   return state;
 }
 

@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
 
@@ -76,6 +77,8 @@ void RemoveCourse(const std::string& folder) {
 
 UninstallState& Uninstall() {
   static UninstallState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("installer::Uninstall", [] { state.reset(); });
   return state;
 }
 

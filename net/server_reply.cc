@@ -1,11 +1,14 @@
 #include "net/server_reply.h"
 
 #include "base/ascii.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::net {
 namespace {
 std::string& SavedDate() {
   static std::string saved;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("net::server reply date", [] { saved.clear(); });
   return saved;
 }
 }  // namespace

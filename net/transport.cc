@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/process.h"
+#include "platform/run_reset.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
 #include "ui/status_box.h"
@@ -47,7 +48,8 @@ const char* PhaseName(Phase phase) {
   return "?";
 }
 
-// The libcurl side of the one active transfer.
+// The libcurl side of the one active transfer. TransportState::reset() ends a transfer and
+// clears the run's part; the multi handle is made once and kept for the process.
 struct Active {
   CURLM* multi = nullptr;  // made once, kept for the process
   CURL* easy = nullptr;
@@ -313,6 +315,8 @@ void TransportState::reset() {
 
 TransportState& Transport() {
   static TransportState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("net::Transport", [] { state.reset(); });
   return state;
 }
 

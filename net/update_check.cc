@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "text/dates.h"
 #include "ui/prompts.h"
 
@@ -190,6 +191,8 @@ bool ReadApplicationEntries(bool speech_course) {
 
 UpdateCheckState& UpdateCheck() {
   static UpdateCheckState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("net::UpdateCheck", [] { state.reset(); });
   return state;
 }
 

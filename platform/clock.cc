@@ -9,6 +9,7 @@
 namespace nuvel::platform {
 namespace {
 
+// Not run state: a test sets the clock around the runs it makes.
 std::function<LocalTime()>& TestClock() {
   static std::function<LocalTime()> clock;
   return clock;

@@ -7,6 +7,7 @@
 
 namespace nuvel::platform {
 namespace {
+// Not run state: the back end installs its pump before the run starts (ui::SetBackend).
 std::function<void()>& Pump() {
   static std::function<void()> pump;
   return pump;

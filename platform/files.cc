@@ -164,6 +164,7 @@ UniqueFd OpenForWriting(const std::string& path, int flags, unsigned mode, std::
 }  // namespace
 
 std::string TempNameBeside(const std::string& path) {
+  // Seeded once per process: the names only need to differ, never to repeat between runs.
   static std::mt19937 rng{std::random_device{}()};
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(rng()));

@@ -13,6 +13,7 @@
 namespace nuvel::platform {
 namespace {
 
+// Not run state: a test sets the helper around the runs it makes.
 std::string& HelperOverride() {
   static std::string path;
   return path;

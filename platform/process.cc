@@ -37,7 +37,8 @@ constexpr int kWaitStepMilliseconds = 10;
 constexpr int kQuitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Children started and not (yet) waited for. They are collected by each event-pump turn and
-// each new start, so that a launched application that ends never stays a zombie.
+// each new start, so that a launched application that ends never stays a zombie. Not run state:
+// the children belong to the process, and a new run must still collect them.
 std::vector<int>& Unwaited() {
   static std::vector<int> pids;
   return pids;
@@ -152,6 +153,8 @@ struct HeldLock {
   pid_t owner = 0;  // a child made by fork() inherits the table but not the ownership
 };
 
+// Not run state: clearing the table would close the descriptors and so release the locks that
+// the process holds.
 std::vector<HeldLock>& HeldLocks() {
   static std::vector<HeldLock> locks;
   return locks;
@@ -244,6 +247,7 @@ void DisarmQuitWatchdog() {
   gQuitWatchdogSignal = 0;
 }
 
+// Not run state: it goes with the signal handlers installed for the process.
 std::function<void(int)>& QuitHandler() {
   static std::function<void(int)> handler;
   return handler;

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "platform/run_reset.h"
+
 namespace nuvel::platform {
 namespace {
 
@@ -94,7 +96,11 @@ Syscalls gTable = kReal;
 
 }  // namespace
 
-Syscalls& syscalls() { return gTable; }
+Syscalls& syscalls() {
+  [[maybe_unused]] static const bool registered =
+      RegisterRunState("platform::syscalls", ResetSyscalls);
+  return gTable;
+}
 void ResetSyscalls() { gTable = kReal; }
 
 }  // namespace nuvel::platform

@@ -16,6 +16,7 @@ namespace {
 
 // The terminal settings saved while echo is off, restored after the read and, should the
 // process exit in the middle of it, by the exit handler or the quit path (RestoreTerminal).
+// Not run state: it mirrors the terminal, whatever run changed it.
 struct EchoState {
   volatile std::sig_atomic_t off = false;
   termios saved{};

@@ -25,6 +25,7 @@
 #include "net/download.h"
 #include "net/transport.h"
 #include "platform/process.h"
+#include "platform/run_reset.h"
 #include "platform/terminal.h"
 #include "platform/volumes.h"
 #include "setup/install_flow.h"
@@ -74,6 +75,8 @@ std::string CurrentDirFile(const char* relative) {
 // copied (the message's own explanation).
 std::string& AbortCause() {
   static std::string cause;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("setup::abort cause", [] { cause.clear(); });
   return cause;
 }
 
@@ -151,22 +154,6 @@ Next TakeInstanceLocks() {
   return Next::kContinue;
 }
 
-// Every module's state as at the start of a process, so that one process can run Setup again.
-void ResetRunState() {
-  base::Run().reset();
-  AbortCause().clear();
-  base::Paths().reset();
-  base::Log().reset();
-  base::Strings().reset();
-  base::FreePrivateProfile();
-  Options().reset();
-  ui::Prompts().reset();
-  ui::StatusBox().reset();
-  installer::Sources().reset();
-  installer::Selection().reset();
-  installer::Fill_langTab();
-}
-
 // A settings rewrite killed between its temporary file and the rename leaves the temporary file
 // behind.
 void RemoveInterruptedSettingsWrites() {
@@ -180,7 +167,9 @@ void RemoveInterruptedSettingsWrites() {
 
 // Start-up: fresh state, the source root, the system folder, the log and records.ini.
 Next StartUp(const DriverOptions& options) {
-  ResetRunState();
+  // Every module's state as at the start of a process, so that one process can run Setup again.
+  platform::ResetRunState();
+  installer::Fill_langTab();
 
   // The quit event (SIGTERM, SIGINT, SIGHUP) ends the run wherever it is.
   platform::InstallQuitSignalHandlers([](int signal) {

@@ -21,6 +21,7 @@
 #include "net/download.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "records/install_options.h"
 #include "setup/options.h"
 #include "setup/updates.h"
@@ -120,10 +121,14 @@ struct FlowState {
   bool placementTestOffered = false;     // offered once per run: "no" is not asked again
   int dialogsAtInstallOptions = -1;      // ui::DialogsShown() when Install Options last began
   bool controlHeld = false;  // the Control key of the click that led to the update check
+
+  void reset() { *this = FlowState{}; }
 };
 
 FlowState& Flow() {
   static FlowState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("setup::Flow", [] { state.reset(); });
   return state;
 }
 

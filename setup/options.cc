@@ -7,6 +7,7 @@
 #include "base/paths.h"
 #include "base/profile_file.h"
 #include "base/strings.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::setup {
 namespace {
@@ -25,6 +26,8 @@ bool ReadYN(const std::string& file, const char* key, int& flag) {
 
 SetupOptions& Options() {
   static SetupOptions options;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("setup::Options", [] { options.reset(); });
   return options;
 }
 

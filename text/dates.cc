@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/events.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::text {
 namespace {
@@ -22,6 +23,7 @@ struct Unpacked {
   int day;
 };
 
+// Not run state: the log connects it once, on its first use (base::Log).
 LogSink& LogSinkSlot() {
   static LogSink sink = nullptr;
   return sink;
@@ -251,6 +253,8 @@ std::string TimeWithSecondsText(const platform::LocalTime& t) {
 
 DatesState& Dates() {
   static DatesState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("text::Dates", [] { state.reset(); });
   return state;
 }
 

@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "platform/events.h"
 #include "platform/files.h"
+#include "platform/run_reset.h"
 #include "ui/answer_file.h"
 #include "ui/prompts.h"
 
@@ -21,13 +22,23 @@ struct DialogModule {
   bool control_forced = false;  // --control: held for the whole run
   int dialogs_shown = 0;
   bool latch_taken = false;     // the last click's Control key was spent by TakeControlKeyLatch
+
+  // A new run has shown no dialog and spent no click. The back end, the transcript, the recorded
+  // answers and a Control key held for the run are set up before the run starts, and stay.
+  void reset() {
+    dialogs_shown = 0;
+    latch_taken = false;
+  }
 };
 
 DialogModule& Module() {
   static DialogModule module;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("ui::dialog module", [] { module.reset(); });
   return module;
 }
 
+// Not run state: a test sets it around the runs it makes, as it sets the back end.
 std::function<void(int)>& NoAnswerExitHook() {
   static std::function<void(int)> hook;
   return hook;

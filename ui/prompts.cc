@@ -7,6 +7,7 @@
 #include "base/strings.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
+#include "platform/run_reset.h"
 #include "ui/dialog.h"
 #include "ui/status_box.h"
 
@@ -147,6 +148,8 @@ std::string WithLineFeeds(const std::string& data) {
 
 PromptState& Prompts() {
   static PromptState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("ui::Prompts", [] { state.reset(); });
   return state;
 }
 

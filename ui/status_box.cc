@@ -5,6 +5,7 @@
 
 #include "base/strings.h"
 #include "platform/events.h"
+#include "platform/run_reset.h"
 
 namespace nuvel::ui {
 namespace {
@@ -38,6 +39,8 @@ void RedrawBox() {
 
 StatusBoxState& StatusBox() {
   static StatusBoxState state;
+  [[maybe_unused]] static const bool registered =
+      platform::RegisterRunState("ui::StatusBox", [] { state.reset(); });
   return state;
 }
 
