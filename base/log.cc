@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "text/dates.h"
+#include "text/encodings.h"
 
 namespace nuvel::base {
 namespace {
@@ -73,6 +74,7 @@ LogState& Log() {
   // The text layer below logs through this log from its first use on.
   static const bool text_connected = [] {
     text::SetLogSink([](int level, const char* line) { WriteLog(level, line); });
+    text::SetEncodingsLogSink([](int level, const char* line) { WriteLog(level, line); });
     return true;
   }();
   (void)text_connected;
