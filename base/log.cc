@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/run_reset.h"
 #include "text/dates.h"
+#include "text/encodings.h"
 
 namespace nuvel::base {
 namespace {
@@ -76,6 +77,7 @@ LogState& Log() {
   // The text layer below logs through this log from its first use on.
   static const bool text_connected = [] {
     text::SetLogSink([](int level, const char* line) { WriteLog(level, line); });
+    text::SetEncodingsLogSink([](int level, const char* line) { WriteLog(level, line); });
     return true;
   }();
   (void)text_connected;
