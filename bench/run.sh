@@ -239,6 +239,7 @@ sh "$WORK/ours.sh" "$WORK/probe" >/dev/null
 ARCHIVES=$(sed -n 's#.*GET /softwareupdates/courses2/courses_d/\([^ ]*\.EXE\) .*#\1#p' \
   "$WORK/nginx/access.log" | sort -u)
 [ -n "$ARCHIVES" ] || { echo "the probe installation downloaded nothing" >&2; exit 1; }
+INSTALLED_MB=$(du -sm "$WORK/probe/opt/Nuvel/content" | cut -f1)
 rm -rf "$WORK/probe"
 # ref DEST: the same archives with curl, each unzipped into its subfolder.
 {
@@ -253,7 +254,7 @@ rm -rf "$WORK/probe"
     echo "rm \"\$1/$archive\""
   done
 } >"$WORK/ref.sh"
-compare install "forced-download install, $(echo $ARCHIVES | wc -w) archives" "curl+unzip" 1.20 \
+compare install "forced install, $(echo $ARCHIVES | wc -w) archives, $INSTALLED_MB MB" "curl+unzip" 1.20 \
   "$WORK/inst" delete sh "$WORK/ref.sh" @DEST@ -- sh "$WORK/ours.sh" @DEST@
 kill "$NGINX_PID" 2>/dev/null || true
 NGINX_PID=""
