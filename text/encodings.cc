@@ -242,16 +242,33 @@ int Convert_String_From_UTF8_To_CodePage(std::string& text, int size, std::strin
   return static_cast<int>(text.size());
 }
 
+namespace {
+
+// The row of language `code`; none, logged after `prefix`, when the code is unknown.
+std::optional<LanguageRow> LanguageOrLog(std::string_view code, const char* prefix) {
+  std::optional<LanguageRow> row = FindLanguage(code);
+  if (!row) {
+    Logf(1, "%s unrecognized language string %.*s.\n", prefix, static_cast<int>(code.size()),
+         code.data());
+  }
+  return row;
+}
+
+// Store() that logs, after `prefix`, a non-empty text that did not fit.
+int StoreOrLog(std::string& out, int out_size, const std::string& text, const char* prefix) {
+  const int written = Store(out, out_size, text);
+  if (written == 0 && !text.empty()) Logf(1, "%s the output buffer is too small.\n", prefix);
+  return written;
+}
+
+}  // namespace
+
 int UTF8FromCodePageStringDetectError(std::string& out, int out_size, std::string_view code,
                                       std::string_view text) {
   static constexpr const char* kPrefix = "UTF8FromCodePageStringDetecterr:";
   out.clear();
-  const std::optional<LanguageRow> row = FindLanguage(code);
-  if (!row) {
-    Logf(1, "%s unrecognized language string %.*s.\n", kPrefix, static_cast<int>(code.size()),
-         code.data());
-    return 0;
-  }
+  const std::optional<LanguageRow> row = LanguageOrLog(code, kPrefix);
+  if (!row) return 0;
   const std::optional<std::string> utf8 = EncodedToUtf8(text, row->encoding);
   if (!utf8) {
     Logf(1, "%s conversion err.\n", kPrefix);
@@ -261,21 +278,15 @@ int UTF8FromCodePageStringDetectError(std::string& out, int out_size, std::strin
     Logf(1, "%s back-conversion err.\n", kPrefix);
     return 0;
   }
-  const int written = Store(out, out_size, *utf8);
-  if (written == 0 && !utf8->empty()) Logf(1, "%s the output buffer is too small.\n", kPrefix);
-  return written;
+  return StoreOrLog(out, out_size, *utf8, kPrefix);
 }
 
 int CodePageFromUTF8StringDetectError(std::string& out, int out_size, std::string_view code,
                                       std::string_view text) {
   static constexpr const char* kPrefix = "CodePageFromUTF8StringDetectErr:";
   out.clear();
-  const std::optional<LanguageRow> row = FindLanguage(code);
-  if (!row) {
-    Logf(1, "%s unrecognized language string %.*s.\n", kPrefix, static_cast<int>(code.size()),
-         code.data());
-    return 0;
-  }
+  const std::optional<LanguageRow> row = LanguageOrLog(code, kPrefix);
+  if (!row) return 0;
   std::string_view utf8 = text;
   if (out_size > 0 && text.size() > static_cast<std::size_t>(out_size - 1)) {
     const std::size_t cut = GetUTF8Truncation(text, out_size);
@@ -292,9 +303,7 @@ int CodePageFromUTF8StringDetectError(std::string& out, int out_size, std::strin
     Logf(1, "%s back-conversion err.\n", kPrefix);
     return 0;
   }
-  const int written = Store(out, out_size, *encoded);
-  if (written == 0 && !encoded->empty()) Logf(1, "%s the output buffer is too small.\n", kPrefix);
-  return written;
+  return StoreOrLog(out, out_size, *encoded, kPrefix);
 }
 
 void Convert_Windows_Text_To_Mac(std::string& text) {
