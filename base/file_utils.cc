@@ -391,8 +391,7 @@ bool ReadFileVersion(const std::string& path, std::string& out) {
   }
   if (!platform::IsRegularFile(resource)) return false;
 
-  std::string text;
-  GetNuvelPrivateProfileString("vers", "1", "", text, kProfileValueSize, resource);
+  std::string text = ProfileValue("vers", "1", "", resource);
   int a = 0, b = 0, c = 0, m1 = 0, m2 = 0;
   if (!text.empty() &&
       std::sscanf(text.c_str(), "%d.%d.%d (MID v%d.%d)", &a, &b, &c, &m1, &m2) >= 1) {
@@ -401,7 +400,7 @@ bool ReadFileVersion(const std::string& path, std::string& out) {
     out.assign(version, std::min<std::size_t>(std::strlen(version), 15));
     return true;
   }
-  GetNuvelPrivateProfileString("vers", "GetInfoString", "", text, kProfileValueSize, resource);
+  text = ProfileValue("vers", "GetInfoString", "", resource);
   if (text.empty()) return false;
   out = text.substr(0, 15);
   return true;

@@ -96,11 +96,9 @@ void GetLogName() {
   std::string records = folder + "records.ini";
   log.logname = folder + "Nuvel_log.txt";
 
-  std::string value;
-  if (platform::Exists(records) &&
-      GetNuvelPrivateProfileString("Records", "log_rollover_size", "", value, kProfileValueSize,
-                                   records) > 0 &&
-      !value.empty()) {
+  std::string value =
+      platform::Exists(records) ? ProfileValue("Records", "log_rollover_size", "", records) : "";
+  if (!value.empty()) {
     log.log_rollover_size = std::strtol(value.c_str(), nullptr, 10);
   }
 
@@ -109,13 +107,13 @@ void GetLogName() {
     platform::CopyFileContents(old_log, log.logname);
   }
 
-  GetNuvelPrivateProfileString("Records", "log_level", "", value, kProfileValueSize, records);
+  value = ProfileValue("Records", "log_level", "", records);
   if (!value.empty()) {
     log.nuvel_log_level = std::atoi(value.c_str());
   } else {
     log.nuvel_log_level = 3;
     std::string three = "3";
-    WriteNuvelPrivateProfileString("Records", "log_level", three, records);
+    StoreProfileValue("Records", "log_level", three, records);
   }
 
   platform::LocalTime now = platform::Now();

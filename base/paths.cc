@@ -88,9 +88,7 @@ std::string LocalizationFile(const char* name) {
 }
 
 int ServerNumberFromRecordsIni() {
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "server_num", "", value, kProfileValueSize,
-                               GetRecordsIniFilePath());
+  std::string value = ProfileValue("Records", "server_num", "", GetRecordsIniFilePath());
   int number = std::atoi(value.c_str());
   return number >= 1 && number <= 100 ? number : 1;
 }
@@ -217,9 +215,8 @@ bool SetInstallFolder(const std::string& folder) {
 
 void Initialize_All_Paths(const std::string& folder) {
   SetInstallFolder(folder);
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "use_user_folder", "", value, kProfileValueSize,
-                               Paths().installDirectoryPath + "/records.ini");
+  std::string value =
+      ProfileValue("Records", "use_user_folder", "", Paths().installDirectoryPath + "/records.ini");
   if (IsYes(value)) Paths().use_user_folder = 1;
 
   // An installation on a removable drive (a USB stick carried from machine to machine) keeps its
@@ -276,9 +273,8 @@ void SetupCommonAppDataPath(const std::string& path) {
 std::string FindLocalNuvelDirectoryServerLog() {
   const std::string& records = Paths().rRecordsIniPath;
   if (records.empty() || !platform::IsDirectory(records)) return "";
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "server_logs", "", value, kProfileValueSize,
-                               platform::WithTrailingSlash(records) + "records.ini");
+  std::string value = ProfileValue("Records", "server_logs", "",
+                                   platform::WithTrailingSlash(records) + "records.ini");
   return IsYes(value) ? platform::WithTrailingSlash(records) : "";
 }
 
@@ -473,9 +469,8 @@ void Read_RecordsIni() {
   PathState& paths = Paths();
   // A records.ini kept elsewhere (a network installation keeps it in its installation folder)
   // is named by records_ini_path_mac in the system folder's: follow it while it is there.
-  std::string elsewhere;
-  GetNuvelPrivateProfileString("Records", "records_ini_path_mac", "", elsewhere, kProfileValueSize,
-                               paths.rRecordsIniPath + "records.ini");
+  std::string elsewhere =
+      ProfileValue("Records", "records_ini_path_mac", "", paths.rRecordsIniPath + "records.ini");
   elsewhere = platform::WithTrailingSlash(Convert_FileName(elsewhere, 2));
   if (!elsewhere.empty() && elsewhere.front() == '/' && elsewhere != paths.rRecordsIniPath &&
       platform::IsRegularFile(elsewhere + "records.ini")) {
@@ -484,8 +479,7 @@ void Read_RecordsIni() {
     paths.rRecordsIniPath = elsewhere;
   }
   std::string file = paths.rRecordsIniPath + "records.ini";
-  std::string launch;
-  GetNuvelPrivateProfileString("Records", "launch_path_local", "", launch, kProfileValueSize, file);
+  std::string launch = ProfileValue("Records", "launch_path_local", "", file);
   if (!launch.empty()) {
     // Settings written by older systems may hold the folder in HFS or DOS form.
     Initialize_All_Paths(Convert_FileName(launch, 2));
@@ -496,8 +490,7 @@ void Read_RecordsIni() {
   }
   paths.RecordsPath = Trimmed(Path("nuvel_data"));
   // A records folder chosen in the Advanced options holds the student records ("data").
-  std::string chosen;
-  GetNuvelPrivateProfileString("Records", kRecordsFolderKey, "", chosen, kProfileValueSize, file);
+  std::string chosen = ProfileValue("Records", kRecordsFolderKey, "", file);
   chosen = platform::WithoutTrailingSlash(chosen);
   if (!chosen.empty() && chosen.front() == '/') {
     paths.rRecordPathShort = chosen;
@@ -514,8 +507,8 @@ void Read_RecordsIni() {
 void Write_RecordsIni() {
   PathState& paths = Paths();
   std::string value = paths.rRecordsIniPath;
-  WriteNuvelPrivateProfileString("Records", "records_ini_path_mac", value,
-                                 paths.localNuvelDirectory + "records.ini");
+  StoreProfileValue("Records", "records_ini_path_mac", value,
+                    paths.localNuvelDirectory + "records.ini");
   WriteLogf(1, "Records Path     (write) =%s", paths.RecordsPath.c_str());
   WriteLogf(1, "Data Path        (write) =%s", paths.DataPath.c_str());
   WriteLogf(1, "Records Ini Path (write) =%s", paths.rRecordsIniPath.c_str());
@@ -552,10 +545,9 @@ void UpDateRecordsIniWithActualVersions() {
     std::string version;
     ReadFileVersion(companion.path, version);
     if (version == kNoVersion) continue;
-    std::string stored;
-    GetNuvelPrivateProfileString("Records", companion.key, "0", stored, kProfileValueSize, records);
+    std::string stored = ProfileValue("Records", companion.key, "0", records);
     if (EqualsIgnoreCase(stored, version)) continue;
-    if (WriteNuvelPrivateProfileString("Records", companion.key, version, records) == -2 &&
+    if (StoreProfileValue("Records", companion.key, version, records) &&
         std::string_view(companion.key) == "rm2_ver") {
       std::string message = StrRezf(0, "MSG_Message_CannotWriteFile", {records});
       if (message.find(records) == std::string::npos) message += "\r" + records;

@@ -127,8 +127,11 @@ void StripProfileValue(std::string& text) {
   text = text.substr(start, end - start + 1);
 }
 
-int CachedPrivateProfileString(std::string_view section, std::string_view key,
-                               std::string_view def, std::string& buffer, std::size_t size) {
+namespace {
+
+// The lookup behind every read: the value (or `def`) cut to size - 1 characters in `buffer`.
+int LookUpCached(std::string_view section, std::string_view key, std::string_view def,
+                 std::string& buffer, std::size_t size) {
   long section_line, key_line;
   FindSectionAndKey(Cache().lines, section, key, section_line, key_line);
   if (key_line >= 0) {
@@ -144,49 +147,53 @@ int CachedPrivateProfileString(std::string_view section, std::string_view key,
   return static_cast<int>(buffer.size());
 }
 
-int GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
-                            std::string& buffer, std::size_t size, const std::string& file) {
+int LookUp(std::string_view section, std::string_view key, std::string_view def,
+           std::string& buffer, std::size_t size, const std::string& file) {
   ProfileCache& cache = Cache();
   if (cache.lines.empty() || cache.cachedFileName != file) LoadCache(file, size);
-  return CachedPrivateProfileString(section, key, def, buffer, size);
+  return LookUpCached(section, key, def, buffer, size);
 }
 
-void FreePrivateProfile() { Cache().reset(); }
+// A write's result in both conventions: the error and what was done, and the integer the
+// described interface reports (line index, -1 added, -2 failed, 1 unchanged before a store).
+struct WriteOutcome {
+  std::error_code error;
+  ProfileWrite what = ProfileWrite::kUnchanged;
+  int described = -2;
+};
 
-bool IsStorableProfileText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return IsLineByte(static_cast<unsigned char>(c)); });
-}
+WriteOutcome Failed(std::error_code error) { return {error, ProfileWrite::kUnchanged, -2}; }
 
-int WritePrivateProfileString(std::string_view section, std::string_view key,
-                              std::string_view value, const std::string& file) {
-  if (section.empty()) return -2;
+WriteOutcome WriteLine(std::string_view section, std::string_view key, std::string_view value,
+                       const std::string& file) {
+  if (section.empty()) return Failed(std::make_error_code(std::errc::invalid_argument));
   if (!IsStorableProfileText(section) || !IsStorableProfileText(key) ||
       !IsStorableProfileText(value)) {
     WriteLogf(0, "ERROR: refused to write a line break or control character into %s",
               file.c_str());
-    return -2;
+    return Failed(std::make_error_code(std::errc::invalid_argument));
   }
   // Held from the read to the rename: another process's update in between would be lost.
   platform::FileUpdateLock lock(file);
-  if (!Locked(lock, file)) return -2;
+  if (!Locked(lock, file)) return Failed(lock.error());
   std::string path = ExistingPathAnyCase(file);
   if (path.empty()) {
     std::string text = "[" + std::string(section) + "]\r\n" + std::string(key) + "=" +
                        std::string(value) + "\r\n";
-    if (platform::WriteFileAtomic(file, text)) return -2;
+    if (std::error_code error = platform::WriteFileAtomic(file, text)) return Failed(error);
     FreePrivateProfile();
-    return -1;
+    return {{}, ProfileWrite::kAdded, -1};
   }
 
   // The new file is made from the file as it is now: a cache left from before another writer
   // (a line removal, another process) changed it would otherwise write its old lines back.
   FreePrivateProfile();
   std::string current;
-  GetNuvelPrivateProfileString(section, key, "", current, kProfileValueSize, file);
+  LookUp(section, key, "", current, kProfileValueSize, file);
+  StripProfileValue(current);
   long section_line, key_line;
   FindSectionAndKey(Cache().lines, section, key, section_line, key_line);
-  if (current == value) return static_cast<int>(key_line);
+  if (current == value) return {{}, ProfileWrite::kUnchanged, static_cast<int>(key_line)};
 
   std::string text;
   // A new header goes on top with its key right under it: a lookup takes the first matching
@@ -207,24 +214,53 @@ int WritePrivateProfileString(std::string_view section, std::string_view key,
     text += std::string(key) + "=" + std::string(value) + "\r\n";
   }
 
-  if (platform::WriteFileAtomic(path, text)) return -2;  // the cache stays as it was
+  // On failure the cache stays as it was.
+  if (std::error_code error = platform::WriteFileAtomic(path, text)) return Failed(error);
   FreePrivateProfile();
-  return static_cast<int>(key_line);
+  return {{},
+          key_line < 0 ? ProfileWrite::kAdded : ProfileWrite::kReplaced,
+          static_cast<int>(key_line)};
 }
 
-int RemovePrivateProfileKey(std::string_view section, std::string_view key,
-                            const std::string& file) {
-  if (section.empty() || key.empty() || ExistingPathAnyCase(file).empty()) return 0;
+WriteOutcome StoreLine(std::string_view section, std::string_view key, std::string& value,
+                       const std::string& file) {
+  FreePrivateProfile();  // compare with the file as it is now
+  if (!section.empty()) {
+    std::string current;
+    LookUp(section, key, "", current, 512, file);
+    StripProfileValue(current);
+    if (!current.empty() && current == value) return {{}, ProfileWrite::kUnchanged, 1};
+  }
+  StripProfileValue(value);
+  return WriteLine(section, key, value, file);
+}
+
+// StorePosixProfilePath; `converted` tells whether anything was stored.
+WriteOutcome StorePosixPath(std::string_view section, std::string_view key, std::string& path,
+                            const std::string& file, bool& converted) {
+  converted = !path.empty() && IsMacHFSFileFormat(path);
+  if (!converted) return {{}, ProfileWrite::kUnchanged, 0};
+  std::string posix = HFSToPOSIX(path);
+  WriteOutcome outcome = StoreLine(section, key, posix, file);
+  path = posix;
+  return outcome;
+}
+
+// RemoveProfileKey's work: the error, and whether lines were removed.
+std::error_code RemoveKeyLines(std::string_view section, std::string_view key,
+                               const std::string& file, bool& removed) {
+  removed = false;
+  if (section.empty() || key.empty() || ExistingPathAnyCase(file).empty()) return {};
   platform::FileUpdateLock lock(file);
-  if (!Locked(lock, file)) return -2;
+  if (!Locked(lock, file)) return lock.error();
   std::string path = ExistingPathAnyCase(file);
-  if (path.empty()) return 0;
+  if (path.empty()) return {};
   FreePrivateProfile();
   LoadCache(path, kProfileValueSize);
   const std::vector<std::string> lines = Cache().lines;
   long section_line, key_line;
   FindSectionAndKey(lines, section, key, section_line, key_line);
-  if (key_line < 0) return 0;
+  if (key_line < 0) return {};
 
   const std::string key_target = UpperAscii(key);
   std::string text;
@@ -233,52 +269,128 @@ int RemovePrivateProfileKey(std::string_view section, std::string_view key,
     text += lines[i] + "\r\n";
   }
   FreePrivateProfile();
-  return platform::WriteFileAtomic(path, text) ? -2 : 1;
+  if (std::error_code error = platform::WriteFileAtomic(path, text)) return error;
+  removed = true;
+  return {};
+}
+
+}  // namespace
+
+std::string ProfileValue(std::string_view section, std::string_view key, std::string_view def,
+                         const std::string& file) {
+  std::string value;
+  LookUp(section, key, def, value, kProfileValueSize, file);
+  StripProfileValue(value);
+  return value;
+}
+
+std::string RawProfileValue(std::string_view section, std::string_view key, std::string_view def,
+                            const std::string& file) {
+  std::string value;
+  LookUp(section, key, def, value, kProfileValueSize, file);
+  return value;
+}
+
+void FreePrivateProfile() { Cache().reset(); }
+
+bool IsStorableProfileText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return IsLineByte(static_cast<unsigned char>(c)); });
+}
+
+std::error_code WriteProfileValue(std::string_view section, std::string_view key,
+                                  std::string_view value, const std::string& file,
+                                  ProfileWrite* what) {
+  WriteOutcome outcome = WriteLine(section, key, value, file);
+  if (what && !outcome.error) *what = outcome.what;
+  return outcome.error;
+}
+
+std::error_code StoreProfileValue(std::string_view section, std::string_view key,
+                                  std::string& value, const std::string& file, ProfileWrite* what) {
+  WriteOutcome outcome = StoreLine(section, key, value, file);
+  if (what && !outcome.error) *what = outcome.what;
+  return outcome.error;
+}
+
+std::error_code RemoveProfileKey(std::string_view section, std::string_view key,
+                                 const std::string& file, bool* removed) {
+  bool did = false;
+  std::error_code error = RemoveKeyLines(section, key, file, did);
+  if (removed) *removed = did;
+  return error;
+}
+
+std::optional<bool> YesNoValue(std::string_view text) {
+  std::string word(text.substr(0, std::min<std::size_t>(text.size(), kMatchLength)));
+  StripProfileValue(word);
+  if (word.empty()) return std::nullopt;
+  switch (ToLowerAscii(word[0])) {
+    case 'y':
+      return true;
+    case 'n':
+      return false;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::error_code StorePosixProfilePath(std::string_view section, std::string_view key,
+                                      std::string& path, const std::string& file, bool* converted) {
+  bool did = false;
+  std::error_code error = StorePosixPath(section, key, path, file, did).error;
+  if (converted) *converted = did;
+  return error;
+}
+
+// ---- Described interface -------------------------------------------------------------------
+
+int GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
+                            std::string& buffer, std::size_t size, const std::string& file) {
+  return LookUp(section, key, def, buffer, size, file);
+}
+
+int CachedPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
+                               std::string& buffer, std::size_t size) {
+  return LookUpCached(section, key, def, buffer, size);
 }
 
 int GetNuvelPrivateProfileString(std::string_view section, std::string_view key,
                                  std::string_view def, std::string& buffer, std::size_t size,
                                  const std::string& file) {
-  int length = GetPrivateProfileString(section, key, def, buffer, size, file);
+  int length = LookUp(section, key, def, buffer, size, file);
   StripProfileValue(buffer);
   return length;
 }
 
+int WritePrivateProfileString(std::string_view section, std::string_view key,
+                              std::string_view value, const std::string& file) {
+  return WriteLine(section, key, value, file).described;
+}
+
+int RemovePrivateProfileKey(std::string_view section, std::string_view key,
+                            const std::string& file) {
+  bool removed = false;
+  if (RemoveKeyLines(section, key, file, removed)) return -2;
+  return removed ? 1 : 0;
+}
+
 int WriteNuvelPrivateProfileString(std::string_view section, std::string_view key,
                                    std::string& value, const std::string& file) {
-  FreePrivateProfile();  // compare with the file as it is now
-  if (!section.empty()) {
-    std::string current;
-    GetNuvelPrivateProfileString(section, key, "", current, 512, file);
-    if (!current.empty() && current == value) return 1;
-  }
-  StripProfileValue(value);
-  return WritePrivateProfileString(section, key, value, file);
+  return StoreLine(section, key, value, file).described;
 }
 
 int Set_YN_ini_Value(std::string_view text, int& flag) {
-  std::string word(text.substr(0, std::min<std::size_t>(text.size(), kMatchLength)));
-  StripProfileValue(word);
-  if (word.empty()) return 0;
-  switch (ToLowerAscii(word[0])) {
-    case 'y':
-      flag = 1;
-      return 1;
-    case 'n':
-      flag = 0;
-      return 1;
-    default:
-      return 0;
-  }
+  std::optional<bool> yes = YesNoValue(text);
+  if (!yes) return 0;
+  flag = *yes ? 1 : 0;
+  return 1;
 }
 
 int ConvertToPOSIXPrivateProfileString(std::string_view section, std::string_view key,
                                        std::string& path, const std::string& file) {
-  if (path.empty() || !IsMacHFSFileFormat(path)) return 0;
-  std::string converted = HFSToPOSIX(path);
-  int result = WriteNuvelPrivateProfileString(section, key, converted, file);
-  path = converted;
-  return result;
+  bool converted = false;
+  return StorePosixPath(section, key, path, file, converted).described;
 }
 
 }  // namespace nuvel::base

@@ -507,9 +507,7 @@ std::string CurrentLanguageCode() {
 int GetOSLangForced() {
   StringsState& st = Strings();
   if (st.dont_allow_GetOSLangForced || RequiredLanguageSet() || !RecordsIniKnown()) return -1;
-  std::string value;
-  GetNuvelPrivateProfileString("Records", "force_OS_lang", "", value, kProfileValueSize,
-                               GetRecordsIniFilePath());
+  std::string value = ProfileValue("Records", "force_OS_lang", "", GetRecordsIniFilePath());
   if (value.empty()) return -1;
   std::string code = UpperAscii(value);
   int region = ShowsEnglish(code) ? kRegionEnglish : RegionOfLanguageCode(code);
@@ -660,7 +658,7 @@ void Set_ForceOSLang(const std::string& item_text) {
     return;
   }
   std::string value = chosen->code;
-  WriteNuvelPrivateProfileString("Records", "force_OS_lang", value, GetRecordsIniFilePath());
+  StoreProfileValue("Records", "force_OS_lang", value, GetRecordsIniFilePath());
   WriteLogf(1, "Set_ForceOSLang: force_OS_lang=%s", chosen->code);
 }
 

@@ -104,16 +104,13 @@ std::string AnyCase(const std::string& path) {
 
 std::string ReadIni(std::string_view section, std::string_view key, std::string_view def,
                     const std::string& file) {
-  std::string value;
   if (file.empty() || !platform::IsRegularFile(file)) return std::string(def);
-  base::GetNuvelPrivateProfileString(section, key, def, value, base::kProfileValueSize, file);
-  return value;
+  return base::ProfileValue(section, key, def, file);
 }
 
 bool WriteIni(std::string_view section, std::string_view key, std::string value,
               const std::string& file) {
-  const int result = base::WriteNuvelPrivateProfileString(section, key, value, file);
-  if (result == -2) {
+  if (base::StoreProfileValue(section, key, value, file)) {
     WriteLogf(0, "ERROR: could not write %.*s=%s into %s", static_cast<int>(key.size()), key.data(),
               value.c_str(), file.c_str());
     return false;
@@ -252,11 +249,15 @@ void CheckIniValues(const std::string& setupIni, const std::string& overrideIni)
   options.engine_ver.clear();
   for (const std::string& file : {setupIni, overrideIni}) {
     if (file.empty() || !platform::IsRegularFile(file)) continue;
-    base::Set_YN_ini_Value(ReadIni("Nuvel", "all", "", file), options.all);
-    base::Set_YN_ini_Value(ReadIni("Nuvel", "minimal", "", file), options.minimal);
-    base::Set_YN_ini_Value(ReadIni("Nuvel", "askeng", "", file), options.askeng);
-    base::Set_YN_ini_Value(ReadIni("Nuvel", "forceeng", "", file), options.forceeng);
-    base::Set_YN_ini_Value(ReadIni("Nuvel", "runfromcd", "", file), options.runfromcd);
+    // A yes/no key sets its flag to 1 or 0; any other value leaves it as it was.
+    auto yes_no = [&](const char* key, int& flag) {
+      if (std::optional<bool> yes = base::YesNoValue(ReadIni("Nuvel", key, "", file))) flag = *yes;
+    };
+    yes_no("all", options.all);
+    yes_no("minimal", options.minimal);
+    yes_no("askeng", options.askeng);
+    yes_no("forceeng", options.forceeng);
+    yes_no("runfromcd", options.runfromcd);
     std::string engine = ReadIni("Nuvel", "engine_ver", "", file);
     if (!engine.empty()) options.engine_ver = engine;
   }

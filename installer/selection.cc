@@ -195,14 +195,14 @@ void ReadLanguageSettingsFrom(const std::string& file) {
   SelectionState& sel = Selection();
   std::string value;
   auto read = [&](const char* key, const std::string& current) {
-    base::GetNuvelPrivateProfileString("Nuvel", key, current, value, base::kProfileValueSize, file);
+    value = base::ProfileValue("Nuvel", key, current, file);
     return value;
   };
   sel.szMultiQuestion = read("multiQuestion", sel.szMultiQuestion);
   base::Run().szCoursewareName = read("coursewarename", base::Run().szCoursewareName);
   sel.szSupportLanguage = base::UpperAscii(read("supportlanguage", sel.szSupportLanguage));
   sel.szMultiIniLanguages = base::UpperAscii(read("multiLanguages", sel.szMultiIniLanguages));
-  base::Set_YN_ini_Value(read("all", ""), sel.kAllInMultilingual);
+  if (std::optional<bool> yes = base::YesNoValue(read("all", ""))) sel.kAllInMultilingual = *yes;
 }
 
 // The language settings of a product: the source's setup.ini, then the product folder's own
@@ -785,9 +785,7 @@ int Prompt_MultiLangDialog(int product) {
 // ---- Helpers ------------------------------------------------------------------------------
 
 int IsItLH(const std::string& ini_path) {
-  std::string value;
-  base::GetNuvelPrivateProfileString("nuvel.ini", "sr", "", value, base::kProfileValueSize,
-                                     ini_path);
+  std::string value = base::ProfileValue("nuvel.ini", "sr", "", ini_path);
   return !value.empty() && (value[0] == 'y' || value[0] == 'Y') ? 1 : 0;
 }
 

@@ -132,11 +132,7 @@ std::vector<std::string> SortedFolders(const std::string& folder) {
 }
 
 std::string ReadIniValue(std::string_view section, std::string_view key, const std::string& file) {
-  std::string value;
-  if (!file.empty()) {
-    base::GetNuvelPrivateProfileString(section, key, "", value, base::kProfileValueSize, file);
-  }
-  return value;
+  return file.empty() ? std::string() : base::ProfileValue(section, key, "", file);
 }
 
 // ---- Products.INF ----

@@ -589,15 +589,14 @@ void GetDefaultProxySettings(std::string& use, std::string& port, std::string& h
 void CheckProxySettings(const std::string& dir, bool writeDefaults) {
   TransportState& state = Transport();
   const std::string file = dir + "records.ini";
-  std::string use;
-  base::GetNuvelPrivateProfileString("Records", "useproxy", "", use, base::kProfileValueSize, file);
+  std::string use = base::ProfileValue("Records", "useproxy", "", file);
   if (use.empty()) {
     std::string port, host;
     GetDefaultProxySettings(use, port, host);
     if (writeDefaults) {
-      base::WriteNuvelPrivateProfileString("Records", "useproxy", use, file);
-      base::WriteNuvelPrivateProfileString("Records", "proxyipaddress", host, file);
-      base::WriteNuvelPrivateProfileString("Records", "proxyipport", port, file);
+      base::StoreProfileValue("Records", "useproxy", use, file);
+      base::StoreProfileValue("Records", "proxyipaddress", host, file);
+      base::StoreProfileValue("Records", "proxyipport", port, file);
     }
     state.gUseProxy = 0;
     if (use == "y" && !ContainsIgnoreCase(host, "auto")) {
@@ -611,12 +610,9 @@ void CheckProxySettings(const std::string& dir, bool writeDefaults) {
     }
   } else if (base::ToLowerAscii(use[0]) == 'y') {
     state.gUseProxy = 1;
-    std::string value;
-    base::GetNuvelPrivateProfileString("Records", "proxyipaddress", "", value,
-                                       base::kProfileValueSize, file);
+    std::string value = base::ProfileValue("Records", "proxyipaddress", "", file);
     state.ProxyIPAddress = value;
-    base::GetNuvelPrivateProfileString("Records", "proxyipport", "", value, base::kProfileValueSize,
-                                       file);
+    value = base::ProfileValue("Records", "proxyipport", "", file);
     state.ProxyIPPort = std::atoi(value.c_str());
   } else {
     state.gUseProxy = 0;

@@ -74,8 +74,7 @@ std::string CourseSettingsFile(const std::string& key) {
 }
 
 std::string CourseSetting(const std::string& file, const char* key, const char* def = "") {
-  std::string value;
-  base::GetNuvelPrivateProfileString("nuvel.ini", key, def, value, base::kProfileValueSize, file);
+  std::string value = base::ProfileValue("nuvel.ini", key, def, file);
   return value;
 }
 
@@ -211,10 +210,8 @@ bool IsValidVersionFile(const std::string& path) {
   base::FreePrivateProfile();
   std::string server;
   std::string android;
-  base::GetNuvelPrivateProfileString(kSection, "server_009_server_name", "", server,
-                                     base::kProfileValueSize, path);
-  base::GetNuvelPrivateProfileString(kSection, "android_url", "", android,
-                                     base::kProfileValueSize, path);
+  server = base::ProfileValue(kSection, "server_009_server_name", "", path);
+  android = base::ProfileValue(kSection, "android_url", "", path);
   return !server.empty() && !android.empty();
 }
 
@@ -259,12 +256,11 @@ void SetRecordsIniVersionIniSetting(const std::string& dataFolder, const std::st
                                     const std::string& value) {
   if (FindEntry(key)) return;
   const std::string records = base::ConstructFilePath(dataFolder, "records.ini");
-  std::string stored;
-  base::GetNuvelPrivateProfileString(kSection, key, "", stored, base::kProfileValueSize, records);
+  std::string stored = base::ProfileValue(kSection, key, "", records);
   std::string version = value.empty() ? stored : value;
   if (version != stored) {
     std::string written = version;
-    if (base::WriteNuvelPrivateProfileString(kSection, key, written, records) == -2) {
+    if (base::StoreProfileValue(kSection, key, written, records)) {
       WriteLogf(1, "%s %s", base::StrRez(0, "MSG_Message_CannotWriteFile").c_str(),
                 records.c_str());
     }
@@ -296,9 +292,7 @@ int IsCourseOutOfDate(const std::string& key) {
   const std::string versions = VersionFilePath();
   if (settings.empty() || !platform::IsRegularFile(versions)) return 0;
   const std::string installed = CourseSetting(settings, "fix_version");
-  std::string published;
-  base::GetNuvelPrivateProfileString(kSection, Lower(key), "", published, base::kProfileValueSize,
-                                     versions);
+  std::string published = base::ProfileValue(kSection, Lower(key), "", versions);
   // Without "~" the course has no update for this platform.
   const auto tilde = published.find('~');
   if (tilde == std::string::npos) return 0;

@@ -34,8 +34,7 @@ std::string LastComponent(const std::string& path) {
 // A settings value; "" when the file or the key is missing.
 std::string ReadSetting(const std::string& file, const char* key) {
   if (file.empty() || !platform::IsRegularFile(file)) return "";
-  std::string value;
-  base::GetNuvelPrivateProfileString(kSection, key, "", value, base::kProfileValueSize, file);
+  std::string value = base::ProfileValue(kSection, key, "", file);
   return value;
 }
 
@@ -59,9 +58,7 @@ std::string Abbreviated(const std::string& path) {
 void LoadStoredChoices(const std::string& file) {
   if (file.empty() || !platform::IsRegularFile(file)) return;
   PathState& p = Paths();
-  std::string value;
-  base::GetPrivateProfileString(kSection, kPasswordIniKey, "", value, base::kProfileValueSize,
-                                file);
+  std::string value = base::RawProfileValue(kSection, kPasswordIniKey, "", file);
   std::string password;
   unsigned char flag = 0;
   if (DecodeThePassword(value, password, flag)) p.rPassword = value;
@@ -71,8 +68,8 @@ void LoadStoredChoices(const std::string& file) {
 
 void StoreChoices(const std::string& file) {
   PathState& p = Paths();
-  if (base::WritePrivateProfileString(kSection, kPasswordIniKey, p.rPassword, file) == -2 ||
-      base::WritePrivateProfileString(kSection, kAccessIniKey, p.rAccessFlag, file) == -2) {
+  if (base::WriteProfileValue(kSection, kPasswordIniKey, p.rPassword, file) ||
+      base::WriteProfileValue(kSection, kAccessIniKey, p.rAccessFlag, file)) {
     base::WriteLogf(1, "Install Options: cannot write %s", file.c_str());
   }
   // A records folder of its own (chosen in Advanced, or stored before) is kept for later runs;
@@ -81,8 +78,7 @@ void StoreChoices(const std::string& file) {
   bool own = !records.empty() && p.RecordsPath == records + "/data" &&
              records != platform::WithoutTrailingSlash(p.rRecordsIniPath);
   if (own) {
-    if (base::WriteNuvelPrivateProfileString(kSection, base::kRecordsFolderKey, records, file) ==
-        -2) {
+    if (base::StoreProfileValue(kSection, base::kRecordsFolderKey, records, file)) {
       base::WriteLogf(1, "Install Options: cannot write %s", file.c_str());
     }
   } else if (!ReadSetting(file, base::kRecordsFolderKey).empty()) {
@@ -241,7 +237,7 @@ void ApplyInstall() {
   }
   std::string file = RecordsIniInUse();
   std::string value = install;
-  base::WriteNuvelPrivateProfileString(kSection, "launch_path_local", value, file);
+  base::StoreProfileValue(kSection, "launch_path_local", value, file);
   StoreChoices(file);
   base::Write_RecordsIni();
   if (platform::IsRegularFile(file)) {

@@ -324,9 +324,8 @@ bool FindProductsOnSource() {
 bool GoOnDespiteOldUpdateChecker() {
   base::RunState& run = Run();
   if (run.num_of_products <= 0) return true;
-  std::string freshen;
-  base::GetNuvelPrivateProfileString("Records", "freshen2_ver", "", freshen,
-                                     base::kProfileValueSize, base::GetRecordsIniFilePath());
+  std::string freshen =
+      base::ProfileValue("Records", "freshen2_ver", "", base::GetRecordsIniFilePath());
   if (freshen.empty() || freshen.substr(0, 3) >= "230") return true;
   run.oldMacInstalled = 1;
   if (!base::GetIsPathNetworked()) return true;

@@ -96,14 +96,12 @@ constexpr int kStateLogLevel = 4;
 std::string RecordsIni() { return base::GetRecordsIniFilePath(); }
 
 std::string ReadRecords(const char* key) {
-  std::string value;
-  base::GetNuvelPrivateProfileString("Records", key, "", value, base::kProfileValueSize,
-                                     RecordsIni());
+  std::string value = base::ProfileValue("Records", key, "", RecordsIni());
   return value;
 }
 
 void WriteRecords(const char* key, std::string value) {
-  base::WriteNuvelPrivateProfileString("Records", key, value, RecordsIni());
+  base::StoreProfileValue("Records", key, value, RecordsIni());
 }
 
 // The run's state that lives across the loops of the flow.
@@ -606,9 +604,7 @@ void RecordCompanionVersionsOnce() {
       platform::WithTrailingSlash(Run().current_dir) + "install/data/versions.ini";
   for (const char* key :
        {"rm2_ver", "launcher2_ver", "analyze2_ver", "freshen2_ver", "docIni_ver"}) {
-    std::string value;
-    base::GetNuvelPrivateProfileString("Records", key, "0", value, base::kProfileValueSize,
-                                       versions);
+    std::string value = base::ProfileValue("Records", key, "0", versions);
     WriteRecords(key, value);
   }
   base::UpDateRecordsIniWithActualVersions();

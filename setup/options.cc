@@ -17,9 +17,9 @@ constexpr const char* kSection = "Nuvel";
 // Reads a Y/N key; a missing or unreadable value leaves `flag` at its default. True when the
 // key's value was a yes/no word.
 bool ReadYN(const std::string& file, const char* key, int& flag) {
-  std::string value;
-  base::GetNuvelPrivateProfileString(kSection, key, "", value, base::kProfileValueSize, file);
-  return base::Set_YN_ini_Value(value, flag) == 1;
+  std::optional<bool> yes = base::YesNoValue(base::ProfileValue(kSection, key, "", file));
+  if (yes) flag = *yes;
+  return yes.has_value();
 }
 
 }  // namespace
@@ -32,9 +32,7 @@ SetupOptions& Options() {
 }
 
 std::string ReadSetupText(const std::string& setup_ini, const char* key) {
-  std::string value;
-  base::GetNuvelPrivateProfileString(kSection, key, "", value, base::kProfileValueSize,
-                                     setup_ini);
+  std::string value = base::ProfileValue(kSection, key, "", setup_ini);
   return value;
 }
 
@@ -51,19 +49,17 @@ void ReadSetupOptions(const std::string& f) {
 
   std::string tcpip = ReadSetupText(f, "force_TCPIP");
   o.force_TCPIP_present = !tcpip.empty();
-  base::Set_YN_ini_Value(tcpip, o.force_TCPIP);
+  if (std::optional<bool> yes = base::YesNoValue(tcpip)) o.force_TCPIP = *yes;
   // In records-login mode the Advanced button stays hidden unless the source asks for it.
   if (o.force_TCPIP) o.force_show_advanced_button = 0;
 
   o.force_OS_lang = base::UpperAscii(ReadSetupText(f, "force_OS_lang"));
   if (!o.force_OS_lang.empty()) {
     std::string records = base::GetRecordsIniFilePath();
-    std::string current;
-    base::GetNuvelPrivateProfileString("Records", "force_OS_lang", "", current,
-                                       base::kProfileValueSize, records);
+    std::string current = base::ProfileValue("Records", "force_OS_lang", "", records);
     if (current.empty()) {
       std::string value = o.force_OS_lang;
-      base::WriteNuvelPrivateProfileString("Records", "force_OS_lang", value, records);
+      base::StoreProfileValue("Records", "force_OS_lang", value, records);
       base::forceLanguage(0, base::RegionOfLanguageCode(value), value.c_str());
     }
   }

@@ -24,9 +24,7 @@ using base::Run;
 using base::WriteLogf;
 
 std::string RecordsValue(const char* key) {
-  std::string value;
-  base::GetNuvelPrivateProfileString("Records", key, "", value, base::kProfileValueSize,
-                                     base::GetRecordsIniFilePath());
+  std::string value = base::ProfileValue("Records", key, "", base::GetRecordsIniFilePath());
   return value;
 }
 
@@ -76,9 +74,7 @@ bool NewerSetupWanted() {
   if (net::DownloadVersionFile() != 0) return false;
   const std::string file = base::GetVersionIniFilePath();
   if (!platform::IsRegularFile(file)) return false;
-  std::string value;
-  base::GetNuvelPrivateProfileString("Records", "setup2_ver", "", value, base::kProfileValueSize,
-                                     file);
+  std::string value = base::ProfileValue("Records", "setup2_ver", "", file);
   if (value.empty()) return false;
   WriteLogf(0, "Newest Setup on the download server: %s", value.c_str());
   const auto tilde = value.find('~');

@@ -27,9 +27,7 @@ int main(int argc, char** argv) {
   if (argc < 5) return Usage();
   std::string command = argv[1], file = argv[2], section = argv[3], key = argv[4];
   if (command == "get" && argc == 5) {
-    std::string value;
-    nuvel::base::GetNuvelPrivateProfileString(section, key, "", value,
-                                              nuvel::base::kProfileValueSize, file);
+    std::string value = nuvel::base::ProfileValue(section, key, "", file);
     if (value.empty()) return 1;
     std::printf("%s\n", value.c_str());
     return 0;
@@ -43,19 +41,19 @@ int main(int argc, char** argv) {
                  stderr);
       return 2;
     }
-    if (nuvel::base::WriteNuvelPrivateProfileString(section, key, value, file) == -2) {
+    if (nuvel::base::StoreProfileValue(section, key, value, file)) {
       std::fprintf(stderr, "nuvel-ini: cannot write %s\n", file.c_str());
       return 1;
     }
     return 0;
   }
   if (command == "remove" && argc == 5) {
-    int result = nuvel::base::RemovePrivateProfileKey(section, key, file);
-    if (result == -2) {
+    bool removed = false;
+    if (nuvel::base::RemoveProfileKey(section, key, file, &removed)) {
       std::fprintf(stderr, "nuvel-ini: cannot write %s\n", file.c_str());
       return 1;
     }
-    return result == 1 ? 0 : 1;
+    return removed ? 0 : 1;
   }
   return Usage();
 }

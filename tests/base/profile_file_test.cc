@@ -107,6 +107,32 @@ TEST_F(ProfileFileTest, RemoveTakesEveryLineOfTheKeyAfterItsSectionAndNothingEls
   EXPECT_FALSE(std::filesystem::exists(sysroot_.path("absent.ini")));
 }
 
+TEST_F(ProfileFileTest, WritesAndRemovalsTellWhatTheyDidAndFailuresAsErrors) {
+  ProfileWrite what = ProfileWrite::kUnchanged;
+  EXPECT_FALSE(WriteProfileValue("Records", "a", "1", file_, &what));
+  EXPECT_EQ(what, ProfileWrite::kAdded);  // file created
+  EXPECT_FALSE(WriteProfileValue("Records", "b", "2", file_, &what));
+  EXPECT_EQ(what, ProfileWrite::kAdded);  // key appended
+  EXPECT_FALSE(WriteProfileValue("Records", "a", "3", file_, &what));
+  EXPECT_EQ(what, ProfileWrite::kReplaced);
+  std::string value = " 3 ";
+  EXPECT_FALSE(StoreProfileValue("Records", "a", value, file_, &what));
+  EXPECT_EQ(what, ProfileWrite::kUnchanged);
+  EXPECT_EQ(value, "3");
+  EXPECT_EQ(ProfileValue("Records", "a", "", file_), "3");
+
+  EXPECT_EQ(WriteProfileValue("", "a", "1", file_), std::errc::invalid_argument);
+  EXPECT_EQ(WriteProfileValue("Records", "a", "x\nb=1", file_), std::errc::invalid_argument);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=3\r\nb=2\r\n");
+
+  bool removed = false;
+  EXPECT_FALSE(RemoveProfileKey("Records", "b", file_, &removed));
+  EXPECT_TRUE(removed);
+  EXPECT_FALSE(RemoveProfileKey("Records", "b", file_, &removed));
+  EXPECT_FALSE(removed);
+  EXPECT_EQ(ReadTestFile(file_), "[Records]\r\na=3\r\n");
+}
+
 TEST_F(ProfileFileTest, LineBreaksInSectionsKeysOrValuesAreRefusedAndNothingIsWritten) {
   WriteTestFile(file_, "[Records]\r\nnote=a\r\n");
   EXPECT_EQ(WritePrivateProfileString("Records", "note", "x\r\n[Other]\r\nlog_level=5", file_), -2);
@@ -272,7 +298,10 @@ TEST(YesNoTest, FirstLetterDecides) {
     EXPECT_EQ(Set_YN_ini_Value(text, flag), 1) << text;
     EXPECT_EQ(flag, expected) << text;
   }
+  EXPECT_EQ(YesNoValue(" yes"), true);
+  EXPECT_EQ(YesNoValue("no"), false);
   for (const char* text : {"", "  ", "true", "1"}) {
+    EXPECT_FALSE(YesNoValue(text).has_value()) << text;
     int flag = 7;
     EXPECT_EQ(Set_YN_ini_Value(text, flag), 0) << text;
     EXPECT_EQ(flag, 7) << text;
