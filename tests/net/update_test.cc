@@ -26,12 +26,11 @@ using nuvel::testing::ReadTestFile;
 using nuvel::testing::WriteTestFile;
 
 // A version file that passes the completeness test: the given lines, the two marker keys and
-// padding comments up to `size` bytes.
+// padding comments up to at least `size` bytes.
 std::string VersionFile(const std::string& lines, std::size_t size = 12000) {
   std::string text = "[Records]\r\n" + lines +
                      "server_009_server_name=Records Nine\r\nandroid_url=http://a.example/x\r\n";
   while (text.size() < size) text += "; padding of the server list\r\n";
-  text.resize(std::max(size, text.size()));
   return text;
 }
 
