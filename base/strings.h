@@ -59,7 +59,8 @@ bool OpenMessageFile(int slot, const std::string& path);
 void CloseStrRez(int slot);
 
 /// The text of `key` in `language` ("" or nullptr: the slot's language), falling back to English.
-/// "MSG_TEMP_x" and "MSG_TMP1_x" give "x"; a slot that is not open gives the compiled-in English
+/// A key made of the prefix "MSG_TEMP_" or "MSG_TMP1_" and a text gives that text as it is
+/// (callers pass composed texts that way); a slot that is not open gives the compiled-in English
 /// text (the key itself when the catalog has none); a key missing from the open file gives "".
 std::string StrRezByLanguage(int slot, std::string_view key, const char* language);
 /// The text in the slot's language; English when the language is Thai or the text is 251 bytes

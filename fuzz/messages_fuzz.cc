@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   base::CloseStrRez(kSlot);
   if (!base::OpenMessageFile(kSlot, file)) return 0;
   std::vector<std::string> keys = IndexTokens(bytes);
-  keys.insert(keys.end(), {"MSG_Button_OK", "MSG_TEMP_x", "", "MSG_"});
+  keys.insert(keys.end(), {"MSG_Button_OK", "MSG_TEMP_" "passed-through text", "", "MSG_"});
   for (const std::string& key : keys) {
     for (const char* language : {"", "ENG", "FRA", "THA"}) {
       base::StrRezByLanguage(kSlot, key, language);
