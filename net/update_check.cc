@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "base/file_utils.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -29,24 +30,11 @@ constexpr std::size_t kVersionWidth = 15;
 constexpr const char* kSection = "Records";
 constexpr const char* kOutOfMemoryRecordsIni = "Out of memory reading records.ini";
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 std::string Trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) return "";
   const auto last = text.find_last_not_of(" \t\r\n");
   return std::string(text.substr(first, last - first + 1));
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
 }
 
 // The lines of a text file, each cut to kMaxLine characters; false when it cannot be read.
@@ -95,7 +83,7 @@ bool SpeechCourseInstalled() {
 
 UpdateCheckState::Entry* FindEntry(const std::string& key) {
   for (auto& entry : UpdateCheck().recordsIniSettings) {
-    if (EqualNoCase(entry.key, key)) return &entry;
+    if (base::EqualsIgnoreCase(entry.key, key)) return &entry;
   }
   return nullptr;
 }
@@ -172,7 +160,7 @@ bool ReadApplicationEntries(bool speech_course) {
     return false;
   }
   for (const std::string& raw : lines) {
-    std::string line = Lower(raw);
+    std::string line = base::LowerAscii(raw);
     if (line.empty() || line[0] == ';') continue;
     line = line.substr(0, line.find('~'));
     const auto equals = line.find('=');
@@ -265,7 +253,7 @@ void SetRecordsIniVersionIniSetting(const std::string& dataFolder, const std::st
                 records.c_str());
     }
   }
-  AddEntry({Lower(key), version, version}, kOutOfMemoryRecordsIni);
+  AddEntry({base::LowerAscii(key), version, version}, kOutOfMemoryRecordsIni);
 }
 
 void GetInstalledCourseVersions() {
@@ -274,7 +262,7 @@ void GetInstalledCourseVersions() {
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     if (name.size() != 8) continue;
-    const std::string key = Lower(name);
+    const std::string key = base::LowerAscii(name);
     const std::string file = CourseSettingsFile(name);
     if (file.empty()) continue;
     const std::string fix_version = CourseSetting(file, "fix_version");
@@ -292,7 +280,7 @@ int IsCourseOutOfDate(const std::string& key) {
   const std::string versions = VersionFilePath();
   if (settings.empty() || !platform::IsRegularFile(versions)) return 0;
   const std::string installed = CourseSetting(settings, "fix_version");
-  std::string published = base::ProfileValue(kSection, Lower(key), "", versions);
+  std::string published = base::ProfileValue(kSection, base::LowerAscii(key), "", versions);
   // Without "~" the course has no update for this platform.
   const auto tilde = published.find('~');
   if (tilde == std::string::npos) return 0;
@@ -343,7 +331,7 @@ int InstallationOutOfDate(const std::string& appsFolder, const std::string& /*do
   int result = 0;
   std::string engine_latest;
   for (const std::string& raw : lines) {
-    std::string line = Lower(raw);
+    std::string line = base::LowerAscii(raw);
     std::string this_platform;
     const auto tilde = line.find('~');
     const bool has_tilde = tilde != std::string::npos;
