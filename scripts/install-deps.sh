@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # libraries
   zlib1g-dev libzip-dev zipcmp zipmerge ziptool libcurl4-openssl-dev libssl-dev libicu-dev
-  qt6-base-dev libcpp-httplib-dev
+  qt6-base-dev libcpp-httplib-dev libsqlite3-dev
   # the sanitizer build and the fuzz targets (clang, its sanitizer and libFuzzer runtimes)
   clang libclang-rt-14-dev
   # tests and benchmarks
