@@ -82,4 +82,15 @@ ProxyPreference SystemProxyPreference() {
 
 std::string TestCaFile() { return EnvironmentValue("NUVEL_TEST_CA_FILE"); }
 
+int TestHttpsPort() {
+  std::string value = EnvironmentValue("NUVEL_TEST_HTTPS_PORT");
+  if (value.empty() || value.size() > 5 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  int port = std::atoi(value.c_str());
+  return port >= 1 && port <= 65535 ? port : 0;
+}
+
+std::string SystemEmailAddress() { return EnvironmentValue("EMAIL"); }
+
 }  // namespace nuvel::platform

@@ -35,4 +35,13 @@ ProxyPreference SystemProxyPreference();
 /// "" when the variable is not set: the system's store alone is trusted.
 std::string TestCaFile();
 
+/// Test seam for HTTPS: the port named by NUVEL_TEST_HTTPS_PORT, used instead of 443 by the
+/// Records-server requests that go over HTTPS (a test cannot listen on 443). 0 when the variable
+/// is not set or is not a port number from 1 to 65535: the standard port is used.
+int TestHttpsPort();
+
+/// The user's e-mail address as the session states it: EMAIL, the variable mail programs read
+/// for the sender. "" when it is not set. The session names no outgoing mail server.
+std::string SystemEmailAddress();
+
 }  // namespace nuvel::platform
