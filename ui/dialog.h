@@ -134,6 +134,9 @@ class Backend {
   /// True when the back end holds the Control key for the whole run (an answer file's plain
   /// "control" line).
   virtual bool ControlKeyHeldForRun() { return false; }
+  /// True when nobody answers the dialogs in person (an answer file): waits that a person would
+  /// end by answering are then bounded by the caller instead.
+  virtual bool Unattended() { return false; }
   virtual void Beep() {}
   virtual void SetCursor(Cursor) {}
   /// Called once at the end of the run (reports unused answer lines, restores the terminal).

@@ -42,6 +42,7 @@ class ScriptBackend : public Backend {
   /// The "control" setting of the line that answered the last dialog, or a plain "control" line.
   bool ControlKeyLatched() override { return answers_.control || control_; }
   bool ControlKeyHeldForRun() override { return answers_.control; }
+  bool Unattended() override { return true; }
   void Finish() override;
 
   /// The status box and the strip as last shown; whether they are shown now.
