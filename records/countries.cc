@@ -1,5 +1,6 @@
 #include "records/countries.h"
 
+#include <iterator>
 #include <string>
 
 #include "base/ascii.h"

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 
 #include "base/ascii.h"
 #include "base/log.h"
