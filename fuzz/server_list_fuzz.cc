@@ -37,8 +37,8 @@ void CheckRunningState(const records::ServerPopup& popup, const char* after) {
   if (rs.rs_count != static_cast<int>(rs.OrderRS.size()) && rs.rs_count != 0) {
     fuzz::Broken("rs_count differs from the popup's entries" + where);
   }
-  if (popup.selected < 0 || (!popup.entries.empty() &&
-                             popup.selected >= static_cast<int>(popup.entries.size())) ||
+  if (popup.selected < 0 ||
+      (!popup.entries.empty() && popup.selected >= static_cast<int>(popup.entries.size())) ||
       popup.entries.size() != rs.OrderRS.size()) {
     fuzz::Broken("the popup's selection or numbers do not match its entries" + where);
   }
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider input(data, size);
   const int number = input.ConsumeIntegralInRange<int>(-1, 101);
   const int announce = input.ConsumeBool() ? 1 : 0;
-  const std::string address = input.ConsumeRandomLengthString(80);
+  const std::string address = input.ConsumeRandomLengthString(records::kMaxRecordsAddress);
   const std::string records_ini = input.ConsumeRandomLengthString(2048);
   const std::string list = input.ConsumeRemainingBytesAsString();
 

@@ -237,8 +237,8 @@ void CopyRecordsIniRow(int number) {
   const std::string records = RecordsIni();
   std::string value;
   UpdateServerSettings(records, records, "server_name", number, value);
-  for (const char* key : {"cgipath", "recordsipaddress", "recordsipport", "wo_responsepage",
-                          "streamingaddress"}) {
+  for (const char* key :
+       {"cgipath", "recordsipaddress", "recordsipport", "wo_responsepage", "streamingaddress"}) {
     UpdateServerSettings(records, records, key, number, value);
     SetRunningValue(key, value);
   }
@@ -257,8 +257,7 @@ ServerSettings& RS() {
 
 std::span<const RetiredHost> RetiredHosts() { return kRetiredHosts; }
 
-std::string SettingsChecksum(std::string_view records_address,
-                             std::string_view streaming_address) {
+std::string SettingsChecksum(std::string_view records_address, std::string_view streaming_address) {
   std::string text;
   text.append(records_address).append(kChecksumSaltA);
   text.append(records_address).append(kChecksumSaltB);
@@ -448,8 +447,9 @@ int Fill_RS_Popup(ServerPopup& popup) {
   }
   for (int attempt = 0; !platform::IsRegularFile(list); ++attempt) {
     const std::string shared = SharedVersionFilePath();
-    const bool shared_differs = platform::WithoutTrailingSlash(base::GetRecordsIniDirectoryPath()) !=
-                                platform::WithoutTrailingSlash(base::Paths().localNuvelDirectory);
+    const bool shared_differs =
+        platform::WithoutTrailingSlash(base::GetRecordsIniDirectoryPath()) !=
+        platform::WithoutTrailingSlash(base::Paths().localNuvelDirectory);
     if (shared_differs && platform::IsRegularFile(shared)) {
       platform::CopyFileContents(shared, list);
     } else {
@@ -458,9 +458,8 @@ int Fill_RS_Popup(ServerPopup& popup) {
     }
     base::FreePrivateProfile();
     if (platform::IsRegularFile(list) || base::GetIsPathNetworked()) break;
-    const std::string message =
-        base::StrRezf(0, "MSG_Err_Cannot_Open_Files_Needed", {list}) + "\r\r" +
-        base::StrRez(0, "MSG_Text_ConnectToInternet");
+    const std::string message = base::StrRezf(0, "MSG_Err_Cannot_Open_Files_Needed", {list}) +
+                                "\r\r" + base::StrRez(0, "MSG_Text_ConnectToInternet");
     if (attempt + 1 >= kVersionFileRetries ||
         ui::Ask({.id = "MSG_Err_Cannot_Open_Files_Needed",
                  .message = message,

@@ -73,20 +73,20 @@ inline constexpr int kVersionFileRetries = 50;
 
 /// The running Records-server settings (module-global, one instance).
 struct ServerSettings {
-  int rs_server_number = 0;       // the chosen server's number, 0 when none
-  int rs_count = 0;               // entries of the server popup
-  std::vector<int> OrderRS;       // server number of each popup entry (-1 the prompting entry)
-  int show_all_servers = 0;       // the popup offers every server, or only the chosen one; the
-                                  // login flow sets 2 to lock the chosen server
-  int records_viewer_mode = 0;    // the login flow shows records only: the popup always shows
-  std::string RecordsIPAddress;   // host name or dotted address (at most 63 characters)
-  int RecordsIPPort = 80;         // 0 is taken as 80
-  std::string cgiPath;            // first path segment of every request
-  std::string streamingServer;    // address of the streaming server
-  std::string DownloadAddress;    // base address for course downloads of this server
+  int rs_server_number = 0;      // the chosen server's number, 0 when none
+  int rs_count = 0;              // entries of the server popup
+  std::vector<int> OrderRS;      // server number of each popup entry (-1 the prompting entry)
+  int show_all_servers = 0;      // the popup offers every server, or only the chosen one; the
+                                 // login flow sets 2 to lock the chosen server
+  int records_viewer_mode = 0;   // the login flow shows records only: the popup always shows
+  std::string RecordsIPAddress;  // host name or dotted address (at most 63 characters)
+  int RecordsIPPort = 80;        // 0 is taken as 80
+  std::string cgiPath;           // first path segment of every request
+  std::string streamingServer;   // address of the streaming server
+  std::string DownloadAddress;   // base address for course downloads of this server
   std::string force_download_courses_path;
   std::string woResponsePageIniSetting;  // response-page override, a format with one %s
-  std::string DATA_I_PATH;        // the per-server data folder
+  std::string DATA_I_PATH;               // the per-server data folder
 
   void reset();
 };
@@ -107,8 +107,7 @@ std::span<const RetiredHost> RetiredHosts();
 /// The checksum of a server's settings as stored in "server_%03d_serverchecksum" or
 /// "serverchecksum": 32 lower-case hexadecimal digits of the MD5 digest of the records address,
 /// salt A, the records address, salt B, the streaming address, salt A.
-std::string SettingsChecksum(std::string_view records_address,
-                             std::string_view streaming_address);
+std::string SettingsChecksum(std::string_view records_address, std::string_view streaming_address);
 
 /// Reads the running copies (address, port, cgi path, streaming, download and forced course
 /// addresses, response-page override, server number) from records.ini.
@@ -136,8 +135,8 @@ struct ServerPopup {
   bool popup_visible = true;         // the popup shows
   bool name_visible = false;         // the name item shows instead
   bool name_enabled = true;
-  std::string name;                  // the name item's text: the current server's name
-  std::string label;                 // "Records server:" in the interface language
+  std::string name;   // the name item's text: the current server's name
+  std::string label;  // "Records server:" in the interface language
 };
 
 /// Fills `popup` with the servers of the list and of records.ini, the current one selected

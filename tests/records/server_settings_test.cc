@@ -191,8 +191,8 @@ TEST_F(ChoosingAServerTest, ServerTheListDoesNotKnowTakesRecordsIniPerServerKeys
 
 TEST_F(ChoosingAServerTest, LongRecordsAddressIsCutTo63Characters) {
   const std::string address = std::string(70, 'a') + ".example";
-  Write(List(), kList + "server_009_server_name=Japan\r\nserver_009_recordsipaddress=" +
-                    address + "\r\n");
+  Write(List(),
+        kList + "server_009_server_name=Japan\r\nserver_009_recordsipaddress=" + address + "\r\n");
   Set_RS_Values(9, 0);
   EXPECT_EQ(RS().RecordsIPAddress, address.substr(0, 63));
 }
@@ -288,9 +288,8 @@ TEST_F(ServerPopupTest, ListsTheListsServersThenRecordsIniServersOnce) {
       "server_042_server_name=School server\r\nserver_003_server_name=Europe Central\r\n");
   ServerPopup popup;
   ASSERT_EQ(Fill_RS_Popup(popup), 1);
-  EXPECT_EQ(popup.entries,
-            (Strings{"Choose a Records server", "Main", "Europe Central", "Web Asia",
-                     "School server"}));
+  EXPECT_EQ(popup.entries, (Strings{"Choose a Records server", "Main", "Europe Central", "Web Asia",
+                                    "School server"}));
   EXPECT_EQ(RS().OrderRS, (std::vector<int>{-1, 1, 3, 7, 42}));
   EXPECT_EQ(RS().rs_count, 5);
   EXPECT_EQ(popup.selected, 3);
@@ -374,7 +373,8 @@ TEST_F(ServerPopupTest, RetiredHostInRecordsIniIsReplaced) {
   EXPECT_EQ(Setting("recordsipaddress"), "rs007.nuvel-records.example");
   EXPECT_EQ(RS().DownloadAddress, RetiredHosts()[1].download_address);
 
-  WriteRecords("server_num=007\r\ndownloadaddress=http://download-asia.nuvel-learning.example/x\r\n");
+  WriteRecords(
+      "server_num=007\r\ndownloadaddress=http://download-asia.nuvel-learning.example/x\r\n");
   Fill_RS_Popup(popup);
   EXPECT_EQ(Setting("downloadaddress"), RetiredHosts()[1].download_address);
 }
@@ -384,8 +384,10 @@ TEST_F(ServerPopupTest, OnlyWellFormedNameLinesBecomeEntries) {
         "[Records]\r\nserver_list_ver=023\r\n"
         "server_000_server_name=Zero\r\nserver_100_server_name=Hundred\r\n"
         "server_01x_server_name=Letters\r\nserver_012_server_name=\r\n"
-        "server_013_server_name=" + std::string(490, 'n') + "\r\n"
-        "SERVER_014_Server_Name = Upper\r\nserver_015_server_namex=Other key\r\n");
+        "server_013_server_name=" +
+            std::string(490, 'n') +
+            "\r\n"
+            "SERVER_014_Server_Name = Upper\r\nserver_015_server_namex=Other key\r\n");
   ServerPopup popup;
   int selected = 0;
   Read_Record_Server_names(List(), popup, selected);
@@ -423,8 +425,8 @@ TEST_F(NetworkPopupTest, EmptyLocalListIsReplacedByTheServersCopy) {
   ASSERT_EQ(Fill_RS_Popup(popup), 1);
   EXPECT_EQ(ReadTestFile(List()), kList);
   EXPECT_EQ(popup.entries.size(), 4u);
-  EXPECT_TRUE(LogHas("WARNING: VERSION File exists on the server: (1) " + apps_ +
-                     "/VERSION2M.INI"));
+  EXPECT_TRUE(
+      LogHas("WARNING: VERSION File exists on the server: (1) " + apps_ + "/VERSION2M.INI"));
 }
 
 TEST_F(NetworkPopupTest, ServerMissingFromTheServersListEndsTheRun) {
@@ -495,15 +497,15 @@ TEST(SettingsChecksumTest, CommandLinePrintsItAndWritesNothing) {
   const std::set<std::string> before = Tree(sysroot.root());
   std::string output;
   int status = -1;
-  ASSERT_FALSE(platform::RunAndWait({NUVEL_SETUP_BINARY, "--server-checksum",
-                                     "records.school.example", "stream.school.example"},
-                                    status, &output));
+  ASSERT_FALSE(platform::RunAndWait(
+      {NUVEL_SETUP_BINARY, "--server-checksum", "records.school.example", "stream.school.example"},
+      status, &output));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(output, "b501e32d0569d189a4b7ec8a01ce3ac7\n");
   EXPECT_EQ(Tree(sysroot.root()), before) << "no log, no settings, no folder";
 
-  ASSERT_FALSE(platform::RunAndWait({NUVEL_SETUP_BINARY, "--server-checksum", "only-one"},
-                                    status, &output));
+  ASSERT_FALSE(
+      platform::RunAndWait({NUVEL_SETUP_BINARY, "--server-checksum", "only-one"}, status, &output));
   EXPECT_EQ(status, 2) << output;
 
   ASSERT_FALSE(platform::RunAndWait({NUVEL_SETUP_BINARY, "--help"}, status, &output));
@@ -515,8 +517,8 @@ TEST(SettingsChecksumTest, SampleSourceListCarriesMatchingChecksums) {
   const std::string source = sysroot.path("source");
   int status = -1;
   std::string output;
-  ASSERT_FALSE(platform::RunAndWait({NUVEL_SAMPLE_SOURCE_TOOL, "--content-mb", "1", source},
-                                    status, &output));
+  ASSERT_FALSE(platform::RunAndWait({NUVEL_SAMPLE_SOURCE_TOOL, "--content-mb", "1", source}, status,
+                                    &output));
   ASSERT_EQ(status, 0) << output;
   const std::string list = source + "/install/data/versions.ini";
   base::FreePrivateProfile();
