@@ -42,6 +42,11 @@
 //    nothing is deleted.
 //  - Resolve_DATA_I_Path does not create the folder of server 1; base::GetDataIDirectoryPath
 //    names it all the same, and whoever writes there first creates it.
+//  - A chosen server's non-empty download address also becomes the run's
+//    (base::Run().DownloadAddress); "the maker's download server" is net::kDefaultDownloadAddress
+//    or an empty address.
+//  - Fetching the version file again is net::DownloadVersionFile, which fetches at most once a
+//    run; only the Retry of the missing-list question fetches once more.
 //  - A version file that cannot be had is asked about (Retry/Quit) at most kVersionFileRetries
 //    times; then the run ends as with Quit, so an unattended run never loops.
 #pragma once
