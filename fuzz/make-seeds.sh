@@ -8,7 +8,7 @@ out=$(realpath -m "$2")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-seeds-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz}
+mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz,server_list_fuzz}
 
 "$build/tools/make-sample-source" --content-mb 1 --products-inf --content-as mixed \
   "$work/source" >/dev/null
@@ -42,6 +42,15 @@ find "$work/source" -iname '*.luc' -size -2M -exec cp {} "$out/messages_fuzz/" \
 # Products.INF and VERSION of the sample source.
 cp "$work/source/install/data/Products.INF" "$out/source_files_fuzz/Products.INF"
 cp "$work/source/VERSION" "$out/source_files_fuzz/VERSION"
+
+# Server lists: "address\ records.ini\ " (the fuzzer's field separator), then a version file;
+# the last bytes choose the server and the announcement.
+{ printf 'rs003.nuvel-records.example\\ [Records]\r\nserver_num=003\r\nserver_list_ver=020\r\n'
+  printf 'server_042_server_name=School\r\nserver_042_recordsipaddress=10.0.0.1\r\n\\ '
+  cat "$work/source/install/data/versions.ini"; } >"$out/server_list_fuzz/sample-list"
+printf '\\ [Records]\r\nrecordsipaddress=records.nuvel-learning.example\r\n\\ [Records]\r\n'\
+'server_list_ver=001\r\nserver_001_server_name=Main\r\nserver_001_recordsipaddress=a\r\n'\
+'server_001_wo_responsepage=none\r\n\x01\x07' >"$out/server_list_fuzz/retired-host"
 
 # Zip archives: the small course archives of the sample source, and members that try to
 # leave the destination (through the planted links, "..", an absolute path, a link member).

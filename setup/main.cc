@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/terminal.h"
+#include "records/server_settings.h"
 #include "setup/driver.h"
 #include "setup/version.h"
 #include "ui/dialog.h"
@@ -20,6 +21,7 @@ constexpr const char* kUsage =
     "usage: nuvel-setup [--source DIR] [--ui terminal|script] [--answers FILE]\n"
     "                   [--transcript FILE] [--record-answers FILE] [--control]\n"
     "                   [--version] [--help]\n"
+    "       nuvel-setup --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
     "\n"
     "Installs, updates and uninstalls the courses of an installation source.\n"
     "\n"
@@ -32,6 +34,9 @@ constexpr const char* kUsage =
     "  --control              hold the Control key for the whole run\n"
     "  --version              print the version and exit\n"
     "  --help                 print this text and exit\n"
+    "  --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
+    "                         print the checksum a school's own Records server needs in\n"
+    "                         records.ini (serverchecksum) and exit\n"
     "\n"
     "Exit status: 0 finished, cancelled or quit; 1 setup incomplete; 2 usage error;\n"
     "3 the answer file did not answer a dialog.\n";
@@ -76,6 +81,13 @@ int main(int argc, char** argv) {
     std::string arg = argv[i], error;
     if (arg == "--version") {
       std::printf("%s (%s)\n", setup::SETUP_VERSION, setup::kBuildTag);
+      return 0;
+    }
+    if (arg == "--server-checksum") {
+      if (i + 2 >= argc) {
+        return UsageError("--server-checksum needs RECORDS_ADDRESS and STREAMING_ADDRESS");
+      }
+      std::printf("%s\n", records::SettingsChecksum(argv[i + 1], argv[i + 2]).c_str());
       return 0;
     }
     if (arg == "--help" || arg == "-h") {

@@ -20,7 +20,6 @@
 //
 // Exit status: 0 written, 1 the source could not be written, 2 usage error.
 
-#include <openssl/evp.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -40,6 +39,7 @@
 #include <vector>
 
 #include "installer/product_table.h"
+#include "records/server_settings.h"
 
 #ifndef NUVEL_DEFAULT_ENGINE_LUC
 #define NUVEL_DEFAULT_ENGINE_LUC ""
@@ -63,11 +63,6 @@ constexpr std::string_view kPlaceholder = "NUVEL-MEDIA\r\n";
 constexpr std::string_view kStreamedPlaceholder = "STREAMED\r\n";
 static_assert(kPlaceholder.size() < kPlaceholderLimit &&
               kStreamedPlaceholder.size() < kPlaceholderLimit);
-
-// Salts of the Records-server settings checksum: MD5 of address + A + address + B + streaming
-// address + A. The login's settings check must use the same two texts.
-constexpr std::string_view kChecksumSaltA = "nuvel-records-salt1";  // 19 characters
-constexpr std::string_view kChecksumSaltB = "kx7q2";                // 5 characters
 
 // The 47-character identification line of a VERSION file; "SC" at offsets 34 and 35 marks
 // content. Offsets 0-2 take the product number, 4-6 the folder's code, 12 and 14 the version.
@@ -968,17 +963,6 @@ std::string SetupIni() {
   return ini.str();
 }
 
-std::string Md5Hex(std::string_view text) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_md5(), nullptr) != 1) {
-    throw GenerateError("MD5 is not available");
-  }
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) hex += Format("%02x", digest[i]);
-  return hex;
-}
-
 struct RecordsServer {
   int number;
   std::string_view region;
@@ -1056,9 +1040,7 @@ std::string VersionsIni(const std::vector<Course>& courses) {
             std::string(china ? "http://download-cn" : "http://download") +
                 ".nuvel-courses.example/softwareupdates/courses2");
     if (china) ini.Set(prefix + "force_download_courses_path", "courses_d");
-    ini.Set(prefix + "serverchecksum",
-            Md5Hex(address + std::string(kChecksumSaltA) + address + std::string(kChecksumSaltB) +
-                   streaming + std::string(kChecksumSaltA)));
+    ini.Set(prefix + "serverchecksum", records::SettingsChecksum(address, streaming));
   }
   return ini.str();
 }
