@@ -375,12 +375,14 @@ Service::Outcome Service::ClassInfo(const Request& request, const Session& sessi
 }
 
 Service::Outcome Service::ClassWrite(const Request& request, const Session& session) {
-  const std::string now = Timestamp(std::time(nullptr));
+  std::string now = Timestamp(std::time(nullptr));
   if (session.student_id) return {Failure("CLSW", now, "NOT ALLOWED"), "refused to a student"};
   std::optional<Group> group = store_.GroupById(session.group_id);
   auto body = DecodeBase64(request.body);
   if (!group || !body || body->size() < kClassRecordSize)
     return {Failure("CLSW", now, "BAD RECORD"), "no 700-byte record"};
+  // The time of this change, later than the group's last one.
+  now = StampAfter(group->changed, std::time(nullptr));
   std::string record = body->substr(0, kClassRecordSize);
   if (options_.big_endian) SwapClassRecord(record);
 

@@ -149,6 +149,19 @@ std::string Timestamp(std::time_t when) {
   return text;
 }
 
+std::string StampAfter(const std::string& previous, std::time_t now) {
+  std::tm local{};
+  if (std::sscanf(previous.c_str(), "%d-%d-%d+%d:%d:%d", &local.tm_year, &local.tm_mon,
+                  &local.tm_mday, &local.tm_hour, &local.tm_min, &local.tm_sec) == 6) {
+    local.tm_year -= 1900;
+    local.tm_mon -= 1;
+    local.tm_isdst = -1;
+    std::time_t before = std::mktime(&local);
+    if (before != -1 && now <= before) now = before + 1;
+  }
+  return Timestamp(now);
+}
+
 std::string HttpDate(std::time_t when) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -263,7 +276,7 @@ std::string CompressReply(std::string_view reply) {
             Z_BEST_COMPRESSION);
   stream.resize(size);
   char header[32];
-  std::snprintf(header, sizeof header, "COMP %08lu %08zu ", static_cast<unsigned long>(size),
+  std::snprintf(header, sizeof header, "COMP %08lu %08zu", static_cast<unsigned long>(size),
                 reply.size());
   return header + stream;
 }

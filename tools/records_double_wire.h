@@ -29,6 +29,11 @@ bool ParseFixtureDate(std::string_view text, int& packed);
 /// "YYYY-MM-DD+HH:MM:SS" of `when` in local time: the server's timestamp, 19 characters.
 std::string Timestamp(std::time_t when);
 
+/// A timestamp later than `previous` (of the same form): that of `now`, or one second after
+/// `previous` when `now` is not later. Clients keep a class list while its timestamp stays the
+/// same, so two changes within one second must not share one.
+std::string StampAfter(const std::string& previous, std::time_t now);
+
 /// The HTTP "Date:" value of `when` ("Tue, 15 Nov 1994 08:12:31 GMT").
 std::string HttpDate(std::time_t when);
 
