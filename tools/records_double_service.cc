@@ -58,7 +58,8 @@ std::string Column(std::string_view text, std::size_t width) {
 std::string PercentDecode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+    if (text[i] == '%' && i + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
         std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
       out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
       i += 2;
@@ -95,9 +96,12 @@ bool ReadLoginField(std::string_view body, std::size_t& position, std::string& f
 // The 40-byte password field of a record at protocol level 2 and above: the server form, or
 // nothing for an empty password.
 void PutPasswordField(std::string& record, std::size_t offset, std::string_view clear) {
-  if (clear.empty()) PutText(record, offset, 40, "");
-  else if (clear == kFAQText) PutText(record, offset, 40, kFAQServerForm);
-  else PutText(record, offset, 40, ServerForm(clear));
+  if (clear.empty())
+    PutText(record, offset, 40, "");
+  else if (clear == kFAQText)
+    PutText(record, offset, 40, kFAQServerForm);
+  else
+    PutText(record, offset, 40, ServerForm(clear));
 }
 
 // Reads a password field back: a server form is decoded, anything else was never scrambled.
@@ -114,6 +118,30 @@ bool GetPasswordField(std::string_view record, std::size_t offset, std::string& 
   auto decoded = ClearText(field);
   if (!decoded) return false;
   clear = *decoded;
+  return true;
+}
+
+// The password fields of a class record a client wrote, in clear: at protocol level 2 and
+// above each field in server form (a field without "**__" was never scrambled); below, one
+// 80-byte block when class flag 1 says the fields are scrambled. False when a field fails its
+// check value.
+bool ReadClassPasswords(std::string_view record, bool server_form, Class& out) {
+  out.protected_text = GetText(record, kProtected, 49);
+  if (server_form) {
+    return GetPasswordField(record, kPassword, out.password) &&
+           GetPasswordField(record, kPassword2, out.password2) &&
+           (GetText(record, kProtected, 4) != "**__" ||
+            GetPasswordField(record, kProtected, out.protected_text));
+  }
+  if (!(Get16(record, kFlags) & (1 << 1))) {
+    out.password = GetText(record, kPassword, 40);
+    out.password2 = GetText(record, kPassword2, 40);
+    return true;
+  }
+  std::string block(record.substr(kPassword, 80));
+  if (!Unscramble(reinterpret_cast<unsigned char*>(block.data()), block.size())) return false;
+  out.password = GetText(block, 0, 40);
+  out.password2 = GetText(block, 40, 38);
   return true;
 }
 
@@ -296,8 +324,7 @@ Service::Outcome Service::Login(Request& request) {
 
 Service::Outcome Service::Dispatch(const Request& request, Session& session) {
   const std::string& command = request.command;
-  if (command == "PING")
-    return {Header("PING", 0, Timestamp(std::time(nullptr))) + "\r\n", "pong"};
+  if (command == "PING") return {Header("PING", 0, Timestamp(std::time(nullptr))) + "\r\n", "pong"};
   if (command == "CLSN") return ClassCount(request, session);
   if (command == "CLSB") return ClassPage(request, session);
   if (command == "CLSS") return ClassInfo(request, session);
@@ -390,28 +417,9 @@ Service::Outcome Service::ClassWrite(const Request& request, const Session& sess
   std::string path = request.parameter.substr(0, plus);
   std::string previous = plus == std::string::npos ? "" : request.parameter.substr(plus + 1);
   const bool unicode = session.unicode;
-  const bool server_form = options_.protocol_level >= 2;
-
-  std::string password, password2, protected_text;
-  bool readable = true;
-  if (server_form) {
-    readable = GetPasswordField(record, kPassword, password) &&
-               GetPasswordField(record, kPassword2, password2) &&
-               GetPasswordField(record, kProtected, protected_text);
-    if (protected_text == GetText(record, kProtected, 40))
-      protected_text = GetText(record, kProtected, 49);
-  } else if (Get16(record, kFlags) & (1 << 1)) {
-    std::string block = record.substr(kPassword, 80);
-    readable = Unscramble(reinterpret_cast<unsigned char*>(block.data()), block.size());
-    password = GetText(block, 0, 40);
-    password2 = GetText(block, 40, 38);
-    protected_text = GetText(record, kProtected, 49);
-  } else {
-    password = GetText(record, kPassword, 40);
-    password2 = GetText(record, kPassword2, 40);
-    protected_text = GetText(record, kProtected, 49);
-  }
-  if (!readable) return {Failure("CLSW", now, "BAD PASSWORD FIELD"), "a password failed its check"};
+  Class fields;
+  if (!ReadClassPasswords(record, options_.protocol_level >= 2, fields))
+    return {Failure("CLSW", now, "BAD PASSWORD FIELD"), "a password failed its check"};
 
   // A group record updates the session's own group.
   if (path == group->key && previous != kNewClass) {
@@ -424,7 +432,8 @@ Service::Outcome Service::ClassWrite(const Request& request, const Session& sess
     updated.group_type = country >> 10;
     ReadGroupRights(record, updated);
     updated.record = record;
-    if (!store_.SaveGroup(updated, now)) return {Failure("CLSW", now, "NOT SAVED"), store_.last_error()};
+    if (!store_.SaveGroup(updated, now))
+      return {Failure("CLSW", now, "NOT SAVED"), store_.last_error()};
     return {Header("CLSW", 1, now) + " " + group->key + "\r\n", "group " + group->key + " saved"};
   }
 
@@ -436,7 +445,8 @@ Service::Outcome Service::ClassWrite(const Request& request, const Session& sess
     std::optional<Class> found;
     if (!previous.empty() && previous != kNoPath) found = OwnClass(previous, session);
     if (!found) found = OwnClass(path, session);
-    if (!found) return {Failure("CLSW", now, "CLASS NOT FOUND"), "no such class " + Printable(path)};
+    if (!found)
+      return {Failure("CLSW", now, "CLASS NOT FOUND"), "no such class " + Printable(path)};
     target = *found;
     // A class saved under a new path keeps its students and takes the path it was sent with.
     if (path.size() == 8 && path != target.key && !store_.ClassByKey(path)) target.key = path;
@@ -444,16 +454,18 @@ Service::Outcome Service::ClassWrite(const Request& request, const Session& sess
   target.name = FromWire(GetText(record, kName, 41), group->language, unicode);
   target.teacher = FromWire(GetText(record, kTeacher, 41), group->language, unicode);
   const int type = Get16(record, kType);
-  target.number = type > 0 ? type : (target.number ? target.number : store_.NextClassNumber(group->id));
+  target.number =
+      type > 0 ? type : (target.number ? target.number : store_.NextClassNumber(group->id));
   target.flags = Get16(record, kFlags) & 0xFFFF & ~(1 << 1);
   target.expiry = Get16(record, kClassExpiry) & 0xFFFF;
   target.country_number = Get16(record, kCountry) & 0xFFFF;
-  target.password = password;
-  target.password2 = password2;
-  target.protected_text = protected_text;
+  target.password = fields.password;
+  target.password2 = fields.password2;
+  target.protected_text = fields.protected_text;
   target.record = record;
   const bool created = target.id == 0;
-  if (!store_.SaveClass(target, now)) return {Failure("CLSW", now, "NOT SAVED"), store_.last_error()};
+  if (!store_.SaveClass(target, now))
+    return {Failure("CLSW", now, "NOT SAVED"), store_.last_error()};
   return {Header("CLSW", 1, now) + " " + target.key + "\r\n",
           std::string(created ? "class created " : "class saved ") + target.key};
 }
@@ -500,19 +512,21 @@ Service::Outcome Service::ChangePassword(const Request& request, const Session& 
   if (!group || !body || !ReadLoginField(*body, position, old_password) ||
       !ReadLoginField(*body, position, new_password))
     return answer("BAD REQUEST", "malformed body");
-  if (!PasswordMatches(group->password, old_password)) return answer("BAD PASSWORD", "bad password");
+  if (!PasswordMatches(group->password, old_password))
+    return answer("BAD PASSWORD", "bad password");
   if (new_password.rfind("**__", 0) == 0) {
     auto clear = ClearText(new_password);
     if (!clear) return answer("BAD REQUEST", "new password fails its check");
     new_password = *clear;
   }
-  if (!store_.SetGroupPassword(group->id, new_password)) return answer("NOT SAVED", store_.last_error());
+  if (!store_.SetGroupPassword(group->id, new_password))
+    return answer("NOT SAVED", store_.last_error());
   return answer("GOOD", "password of group " + std::to_string(group->number) + " changed");
 }
 
 std::string Service::GroupRecord(const Group& group, bool unicode) const {
-  std::string record = group.record.size() == kClassRecordSize ? group.record
-                                                                : std::string(kClassRecordSize, '\0');
+  std::string record =
+      group.record.size() == kClassRecordSize ? group.record : std::string(kClassRecordSize, '\0');
   if (group.record.empty()) {
     Put16(record, 102, group.number);
     Put16(record, 104, 1);

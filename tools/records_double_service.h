@@ -18,11 +18,11 @@
 namespace nuvel::tools::records_double {
 
 struct ServiceOptions {
-  bool big_endian = false;    // numbers of records in big-endian order
-  int protocol_level = 4;     // announced in the login reply; below 4 no UTF-8, below 2 block form
-  int group_digits = 5;       // 4: the older group field, one column shorter
-  bool compress = false;      // "COMP" replies to sessions whose login asked for them
-  int page_size = 50;         // records per CLSB reply
+  bool big_endian = false;  // numbers of records in big-endian order
+  int protocol_level = 4;   // announced in the login reply; below 4 no UTF-8, below 2 block form
+  int group_digits = 5;     // 4: the older group field, one column shorter
+  bool compress = false;    // "COMP" replies to sessions whose login asked for them
+  int page_size = 50;       // records per CLSB reply
   std::string application = "NuvelRecords";  // the path segment named at login
 };
 

@@ -69,9 +69,12 @@ bool ParseNumber(std::string_view text, int low, int high, int& value) {
 
 bool ParseYesNo(std::string_view text, bool& value) {
   std::string lower = Lower(text);
-  if (lower == "yes" || lower == "true" || lower == "1") value = true;
-  else if (lower == "no" || lower == "false" || lower == "0") value = false;
-  else return false;
+  if (lower == "yes" || lower == "true" || lower == "1")
+    value = true;
+  else if (lower == "no" || lower == "false" || lower == "0")
+    value = false;
+  else
+    return false;
   return true;
 }
 
@@ -89,9 +92,12 @@ bool ParseRights(std::string_view text, int& rights) {
   for (std::string_view word : Words(text)) {
     int right = 0;
     std::string lower = Lower(word);
-    if (lower == "install") right = kRightInstall;
-    else if (lower == "enabled") right = kRightEnabled;
-    else if (!ParseNumber(word, 0, kRightCount - 1, right)) return false;
+    if (lower == "install")
+      right = kRightInstall;
+    else if (lower == "enabled")
+      right = kRightEnabled;
+    else if (!ParseNumber(word, 0, kRightCount - 1, right))
+      return false;
     rights |= 1 << right;
   }
   return true;
@@ -105,8 +111,10 @@ bool ValidKey(std::string_view key, bool letter_first) {
 }
 
 void SetFlag(int& flags, int flag, bool on) {
-  if (on) flags |= 1 << flag;
-  else flags &= ~(1 << flag);
+  if (on)
+    flags |= 1 << flag;
+  else
+    flags &= ~(1 << flag);
 }
 
 // One section while the fixture is read.
@@ -114,10 +122,9 @@ struct Section {
   enum Kind { kGroup, kClass, kStudent } kind = kGroup;
   std::size_t index = 0;
   int line = 0;
-  std::string reference;    // the "group" of a class or the "class" of a student, if named
-  std::size_t above = 0;    // the group or class section above, when none is named
+  std::string reference;  // the "group" of a class or the "class" of a student, if named
+  std::size_t above = 0;  // the group or class section above, when none is named
   bool has_above = false;
-  bool number_given = false;
 };
 
 class FixtureReader {
@@ -133,8 +140,7 @@ class FixtureReader {
       std::string_view line = Trim(text.substr(start, end - start));
       start = end + 1;
       if (line.empty() || line.front() == '#') continue;
-      std::string problem = line.front() == '[' ? StartSection(line, line_number)
-                                                : SetValue(line, line_number);
+      std::string problem = line.front() == '[' ? StartSection(line, line_number) : SetValue(line);
       if (!problem.empty()) {
         error = std::to_string(line_number) + ": " + problem;
         return false;
@@ -186,17 +192,18 @@ class FixtureReader {
     return "";
   }
 
-  std::string SetValue(std::string_view line, int line_number) {
+  std::string SetValue(std::string_view line) {
     if (sections_.empty()) return "a value before the first section";
     std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) return "expected \"key = value\"";
     std::string key = NormalKey(line.substr(0, equals));
     std::string value(Trim(line.substr(equals + 1)));
     Section& section = sections_.back();
-    (void)line_number;
     switch (section.kind) {
-      case Section::kGroup: return GroupValue(fixture_.groups[section.index], key, value);
-      case Section::kClass: return ClassValue(section, fixture_.classes[section.index], key, value);
+      case Section::kGroup:
+        return GroupValue(fixture_.groups[section.index], key, value);
+      case Section::kClass:
+        return ClassValue(section, fixture_.classes[section.index], key, value);
       case Section::kStudent:
         return StudentValue(section, fixture_.students[section.index], key, value);
     }
@@ -205,8 +212,7 @@ class FixtureReader {
 
   static std::string Text(std::string& field, const std::string& value, std::size_t limit,
                           const std::string& key) {
-    if (value.size() > limit)
-      return key + " is longer than " + std::to_string(limit) + " bytes";
+    if (value.size() > limit) return key + " is longer than " + std::to_string(limit) + " bytes";
     field = value;
     return "";
   }
@@ -256,8 +262,10 @@ class FixtureReader {
     if (key == "home study") {
       bool on = false;
       if (!ParseYesNo(value, on)) return key + " must be yes or no";
-      if (on) group.flags |= std::int64_t{1} << kGroupFlagHomeStudy;
-      else group.flags &= ~(std::int64_t{1} << kGroupFlagHomeStudy);
+      if (on)
+        group.flags |= std::int64_t{1} << kGroupFlagHomeStudy;
+      else
+        group.flags &= ~(std::int64_t{1} << kGroupFlagHomeStudy);
       return "";
     }
     if (key == "expiry") return Date(group.expiry, value, key);
@@ -270,17 +278,14 @@ class FixtureReader {
     }
     if (key == "country") {
       if (value.size() < 2 || value.size() > 3 ||
-          !std::all_of(value.begin(), value.end(),
-                       [](unsigned char c) { return std::isalpha(c); }))
+          !std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isalpha(c); }))
         return "country is 2 or 3 letters";
       group.country = value;
       return "";
     }
     if (key == "country number")
-      return ParseNumber(value, 0, 999, group.country_number) ? ""
-                                                              : "country number is 0 to 999";
-    if (key == "type")
-      return ParseNumber(value, 0, 63, group.group_type) ? "" : "type is 0 to 63";
+      return ParseNumber(value, 0, 999, group.country_number) ? "" : "country number is 0 to 999";
+    if (key == "type") return ParseNumber(value, 0, 63, group.group_type) ? "" : "type is 0 to 63";
     return Common(group.key, true, key, value);
   }
 
@@ -291,10 +296,8 @@ class FixtureReader {
       return "";
     }
     if (key == "teacher") return Text(record.teacher, value, 40, key);
-    if (key == "number") {
-      section.number_given = true;
+    if (key == "number")
       return ParseNumber(value, 1, 9999, record.number) ? "" : "number must be 1 to 9999";
-    }
     if (key == "password") return Text(record.password, value, 39, key);
     if (key == "password 2") return Text(record.password2, value, 37, key);
     if (key == "protected text") return Text(record.protected_text, value, 49, key);
@@ -307,8 +310,7 @@ class FixtureReader {
       return "";
     }
     if (key == "country number")
-      return ParseNumber(value, 0, 999, record.country_number) ? ""
-                                                               : "country number is 0 to 999";
+      return ParseNumber(value, 0, 999, record.country_number) ? "" : "country number is 0 to 999";
     return Common(record.key, false, key, value);
   }
 
@@ -333,8 +335,7 @@ class FixtureReader {
       return "";
     }
     if (key == "time limit")
-      return ParseNumber(value, 0, 1000000, student.time_limit) ? ""
-                                                                : "time limit is 0 to 1000000";
+      return ParseNumber(value, 0, 1000000, student.time_limit) ? "" : "time limit is 0 to 1000000";
     return Common(student.key, true, key, value);
   }
 
@@ -351,8 +352,7 @@ class FixtureReader {
       std::string where = std::to_string(section.line) + ": ";
       if (section.kind == Section::kClass) {
         std::size_t group = 0;
-        std::string problem =
-            Resolve(section, fixture_.groups, "group", group);
+        std::string problem = Resolve(section, fixture_.groups, "group", group);
         if (!problem.empty()) return where + problem;
         fixture_.class_group.push_back(group);
       } else if (section.kind == Section::kStudent) {
@@ -365,7 +365,8 @@ class FixtureReader {
     // Class numbers: the ones given, then the next free number of the group.
     std::map<std::size_t, std::set<int>> used;
     for (std::size_t i = 0; i < fixture_.classes.size(); ++i)
-      if (fixture_.classes[i].number) used[fixture_.class_group[i]].insert(fixture_.classes[i].number);
+      if (fixture_.classes[i].number)
+        used[fixture_.class_group[i]].insert(fixture_.classes[i].number);
     for (std::size_t i = 0; i < fixture_.classes.size(); ++i) {
       Class& record = fixture_.classes[i];
       if (record.number) continue;
@@ -490,7 +491,8 @@ class Statement {
   // A record: NULL when empty.
   Statement& BindBlob(const std::string& bytes) {
     if (!statement_) return *this;
-    if (bytes.empty()) sqlite3_bind_null(statement_, ++bound_);
+    if (bytes.empty())
+      sqlite3_bind_null(statement_, ++bound_);
     else
       sqlite3_bind_blob(statement_, ++bound_, bytes.data(), static_cast<int>(bytes.size()),
                         SQLITE_TRANSIENT);
@@ -633,21 +635,42 @@ bool Store::Fill(const Fixture& fixture) {
   for (const Group& g : fixture.groups) {
     Statement insert(db_, std::string("INSERT INTO groups (") + kGroupColumns +
                               ") VALUES (NULL,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    insert.Bind(g.key).Bind(g.name).Bind(g.login_id).Bind(g.password).Bind(g.language)
-        .Bind(g.country).Bind(g.number).Bind(g.expiry).Bind(g.country_number)
-        .Bind(g.group_type).Bind(g.rights).Bind(g.flags).BindBlob(g.record).Bind(stamp);
+    insert.Bind(g.key)
+        .Bind(g.name)
+        .Bind(g.login_id)
+        .Bind(g.password)
+        .Bind(g.language)
+        .Bind(g.country)
+        .Bind(g.number)
+        .Bind(g.expiry)
+        .Bind(g.country_number)
+        .Bind(g.group_type)
+        .Bind(g.rights)
+        .Bind(g.flags)
+        .BindBlob(g.record)
+        .Bind(stamp);
     if (!insert.Run()) return false;
     group_ids.push_back(sqlite3_last_insert_rowid(db_));
   }
   for (std::size_t i = 0; i < fixture.classes.size(); ++i) {
     Class c = fixture.classes[i];
     c.group_id = group_ids[fixture.class_group[i]];
-    if (c.country_number == 0) c.country_number = fixture.groups[fixture.class_group[i]].country_number;
+    if (c.country_number == 0)
+      c.country_number = fixture.groups[fixture.class_group[i]].country_number;
     Statement insert(db_, std::string("INSERT INTO classes (") + kClassColumns +
                               ") VALUES (NULL,?,?,?,?,?,?,?,?,?,?,?,?)");
-    insert.Bind(c.group_id).Bind(c.key).Bind(c.name).Bind(c.teacher).Bind(c.password)
-        .Bind(c.password2).Bind(c.protected_text).Bind(c.number).Bind(c.expiry).Bind(c.flags)
-        .Bind(c.country_number).BindBlob(c.record);
+    insert.Bind(c.group_id)
+        .Bind(c.key)
+        .Bind(c.name)
+        .Bind(c.teacher)
+        .Bind(c.password)
+        .Bind(c.password2)
+        .Bind(c.protected_text)
+        .Bind(c.number)
+        .Bind(c.expiry)
+        .Bind(c.flags)
+        .Bind(c.country_number)
+        .BindBlob(c.record);
     if (!insert.Run()) return false;
     class_ids.push_back(sqlite3_last_insert_rowid(db_));
   }
@@ -655,9 +678,17 @@ bool Store::Fill(const Fixture& fixture) {
     const Student& s = fixture.students[i];
     Statement insert(db_, std::string("INSERT INTO students (") + kStudentColumns +
                               ") VALUES (NULL,?,?,?,?,?,?,?,?,?,?,?)");
-    insert.Bind(class_ids[fixture.student_class[i]]).Bind(s.key).Bind(s.name).Bind(s.login_id)
-        .Bind(s.password).Bind(s.email).Bind(s.expiry).Bind(s.begins).Bind(s.created)
-        .Bind(s.flags).Bind(s.time_limit);
+    insert.Bind(class_ids[fixture.student_class[i]])
+        .Bind(s.key)
+        .Bind(s.name)
+        .Bind(s.login_id)
+        .Bind(s.password)
+        .Bind(s.email)
+        .Bind(s.expiry)
+        .Bind(s.begins)
+        .Bind(s.created)
+        .Bind(s.flags)
+        .Bind(s.time_limit);
     if (!insert.Run()) return false;
   }
   return Execute("COMMIT");
@@ -669,50 +700,47 @@ std::vector<Group> Store::Groups() {
 }
 
 std::optional<Group> Store::GroupById(std::int64_t id) {
-  return First(Select<Group>(db_, std::string("SELECT ") + kGroupColumns +
-                                      " FROM groups WHERE id = ?",
+  return First(Select<Group>(db_,
+                             std::string("SELECT ") + kGroupColumns + " FROM groups WHERE id = ?",
                              ReadGroup, [&](Statement& s) { s.Bind(id); }));
 }
 
-std::optional<Group> Store::GroupByKey(std::string_view key) {
-  return First(Select<Group>(db_, std::string("SELECT ") + kGroupColumns +
-                                      " FROM groups WHERE key = ?",
-                             ReadGroup, [&](Statement& s) { s.Bind(key); }));
-}
-
 std::optional<Group> Store::GroupByLogin(std::string_view login) {
-  return First(Select<Group>(db_, std::string("SELECT ") + kGroupColumns +
-                                      " FROM groups WHERE login_id = ? AND login_id <> ''",
-                             ReadGroup, [&](Statement& s) { s.Bind(login); }));
+  return First(Select<Group>(
+      db_,
+      std::string("SELECT ") + kGroupColumns + " FROM groups WHERE login_id = ? AND login_id <> ''",
+      ReadGroup, [&](Statement& s) { s.Bind(login); }));
 }
 
 std::vector<Class> Store::ClassesOf(std::int64_t group_id) {
-  return Select<Class>(db_, std::string("SELECT ") + kClassColumns +
-                                " FROM classes WHERE group_id = ? ORDER BY key",
-                       ReadClass, [&](Statement& s) { s.Bind(group_id); });
+  return Select<Class>(
+      db_, std::string("SELECT ") + kClassColumns + " FROM classes WHERE group_id = ? ORDER BY key",
+      ReadClass, [&](Statement& s) { s.Bind(group_id); });
 }
 
 std::optional<Class> Store::ClassById(std::int64_t id) {
-  return First(Select<Class>(db_, std::string("SELECT ") + kClassColumns +
-                                      " FROM classes WHERE id = ?",
+  return First(Select<Class>(db_,
+                             std::string("SELECT ") + kClassColumns + " FROM classes WHERE id = ?",
                              ReadClass, [&](Statement& s) { s.Bind(id); }));
 }
 
 std::optional<Class> Store::ClassByKey(std::string_view key) {
-  return First(Select<Class>(db_, std::string("SELECT ") + kClassColumns +
-                                      " FROM classes WHERE key = ?",
+  return First(Select<Class>(db_,
+                             std::string("SELECT ") + kClassColumns + " FROM classes WHERE key = ?",
                              ReadClass, [&](Statement& s) { s.Bind(key); }));
 }
 
 std::vector<Student> Store::StudentsOf(std::int64_t class_id) {
-  return Select<Student>(db_, std::string("SELECT ") + kStudentColumns +
-                                  " FROM students WHERE class_id = ? ORDER BY key",
-                         ReadStudent, [&](Statement& s) { s.Bind(class_id); });
+  return Select<Student>(
+      db_,
+      std::string("SELECT ") + kStudentColumns + " FROM students WHERE class_id = ? ORDER BY key",
+      ReadStudent, [&](Statement& s) { s.Bind(class_id); });
 }
 
 std::optional<Student> Store::StudentByLogin(std::string_view login) {
-  return First(Select<Student>(db_, std::string("SELECT ") + kStudentColumns +
-                                        " FROM students WHERE login_id = ? AND login_id <> ''",
+  return First(Select<Student>(db_,
+                               std::string("SELECT ") + kStudentColumns +
+                                   " FROM students WHERE login_id = ? AND login_id <> ''",
                                ReadStudent, [&](Statement& s) { s.Bind(login); }));
 }
 
@@ -722,9 +750,18 @@ bool Store::SaveClass(Class& c, const std::string& stamp) {
   if (c.id == 0) {
     Statement insert(db_, std::string("INSERT INTO classes (") + kClassColumns +
                               ") VALUES (NULL,?,?,?,?,?,?,?,?,?,?,?,?)");
-    insert.Bind(c.group_id).Bind(c.key).Bind(c.name).Bind(c.teacher).Bind(c.password)
-        .Bind(c.password2).Bind(c.protected_text).Bind(c.number).Bind(c.expiry).Bind(c.flags)
-        .Bind(c.country_number).BindBlob(c.record);
+    insert.Bind(c.group_id)
+        .Bind(c.key)
+        .Bind(c.name)
+        .Bind(c.teacher)
+        .Bind(c.password)
+        .Bind(c.password2)
+        .Bind(c.protected_text)
+        .Bind(c.number)
+        .Bind(c.expiry)
+        .Bind(c.flags)
+        .Bind(c.country_number)
+        .BindBlob(c.record);
     ok = insert.Run();
     if (ok) c.id = sqlite3_last_insert_rowid(db_);
   } else {
@@ -732,13 +769,24 @@ bool Store::SaveClass(Class& c, const std::string& stamp) {
                      "UPDATE classes SET key = ?, name = ?, teacher = ?, password = ?, "
                      "password2 = ?, protected_text = ?, number = ?, expiry = ?, flags = ?, "
                      "country_number = ?, record = ? WHERE id = ?");
-    update.Bind(c.key).Bind(c.name).Bind(c.teacher).Bind(c.password).Bind(c.password2)
-        .Bind(c.protected_text).Bind(c.number).Bind(c.expiry).Bind(c.flags)
-        .Bind(c.country_number).BindBlob(c.record).Bind(c.id);
+    update.Bind(c.key)
+        .Bind(c.name)
+        .Bind(c.teacher)
+        .Bind(c.password)
+        .Bind(c.password2)
+        .Bind(c.protected_text)
+        .Bind(c.number)
+        .Bind(c.expiry)
+        .Bind(c.flags)
+        .Bind(c.country_number)
+        .BindBlob(c.record)
+        .Bind(c.id);
     ok = update.Run();
   }
   ok = ok && Statement(db_, "UPDATE groups SET changed = ? WHERE id = ?")
-                 .Bind(stamp).Bind(c.group_id).Run();
+                 .Bind(stamp)
+                 .Bind(c.group_id)
+                 .Run();
   return Execute(ok ? "COMMIT" : "ROLLBACK") && ok;
 }
 
@@ -747,17 +795,22 @@ bool Store::SaveGroup(const Group& g, const std::string& stamp) {
                    "UPDATE groups SET name = ?, login_id = ?, password = ?, expiry = ?, "
                    "country_number = ?, group_type = ?, rights = ?, flags = ?, record = ?, "
                    "changed = ? WHERE id = ?");
-  update.Bind(g.name).Bind(g.login_id).Bind(g.password).Bind(g.expiry).Bind(g.country_number)
-      .Bind(g.group_type).Bind(g.rights).Bind(g.flags).BindBlob(g.record).Bind(stamp).Bind(g.id);
+  update.Bind(g.name)
+      .Bind(g.login_id)
+      .Bind(g.password)
+      .Bind(g.expiry)
+      .Bind(g.country_number)
+      .Bind(g.group_type)
+      .Bind(g.rights)
+      .Bind(g.flags)
+      .BindBlob(g.record)
+      .Bind(stamp)
+      .Bind(g.id);
   return update.Run();
 }
 
 bool Store::SetGroupPassword(std::int64_t id, std::string_view password) {
-  return Statement(db_, "UPDATE groups SET password = ? WHERE id = ?").Bind(password).Bind(id).Run();
-}
-
-bool Store::SetStudentPassword(std::int64_t id, std::string_view password) {
-  return Statement(db_, "UPDATE students SET password = ? WHERE id = ?")
+  return Statement(db_, "UPDATE groups SET password = ? WHERE id = ?")
       .Bind(password)
       .Bind(id)
       .Run();

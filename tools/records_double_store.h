@@ -31,10 +31,10 @@ struct Group {
   std::string language = "ENG";  // code page of texts for clients that do not ask for UTF-8
   std::string country;           // the letters the login reply names
   int number = 0, expiry = 0, country_number = 0, group_type = 0;
-  int rights = 0;                // bit n: administrator right n
-  std::int64_t flags = 0;        // bit n: group flag n (0 to 47), the rights' own flags excluded
-  std::string record;            // the last record a client wrote (700 bytes), else empty
-  std::string changed;           // timestamp of the last change of the group or its classes
+  int rights = 0;          // bit n: administrator right n
+  std::int64_t flags = 0;  // bit n: group flag n (0 to 47), the rights' own flags excluded
+  std::string record;      // the last record a client wrote (700 bytes), else empty
+  std::string changed;     // timestamp of the last change of the group or its classes
 };
 
 struct Class {
@@ -75,7 +75,6 @@ class Store {
 
   std::vector<Group> Groups();
   std::optional<Group> GroupById(std::int64_t id);
-  std::optional<Group> GroupByKey(std::string_view key);
   std::optional<Group> GroupByLogin(std::string_view login);
   std::vector<Class> ClassesOf(std::int64_t group_id);
   std::optional<Class> ClassById(std::int64_t id);
@@ -88,7 +87,6 @@ class Store {
   /// Updates a group and marks it changed at `stamp`.
   bool SaveGroup(const Group& group, const std::string& stamp);
   bool SetGroupPassword(std::int64_t id, std::string_view password);
-  bool SetStudentPassword(std::int64_t id, std::string_view password);
   /// A class key nobody uses yet: "C" and seven digits.
   std::string NewClassKey();
   /// The next free class number of a group.

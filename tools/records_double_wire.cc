@@ -20,8 +20,7 @@ int DaysInMonth(int year, int month) {
 
 std::uint16_t CheckValue(const unsigned char* bytes, std::size_t size) {
   std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < size; ++i)
-    sum = static_cast<std::uint16_t>((sum ^ bytes[i]) + 100);
+  for (std::size_t i = 0; i < size; ++i) sum = static_cast<std::uint16_t>((sum ^ bytes[i]) + 100);
   return static_cast<std::uint16_t>(sum * 8);
 }
 
@@ -41,22 +40,38 @@ struct LanguageCodePage {
   const char* converter;
 };
 constexpr LanguageCodePage kCodePages[] = {
-    {"ENG", "macintosh"},   {"FRA", "macintosh"},   {"JPN", "windows-932"},
-    {"SPN", "macintosh"},   {"KOR", "windows-949"}, {"PRT", "macintosh"},
-    {"BRA", "macintosh"},   {"ITL", "macintosh"},   {"GER", "macintosh"},
-    {"TAI", nullptr},       {"MAN", "windows-950"}, {"MAS", "windows-936"},
-    {"TUR", "x-mac-turkish"}, {"ARB", nullptr},     {"MAL", "macintosh"},
-    {"IND", "macintosh"},   {"CZH", "x-mac-centraleurroman"}, {"SVK", "x-mac-centraleurroman"},
-    {"ROU", "x-mac-centraleurroman"}, {"HUN", "x-mac-centraleurroman"},
-    {"HIN", "x-mac-centraleurroman"}, {"PUN", "x-mac-centraleurroman"},
-    {"RUS", "x-mac-centraleurroman"}, {"KAZ", "x-mac-centraleurroman"},
-    {"UKR", "x-mac-centraleurroman"}, {"GRK", "x-mac-greek"},
+    {"ENG", "macintosh"},
+    {"FRA", "macintosh"},
+    {"JPN", "windows-932"},
+    {"SPN", "macintosh"},
+    {"KOR", "windows-949"},
+    {"PRT", "macintosh"},
+    {"BRA", "macintosh"},
+    {"ITL", "macintosh"},
+    {"GER", "macintosh"},
+    {"TAI", nullptr},
+    {"MAN", "windows-950"},
+    {"MAS", "windows-936"},
+    {"TUR", "x-mac-turkish"},
+    {"ARB", nullptr},
+    {"MAL", "macintosh"},
+    {"IND", "macintosh"},
+    {"CZH", "x-mac-centraleurroman"},
+    {"SVK", "x-mac-centraleurroman"},
+    {"ROU", "x-mac-centraleurroman"},
+    {"HUN", "x-mac-centraleurroman"},
+    {"HIN", "x-mac-centraleurroman"},
+    {"PUN", "x-mac-centraleurroman"},
+    {"RUS", "x-mac-centraleurroman"},
+    {"KAZ", "x-mac-centraleurroman"},
+    {"UKR", "x-mac-centraleurroman"},
+    {"GRK", "x-mac-greek"},
 };
 
 const LanguageCodePage* FindLanguage(std::string_view language) {
   for (const auto& row : kCodePages) {
     if (language.size() == 3 && std::equal(language.begin(), language.end(), row.language,
-                                            [](char a, char b) { return UpperAscii(a) == b; }))
+                                           [](char a, char b) { return UpperAscii(a) == b; }))
       return &row;
   }
   return nullptr;
@@ -64,8 +79,8 @@ const LanguageCodePage* FindLanguage(std::string_view language) {
 
 std::string Convert(const char* to, const char* from, std::string_view text) {
   UErrorCode status = U_ZERO_ERROR;
-  int32_t length = ucnv_convert(to, from, nullptr, 0, text.data(),
-                                static_cast<int32_t>(text.size()), &status);
+  int32_t length =
+      ucnv_convert(to, from, nullptr, 0, text.data(), static_cast<int32_t>(text.size()), &status);
   if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return "";
   std::string out(static_cast<std::size_t>(length), '\0');
   status = U_ZERO_ERROR;
@@ -98,8 +113,10 @@ std::string Encode8Bit(std::string_view utf8, const LanguageCodePage* code_page)
   std::string out;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) out += static_cast<char>(c);
-    else if ((c & 0xC0) != 0x80) out += '?';
+    if (c < 0x80)
+      out += static_cast<char>(c);
+    else if ((c & 0xC0) != 0x80)
+      out += '?';
   }
   return out;
 }
@@ -301,7 +318,8 @@ std::string FromWire(std::string_view bytes, std::string_view language, bool uni
   const LanguageCodePage* code_page = FindLanguage(language);
   if (code_page && code_page->converter) return Convert("UTF-8", code_page->converter, text);
   std::string out;
-  for (char c : text) out += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : "\xEF\xBF\xBD";
+  for (char c : text)
+    out += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : "\xEF\xBF\xBD";
   return out;
 }
 

@@ -239,11 +239,13 @@ int Run(int argc, char** argv) {
   server->Post(".*", handle);
 
   int port = options.port;
-  if (port == 0) port = server->bind_to_any_port(options.listen);
-  else if (!server->bind_to_port(options.listen, port)) port = -1;
+  if (port == 0)
+    port = server->bind_to_any_port(options.listen);
+  else if (!server->bind_to_port(options.listen, port))
+    port = -1;
   if (port <= 0) {
-    std::fprintf(stderr, "records-server-double: cannot listen on %s:%d\n",
-                 options.listen.c_str(), options.port);
+    std::fprintf(stderr, "records-server-double: cannot listen on %s:%d\n", options.listen.c_str(),
+                 options.port);
     return 1;
   }
   const bool v6 = options.listen.find(':') != std::string::npos;

@@ -152,8 +152,8 @@ RecordsDouble::RecordsDouble(const std::string& work, const std::string& fixture
                              const std::vector<std::string>& arguments)
     : log_(work + "/requests.log") {
   platform::MakeDirectories(work);
-  std::vector<std::string> argv = {NUVEL_RECORDS_DOUBLE_BINARY, "--listen", "127.0.0.1", "--port",
-                                   "0", "--log", log_};
+  std::vector<std::string> argv = {
+      NUVEL_RECORDS_DOUBLE_BINARY, "--listen", "127.0.0.1", "--port", "0", "--log", log_};
   if (!fixture.empty()) argv.insert(argv.end(), {"--fixture", fixture});
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const std::string output = work + "/output";

@@ -121,8 +121,7 @@ std::string LoginBody(std::string_view user, std::string_view password, bool com
   char body[512];
   std::snprintf(body, sizeof body, "%03zu-->%.*s<--%03zu-->%.*s<--%s", user.size(),
                 static_cast<int>(user.size()), user.data(), password.size(),
-                static_cast<int>(password.size()), password.data(),
-                compressed ? "COMP MONI" : "");
+                static_cast<int>(password.size()), password.data(), compressed ? "COMP MONI" : "");
   return Base64(body);
 }
 
@@ -132,8 +131,8 @@ int Number(std::string_view reply, std::size_t offset, std::size_t width) {
 }
 
 int Word(std::string_view record, std::size_t offset) {
-  return static_cast<unsigned char>(record[offset]) |
-         static_cast<unsigned char>(record[offset + 1]) << 8;
+  return static_cast<unsigned char>(record[offset]) | static_cast<unsigned char>(record[offset + 1])
+                                                          << 8;
 }
 
 std::string Text(std::string_view record, std::size_t offset, std::size_t width) {
@@ -151,17 +150,16 @@ int PackedToday() {
 // A client of one double: the session it logged in with and its requests.
 class Client {
  public:
-  explicit Client(const RecordsDouble& server, const std::string& ca = "")
-      : http_(server.base()) {
+  explicit Client(const RecordsDouble& server, const std::string& ca = "") : http_(server.base()) {
     http_.set_url_encode(false);
     if (!ca.empty()) http_.set_ca_cert_path(ca.c_str());
   }
 
   std::string Post(const std::string& command, const std::string& body = "") {
-    std::string path = session_.empty()
-                           ? "/NuvelRS.NRS?SID=--------&CMD=" + command
-                           : "/NuvelRS.NRS/NuvelRecords/wa/getRSLauncherResponse?wosid=" +
-                                 session_ + "&CMD=" + command;
+    std::string path =
+        session_.empty() ? "/NuvelRS.NRS?SID=--------&CMD=" + command
+                         : "/NuvelRS.NRS/NuvelRecords/wa/getRSLauncherResponse?wosid=" + session_ +
+                               "&CMD=" + command;
     auto result = http_.Post(path, body, "text/plain");
     if (!result) return "(no reply: " + httplib::to_string(result.error()) + ")";
     last_date_ = result->get_header_value("Date");
@@ -344,7 +342,8 @@ TEST_F(RecordsDoubleTest, TextsComeInUtf8OnlyWhenAskedAndTheLevelAllows) {
 
   client.Login("riverside-admin", "Admin2024", /*unicode=*/false);
   EXPECT_EQ(Text(client.Post("CLSS_CSPAN001").substr(40), 41, 41),
-            "\x83lodie N\x9C\x96" "ez")
+            "\x83lodie N\x9C\x96"
+            "ez")
       << "Mac Roman for a group in English";
   client.Login("praha", "Praha2024", /*unicode=*/false);
   EXPECT_EQ(Text(client.Post("CLSS_CCZECH01").substr(40), 41, 41), "Dvo\xDE\x87k")
@@ -355,7 +354,8 @@ TEST_F(RecordsDoubleTest, TextsComeInUtf8OnlyWhenAskedAndTheLevelAllows) {
   Client old_client(*old_level);
   old_client.Login("riverside-admin", "Admin2024", /*unicode=*/true);
   EXPECT_EQ(Text(old_client.Post("CLSS_CSPAN001").substr(40), 41, 41),
-            "\x83lodie N\x9C\x96" "ez")
+            "\x83lodie N\x9C\x96"
+            "ez")
       << "below level 4 the client's request for UTF-8 is not honoured";
 }
 
@@ -478,8 +478,8 @@ TEST_F(RecordsDoubleTest, ClassListComesInPages) {
     ASSERT_LT(++pages, 10);
   }
   EXPECT_EQ(pages, 3);
-  EXPECT_EQ(keys, (std::vector<std::string>{"GRIVER01", "CFREN001", "CGERM001", "CITAL001",
-                                            "CSPAN001"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"GRIVER01", "CFREN001", "CGERM001", "CITAL001", "CSPAN001"}));
   EXPECT_EQ(Number(client.Post("CLSN__-"), 10, 8), 3) << "every group";
 }
 
@@ -651,11 +651,11 @@ TEST_F(RecordsDoubleTest, FixtureErrorsNameTheLine) {
     WriteTestFile(file, c.fixture);
     int status = 0;
     std::string output;
-    ASSERT_FALSE(platform::RunAndWait({NUVEL_RECORDS_DOUBLE_BINARY, "--fixture", file}, status,
-                                      &output));
+    ASSERT_FALSE(
+        platform::RunAndWait({NUVEL_RECORDS_DOUBLE_BINARY, "--fixture", file}, status, &output));
     EXPECT_EQ(status, 2) << c.fixture;
-    EXPECT_NE(output.find(file + ":" + c.message), std::string::npos)
-        << c.fixture << "\n" << output;
+    EXPECT_NE(output.find(file + ":" + c.message), std::string::npos) << c.fixture << "\n"
+                                                                      << output;
   }
 }
 
