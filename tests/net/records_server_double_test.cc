@@ -56,7 +56,7 @@ time limit = 90000
 [student Bo Chen]
 key = SBOCHEN1
 login id = bo@riverside.example
-password = Mond-2024
+password = Mond-2024-and-a-long-tail
 
 [class French]
 key = CFREN001
@@ -263,8 +263,11 @@ TEST_F(RecordsDoubleTest, RefusedLoginsSayWhyAndOpenNoSession) {
   std::string clear = client.Post("LGNS_", Base64("005-->praha<--009-->Praha2024<--"));
   EXPECT_NE(clear.find("BAD PASSWORD"), std::string::npos) << clear;
   // A password is compared as clients send it: cut to 20 characters.
-  EXPECT_NE(client.Login("praha", "Praha2024 and more than twenty").find("BAD PASSWORD"),
-            std::string::npos);
+  EXPECT_EQ(client.Login("bo@riverside.example", "Mond-2024-and-a-long").substr(0, 10),
+            "ANSW LGNS ");
+  EXPECT_NE(client.Login("bo@riverside.example", "Mond-2024-and-a-long-tail").find("BAD PASSWORD"),
+            std::string::npos)
+      << "22 characters are not what a client sends";
   EXPECT_EQ(client.Login("praha", "praha2024").substr(0, 10), "ANSW LGNS ");
 
   const std::string log = server->Log();
@@ -519,7 +522,7 @@ TEST_F(RecordsDoubleTest, WrittenClassesAreKeptAndChangeTheListsTimestamp) {
   std::memcpy(record.data(), "Portuguese II", 13);
   EXPECT_EQ(writer.Post("CLSW_" + path + "+--------", Base64(record)).substr(0, 4), "ANSW");
   Client student(*server);
-  student.Login("bo@riverside.example", "Mond-2024");
+  student.Login("bo@riverside.example", "Mond-2024-and-a-long");
   EXPECT_EQ(student.Post("CLSW_" + path + "+--------", Base64(record)).substr(0, 4), "ERRO");
   server.reset();
 
