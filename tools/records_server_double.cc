@@ -31,16 +31,18 @@
 // until it is stopped by a signal. Exit status: 1 when it cannot start, 2 on a usage or fixture
 // error (the message names the fixture's line).
 //
-// Replies. Every reply is CR LF text; answers begin "ANSW CMD_ " with the count at offset 10
-// (8 digits) and the timestamp "YYYY-MM-DD+HH:MM:SS" at offset 19. CLSB adds the record size at
-// 39 and the next index at 44 and puts its records from offset 50; CLSS, STDA and STDS put
-// theirs from offset 40; CLSW names the class's path at 39 ("NEWCLASS" as the previous path
-// makes a new class). A failed command answers "ERRO CMD_ 00000000 timestamp WHAT". An unknown
-// command or session id gets an HTML error page (status 200, as the client reads the body). A
-// login is refused with "BAD PASSWORD", "USER NOT FOUND" or "GROUP DISABLED" (a group without
-// the "enabled" right). Passwords arrive only in the server form and are decoded here; clear
-// passwords are never accepted and never logged. The request log has one line per request:
-// timestamp, command, parameter and result, separated by tabs.
+// Replies. Every reply is CR LF text; an answer begins "ANSW", a blank, the command and a
+// blank, then a count at offset 10 (8 digits) and the timestamp "YYYY-MM-DD+HH:MM:SS" at
+// offset 19 (for CLSN and CLSB the time of the last change of the listed records). CLSB adds
+// the record size at 39 and the next index at 44 and puts its records from offset 50; CLSS,
+// STDA and STDS put theirs from offset 40; CLSW names the class's path at 39 ("NEWCLASS" as
+// the previous path makes a new class). A failed command answers "ERRO", the command,
+// "00000000", the timestamp and what went wrong. An unknown command or session id gets an HTML
+// error page (status 200, as the client reads the body). A login is refused with
+// "BAD PASSWORD", "USER NOT FOUND" or "GROUP DISABLED" (a group without the "enabled" right).
+// Passwords arrive only in the server form and are decoded here; clear passwords are never
+// accepted and never logged. The request log has one line per request: timestamp, command,
+// parameter and result, separated by tabs.
 //
 // The login reply's columns (the 5-digit form): 0 "ANSW LGNS", 10 the key of the account that
 // logged in, 19 the group number, 25 the student's class path (blank for a group login), 34 the
