@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/events.h"
@@ -145,5 +147,46 @@ Tinyproxy::Tinyproxy(const std::string& work) : log_(work + "/tinyproxy.log") {
 Tinyproxy::~Tinyproxy() { Stop(pid_); }
 
 std::string Tinyproxy::Log() const { return nuvel::testing::ReadTestFile(log_); }
+
+RecordsDouble::RecordsDouble(const std::string& work, const std::string& fixture,
+                             const std::vector<std::string>& arguments)
+    : log_(work + "/requests.log") {
+  platform::MakeDirectories(work);
+  std::vector<std::string> argv = {
+      NUVEL_RECORDS_DOUBLE_BINARY, "--listen", "127.0.0.1", "--port", "0", "--log", log_};
+  if (!fixture.empty()) argv.insert(argv.end(), {"--fixture", fixture});
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const std::string output = work + "/output";
+  platform::SpawnOptions options;
+  options.output_path = output;
+  if (auto ec = platform::Spawn(argv, pid_, options)) {
+    pid_ = 0;
+    error = "cannot start " + argv[0] + " (" + ec.message() + ")";
+    return;
+  }
+  // The double prints "listening on URL" once it accepts connections.
+  constexpr std::string_view kReady = "listening on ";
+  double deadline = platform::MonotonicSeconds() + 5;
+  for (;;) {
+    std::string text = nuvel::testing::ReadTestFile(output);
+    if (std::size_t at = text.find(kReady); at != std::string::npos) {
+      std::size_t end = text.find('\n', at);
+      if (end != std::string::npos) {
+        base_ = text.substr(at + kReady.size(), end - at - kReady.size());
+        port_ = std::atoi(base_.substr(base_.rfind(':') + 1).c_str());
+        return;
+      }
+    }
+    if (!platform::ProcessExists(pid_) || platform::MonotonicSeconds() > deadline) {
+      error = "records-server-double did not start: " + text;
+      return;
+    }
+    platform::SleepMilliseconds(10);
+  }
+}
+
+RecordsDouble::~RecordsDouble() { Stop(pid_); }
+
+std::string RecordsDouble::Log() const { return nuvel::testing::ReadTestFile(log_); }
 
 }  // namespace nuvel::net::testing

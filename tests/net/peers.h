@@ -1,11 +1,13 @@
 // Real peers for the transport tests, started by the tests on 127.0.0.1 with free ports and
 // stopped when the object goes: nginx serving a folder over HTTP and HTTPS, tinyproxy as the
-// HTTP proxy, and a throw-away certificate authority made with the openssl command. A peer
+// HTTP proxy, the project's Records-server double, and a throw-away certificate authority made
+// with the openssl command. A peer
 // that cannot be started fails the test through `error` (scripts/install-deps.sh installs the
 // programs); nothing is skipped.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace nuvel::net::testing {
 
@@ -45,6 +47,35 @@ class Tinyproxy {
  private:
   int pid_ = 0, port_ = 0;
   std::string log_;
+};
+
+/// The project's Records-server double (build/tools/records-server-double), filled from a
+/// fixture and listening on 127.0.0.1 on a port it chose itself; stopped when the object goes.
+/// Its options and reply formats are described in tools/records_server_double.cc.
+class RecordsDouble {
+ public:
+  /// Starts the double on `fixture` (a fixture file; "" when `arguments` name a --database) with
+  /// further command-line `arguments`, such as {"--big-endian"}, {"--compress"} or
+  /// {"--cert", certificates.certificate, "--key", certificates.key}. `work` receives its output
+  /// and request log.
+  RecordsDouble(const std::string& work, const std::string& fixture,
+                const std::vector<std::string>& arguments = {});
+  ~RecordsDouble();
+  RecordsDouble(const RecordsDouble&) = delete;
+  RecordsDouble& operator=(const RecordsDouble&) = delete;
+
+  /// "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT", as the double announced it.
+  const std::string& base() const { return base_; }
+  std::string host() const { return "127.0.0.1"; }
+  int port() const { return port_; }
+  /// The request log so far: one line per request, "timestamp<TAB>command<TAB>parameter<TAB>
+  /// result" (the login's user name appears in the result; passwords never do).
+  std::string Log() const;
+  std::string error;  // empty when the double is serving
+
+ private:
+  int pid_ = 0, port_ = 0;
+  std::string base_, log_;
 };
 
 }  // namespace nuvel::net::testing
