@@ -8,7 +8,7 @@ out=$(realpath -m "$2")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-seeds-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz,server_list_fuzz}
+mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz,server_list_fuzz,login_reply_fuzz,comp_reply_fuzz}
 
 "$build/tools/make-sample-source" --content-mb 1 --products-inf --content-as mixed \
   "$work/source" >/dev/null
@@ -65,4 +65,15 @@ ln -s /tmp "$work/zip/sub/link"
   && zip -q -X -y "$out/expand_fuzz/link-member.zip" sub/file sub/link \
   && zip -q -X "$out/expand_fuzz/dot-dot.zip" sub/file && printf '@ sub/file\n@=../../escaped\n' |
   zipnote -w "$out/expand_fuzz/dot-dot.zip")
+# Records-server replies: a login line of each group width, a refusal, an error page; compressed
+# replies (the last byte chooses between a reply built from the rest and raw bytes after "COMP").
+printf 'ANSW LOGN LOGIN001 00042 CLASS001 K1234567 4 0 1   S1 app FRA\r\n' \
+  >"$out/login_reply_fuzz/five-digits"
+printf 'ANSW LOGN 12345678 1234  CLASS001 K1234567 3 2 0   S9 NuvelRecords GBR\r\n' \
+  >"$out/login_reply_fuzz/four-digits"
+printf 'ANSW LGNS 00000000 2026-12-07+10:11:12 BAD PASSWORD\r\n' >"$out/login_reply_fuzz/refused"
+printf '\r\n\r\n<HTML><BODY>404 Not Found</BODY></HTML>' >"$out/login_reply_fuzz/error-page"
+printf 'ANSW      00000001 2026-12-07+10:11:12 students\r\n\x01' >"$out/comp_reply_fuzz/text"
+printf ' 00000010 00000100 x\x9c\xcbH\xcd\xc9\xc9\x07\x00\x00' >"$out/comp_reply_fuzz/raw"
+
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"
