@@ -290,7 +290,7 @@ Service::Outcome Service::Login(Request& request) {
   const std::string& stored = student ? student->password : group->password;
   if (password.rfind("**__", 0) != 0 || !PasswordMatches(stored, password))
     return refuse("BAD PASSWORD");
-  if (!(group->rights & (1 << kRightEnabled))) return refuse("GROUP DISABLED");
+  if (group->disabled) return refuse("GROUP DISABLED");
 
   std::string id;
   do {

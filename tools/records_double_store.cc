@@ -269,6 +269,10 @@ class FixtureReader {
       return "";
     }
     if (key == "expiry") return Date(group.expiry, value, key);
+    if (key == "disabled") {
+      if (!ParseYesNo(value, group.disabled)) return key + " must be yes or no";
+      return "";
+    }
     if (key == "language") {
       if (!KnownLanguage(value)) return "unknown language \"" + value + "\"";
       group.language = value;
@@ -444,7 +448,7 @@ CREATE TABLE groups (
   login_id TEXT COLLATE NOCASE, password TEXT NOT NULL, language TEXT NOT NULL,
   country TEXT NOT NULL, number INTEGER NOT NULL UNIQUE, expiry INTEGER NOT NULL,
   country_number INTEGER NOT NULL, group_type INTEGER NOT NULL, rights INTEGER NOT NULL,
-  flags INTEGER NOT NULL, record BLOB, changed TEXT NOT NULL);
+  flags INTEGER NOT NULL, record BLOB, changed TEXT NOT NULL, disabled INTEGER NOT NULL);
 CREATE TABLE classes (
   id INTEGER PRIMARY KEY, group_id INTEGER NOT NULL REFERENCES groups(id),
   key TEXT NOT NULL UNIQUE, name TEXT NOT NULL, teacher TEXT NOT NULL, password TEXT NOT NULL,
@@ -459,7 +463,7 @@ CREATE TABLE students (
 
 constexpr const char* kGroupColumns =
     "id, key, name, login_id, password, language, country, number, expiry, country_number, "
-    "group_type, rights, flags, record, changed";
+    "group_type, rights, flags, record, changed, disabled";
 constexpr const char* kClassColumns =
     "id, group_id, key, name, teacher, password, password2, protected_text, number, expiry, "
     "flags, country_number, record";
@@ -531,6 +535,7 @@ Group ReadGroup(const Statement& row) {
   g.flags = row.Int(12);
   g.record = row.Text(13);
   g.changed = row.Text(14);
+  g.disabled = row.Int(15) != 0;
   return g;
 }
 
@@ -634,7 +639,7 @@ bool Store::Fill(const Fixture& fixture) {
   std::vector<std::int64_t> group_ids, class_ids;
   for (const Group& g : fixture.groups) {
     Statement insert(db_, std::string("INSERT INTO groups (") + kGroupColumns +
-                              ") VALUES (NULL,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                              ") VALUES (NULL,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     insert.Bind(g.key)
         .Bind(g.name)
         .Bind(g.login_id)
@@ -648,7 +653,8 @@ bool Store::Fill(const Fixture& fixture) {
         .Bind(g.rights)
         .Bind(g.flags)
         .BindBlob(g.record)
-        .Bind(stamp);
+        .Bind(stamp)
+        .Bind(g.disabled ? 1 : 0);
     if (!insert.Run()) return false;
     group_ids.push_back(sqlite3_last_insert_rowid(db_));
   }

@@ -14,10 +14,12 @@ struct sqlite3;
 
 namespace nuvel::tools::records_double {
 
-/// Administrator rights of a group (bit n of Group::rights is right n, 0 to 8). The double
-/// takes right 0 for the right to install courses; right 7 keeps the group enabled.
-inline constexpr int kRightInstall = 0;
+/// Administrator rights of a group (bit n of Group::rights is right n, 0 to 8). Right 7 (the
+/// word at 100 of a group record) keeps the group enabled; it is also the right the Setup
+/// application asks for before it installs courses (its group administration right 11, which
+/// counts rights from flag 4), so the fixture's "install" and "enabled" both name it.
 inline constexpr int kRightEnabled = 7;
+inline constexpr int kRightInstall = kRightEnabled;
 inline constexpr int kRightCount = 9;
 /// Flag numbers of the records.
 inline constexpr int kGroupFlagHomeStudy = 1;
@@ -35,6 +37,7 @@ struct Group {
   std::int64_t flags = 0;  // bit n: group flag n (0 to 47), the rights' own flags excluded
   std::string record;      // the last record a client wrote (700 bytes), else empty
   std::string changed;     // timestamp of the last change of the group or its classes
+  bool disabled = false;   // every login of the group is refused with GROUP DISABLED
 };
 
 struct Class {

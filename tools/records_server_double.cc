@@ -39,7 +39,8 @@
 // the previous path makes a new class). A failed command answers "ERRO", the command,
 // "00000000", the timestamp and what went wrong. An unknown command or session id gets an HTML
 // error page (status 200, as the client reads the body). A login is refused with
-// "BAD PASSWORD", "USER NOT FOUND" or "GROUP DISABLED" (a group without the "enabled" right).
+// "BAD PASSWORD", "USER NOT FOUND" or "GROUP DISABLED" (a group marked "disabled = yes"; a group
+// that only lacks its "enabled" right is let in, and the client refuses it from its record).
 // Passwords arrive only in the server form and are decoded here; clear passwords are never
 // accepted and never logged. The request log has one line per request: timestamp, command,
 // parameter and result, separated by tabs.
@@ -58,20 +59,21 @@
 //   every section   key = 8 letters or digits (groups' and students' begin with a letter);
 //                   default G, C or S and a serial number
 //   [group]         number (1-9999, required), login id, password, rights, flags, home study,
-//                   expiry (default none), language (three-letter code, default ENG: the code
-//                   page of texts for clients that do not ask for UTF-8), country (2 or 3
-//                   letters, named at login), country number (ISO numeric), type (0-63)
+//                   expiry (default none), disabled (yes: every login is refused), language
+//                   (three-letter code, default ENG: the code page of texts for clients that
+//                   do not ask for UTF-8), country (2 or 3 letters, named at login), country
+//                   number (ISO numeric), type (0-63)
 //   [class]         group, teacher, number (default: the next in its group), password,
 //                   password 2, protected text, expiry (default never), disabled, flags (0-15),
 //                   country number (default the group's)
 //   [student]       class, login id, password, email, expiry, begins, created, disabled,
 //                   home study, flags (0-15), time limit (minutes)
-// "rights" lists the group's administrator rights 0 to 8 by number; "install" stands for right 0
-// (the right to install courses) and "enabled" for right 7 (the right that keeps the group
-// enabled). "flags" lists flag numbers; yes/no keys set one flag (class "disabled" flag 6,
-// group "home study" flag 1, student "disabled" flag 3 and "home study" flag 4). Login ids are
-// compared without regard to case; passwords are compared as clients send them, upper-cased
-// and cut to 20 characters. examples/records-school.fixture is a complete example.
+// "rights" lists the group's administrator rights 0 to 8 by number; "enabled" and "install" both
+// stand for right 7, the right that keeps the group enabled and that the Setup application needs
+// to install courses. "flags" lists flag numbers; yes/no keys set one flag (class "disabled"
+// flag 6, group "home study" flag 1, student "disabled" flag 3 and "home study" flag 4). Login
+// ids are compared without regard to case; passwords are compared as clients send them,
+// upper-cased and cut to 20 characters. examples/records-school.fixture is a complete example.
 
 #include <httplib.h>
 

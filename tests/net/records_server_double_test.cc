@@ -30,7 +30,7 @@ key = GRIVER01
 number = 345
 login id = Riverside-Admin
 password = Admin2024
-rights = install enabled 1
+rights = install 0 1
 home study = yes
 country = NZL
 country number = 554
@@ -71,6 +71,7 @@ number = 678
 login id = oldmill
 password = Mill2024
 rights = install 1 2
+disabled = yes
 
 [group Praha Centre]
 number = 9
@@ -258,7 +259,7 @@ TEST_F(RecordsDoubleTest, RefusedLoginsSayWhyAndOpenNoSession) {
   EXPECT_NE(client.Login("nobody@riverside.example", "x").find("USER NOT FOUND"),
             std::string::npos);
   EXPECT_NE(client.Login("oldmill", "Mill2024").find("GROUP DISABLED"), std::string::npos)
-      << "a group without the enabled right refuses its logins";
+      << "a disabled group refuses its logins";
   // A clear password is never compared, even the right one.
   std::string clear = client.Post("LGNS_", Base64("005-->praha<--009-->Praha2024<--"));
   EXPECT_NE(clear.find("BAD PASSWORD"), std::string::npos) << clear;
@@ -328,7 +329,7 @@ TEST_F(RecordsDoubleTest, ClassRecordsCarryTheFixturesValues) {
   const int flags = Word(group, 112);
   EXPECT_EQ(flags & (1 << 1), 1 << 1) << "home study";
   EXPECT_EQ(flags & (1 << 3), 1 << 3) << "rights in the new form";
-  EXPECT_EQ(flags & (1 << 4), 1 << 4) << "the install right";
+  EXPECT_EQ(flags & (1 << 4), 1 << 4) << "right 0";
   EXPECT_EQ(flags & (1 << 5), 1 << 5) << "right 1";
   EXPECT_EQ(flags & (1 << 6), 0) << "right 2";
   EXPECT_EQ(Word(group, 270) & 0x3FF, 554);
@@ -612,7 +613,7 @@ TEST_F(RecordsDoubleTest, TheExampleSchoolHasWhatItsHeaderPromises) {
     for (int i = 0; i < records; ++i) {
       std::string record = page.substr(50 + 700 * static_cast<std::size_t>(i), 700);
       if (Word(record, 94) == 0x10000 - 998) {
-        install.push_back(Word(record, 112) & (1 << 4));
+        install.push_back(Word(record, 100) == 1);
         continue;
       }
       ++classes;

@@ -122,7 +122,7 @@ TEST_F(RecordsServerTest, LoginOverHttpsWithTheTestAuthority) {
 TEST_F(RecordsServerTest, RefusedLoginsShowTheirMessage) {
   const std::string fixture = sysroot_.path("disabled.fixture");
   WriteTestFile(fixture,
-                "[group Closed School]\nnumber = 5\nrights = install\n"
+                "[group Closed School]\nnumber = 5\ndisabled = yes\n"
                 "[class Closed Class]\n"
                 "[student Zoe]\nlogin id = zoe@closed.example\npassword = zoe2024\n");
   struct Case {
