@@ -96,12 +96,13 @@ std::array<int, kGroupRightCount> ReadRights(RecordBytes group) {
     rights[8] = GetGroupFlag(group, 12);
     return rights;
   }
-  const int older = Word(group, 106);
+  // The older words hold 0 or 1; any other value counts as held, as the new form's flags do.
+  const int older = Word(group, 106) != 0 ? 1 : 0;
   rights[0] = rights[1] = rights[2] = older;
   const int flag32 = GetGroupFlag(group, 32);
   rights[3] = rights[4] = rights[5] = rights[6] = flag32;
   rights[7] = Word(group, 100);
-  rights[8] = Word(group, 104);
+  rights[8] = Word(group, 104) != 0 ? 1 : 0;
   SetGroupAdminRights(group, rights);
   WriteLogf(3, "Group %s: administrator rights rewritten in the new form",
             ClassPathOf(group).c_str());

@@ -278,9 +278,10 @@ void SetCertLevelLastRun(RecordBytes record, int level) {
 }
 
 void Check_Student_Settings(RecordBytes record) {
-  for (auto [offset, high] :
+  for (const auto& [offset, high] :
        {std::pair{kStudentSetting376, 40}, std::pair{kStudentSetting374, 70}}) {
-    const auto in_range = [high](int value) { return value >= 0 && value <= high; };
+    const int limit = high;
+    const auto in_range = [limit](int value) { return value >= 0 && value <= limit; };
     if (in_range(Word(record, offset))) continue;
     Swap16(record, offset);
     if (!in_range(Word(record, offset))) SetWord(record, offset, 0);
