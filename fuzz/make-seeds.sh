@@ -8,7 +8,7 @@ out=$(realpath -m "$2")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-seeds-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz,server_list_fuzz,login_reply_fuzz,comp_reply_fuzz}
+mkdir -p "$out"/{profile_fuzz,answers_fuzz,messages_fuzz,source_files_fuzz,expand_fuzz,server_list_fuzz,login_reply_fuzz,comp_reply_fuzz,records_fuzz}
 
 "$build/tools/make-sample-source" --content-mb 1 --products-inf --content-as mixed \
   "$work/source" >/dev/null
@@ -75,5 +75,39 @@ printf 'ANSW LGNS 00000000 2026-12-07+10:11:12 BAD PASSWORD\r\n' >"$out/login_re
 printf '\r\n\r\n<HTML><BODY>404 Not Found</BODY></HTML>' >"$out/login_reply_fuzz/error-page"
 printf 'ANSW      00000001 2026-12-07+10:11:12 students\r\n\x01' >"$out/comp_reply_fuzz/text"
 printf ' 00000010 00000100 x\x9c\xcbH\xcd\xc9\xc9\x07\x00\x00' >"$out/comp_reply_fuzz/raw"
+
+# Class and student records and a CLSB reply. The fuzzer reads its choices from the end of an
+# input: connected, protocol level, UTF-8 asked for, big-endian, then the kind (0 a class record,
+# 1 a student record, 2 CLSB replies, each preceded at the end by the index asked for).
+put() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+head -c 700 /dev/zero >"$work/group.rec"
+put "$work/group.rec" 0 'Seed School'
+put "$work/group.rec" 41 'admin'
+put "$work/group.rec" 82 'GSEED001'
+put "$work/group.rec" 94 '\x1a\xfc'
+put "$work/group.rec" 100 '\x01\x00'
+put "$work/group.rec" 112 '\x1a\x00'
+put "$work/group.rec" 252 '\x0c\x00'
+put "$work/group.rec" 270 '\x48\x03'
+head -c 700 /dev/zero >"$work/class.rec"
+put "$work/class.rec" 0 'Cla\xc3\xa9s \xe9t\xe9'
+put "$work/class.rec" 41 'Teacher'
+put "$work/class.rec" 82 'CSEED001'
+put "$work/class.rec" 94 '\x01\x00'
+put "$work/class.rec" 118 '**__***FAQ***'
+put "$work/class.rec" 252 '\x0c\x00'
+put "$work/class.rec" 256 '\x21\x78'
+head -c 552 /dev/zero >"$work/student.rec"
+put "$work/student.rec" 0 'SSEED001'
+put "$work/student.rec" 9 'Ann Lee'
+put "$work/student.rec" 144 '\x18\x00'
+put "$work/student.rec" 148 '\x21\x78'
+put "$work/student.rec" 376 '\x00\x28'
+{ cat "$work/group.rec"; printf '\x01\x04\x01\x00\x00'; } >"$out/records_fuzz/group"
+{ cat "$work/class.rec"; printf '\x01\x01\x00\x01\x00'; } >"$out/records_fuzz/class-big-endian"
+{ cat "$work/student.rec"; printf '\x00\x04\x01\x00\x01'; } >"$out/records_fuzz/student"
+{ printf 'ANSW CLSB 00000002 2026-01-02+03:04:05 0700 0002\r\n'
+  cat "$work/group.rec" "$work/class.rec"; printf '\x00\x00\x0c\x00\x01\x04\x00\x00\x02'
+} >"$out/records_fuzz/class-page"
 
 echo "seeds in $out: $(find "$out" -type f | wc -l) files"

@@ -37,7 +37,7 @@ mkdir -p "$findings"
 bash fuzz/make-seeds.sh "$build" "$corpus"
 status=0
 for target in profile_fuzz answers_fuzz messages_fuzz source_files_fuzz expand_fuzz \
-    server_list_fuzz login_reply_fuzz comp_reply_fuzz; do
+    server_list_fuzz login_reply_fuzz comp_reply_fuzz records_fuzz; do
   log=$build/$target.log
   scratch=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-fuzz-XXXXXX")
   if TMPDIR=$scratch "$build/fuzz/$target" -max_total_time="$seconds" -timeout=20 \
