@@ -431,6 +431,16 @@ TEST_F(ClassesTest, SmallPagesAreFetchedOneAfterAnother) {
   }
   EXPECT_EQ(Count(log, "\tCLSB\t"), 4) << "no page is asked for after the last record";
   EXPECT_EQ(Classes().first_unused_slot, 4);
+
+  // The status strip tells what is going on, and goes when the list is loaded.
+  const std::vector<std::string>& events = backend_->events;
+  for (const char* shown : {"strip Loading classes  -  Number of Classes Available",
+                            "strip Loading classes  -  Getting classes from server.",
+                            "strip Loading classes  -  Assigning Classes"}) {
+    EXPECT_NE(std::find(events.begin(), events.end(), shown), events.end()) << shown;
+  }
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(), "hide-strip");
 }
 
 TEST_F(ClassesTest, UnchangedClassListIsNotFetchedAgain) {
