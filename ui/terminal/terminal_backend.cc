@@ -99,11 +99,17 @@ bool IsField(const DialogItem& item) {
   return item.kind == ItemKind::kEditText || item.kind == ItemKind::kPassword;
 }
 
-// A static text right before a field is that field's label, shown with its question.
+// A static text right before a field is that field's label, shown with its question; so is a
+// static text right before a list that bears the same text as its own name (a popup's label).
 bool IsLabel(const Dialog& dialog, std::size_t index) {
-  return index + 1 < dialog.items.size() && dialog.items[index].kind == ItemKind::kStaticText &&
-         IsField(dialog.items[index + 1]) && dialog.items[index + 1].visible &&
-         dialog.items[index + 1].enabled;
+  if (index + 1 >= dialog.items.size() || dialog.items[index].kind != ItemKind::kStaticText) {
+    return false;
+  }
+  const DialogItem& next = dialog.items[index + 1];
+  if (!next.visible || !next.enabled) return false;
+  if (IsField(next)) return true;
+  const std::string name = Trim(next.text);
+  return next.kind == ItemKind::kList && !name.empty() && name == Trim(dialog.items[index].text);
 }
 
 std::string LabelOf(const Dialog& dialog, std::size_t index) {
