@@ -565,6 +565,7 @@ int ConnectToServer(std::string_view user_in, std::string_view password_in) {
   s.conected_to_server = 1;
   WriteLogf(1, "Connected to Server ");
   s.loginIdentifier = login.loginIdentifier;
+  s.loginClassPath = login.classPath;
   if (!login.classPath.empty()) s.forcedClassPath = login.classPath;
   if (!IsValidStudentKey(login.studentKey)) {
     WriteLogf(1, "ERROR CheckStudentSerial: %s %s", login.studentKey.c_str(), user.c_str());

@@ -63,7 +63,8 @@ struct Session {
   std::string saved_login_path;       // first login identity of the run
   std::string savedUserName;
   std::string savedUserPassword;      // the server form, never clear text
-  std::string forcedClassPath;        // the class path named by the login reply
+  std::string forcedClassPath;        // the class path named by a login reply of the run
+  std::string loginClassPath;         // the class path of the last login ("" for a group's)
   std::string forcedStudentKey;       // the student key named by the login reply
   std::string loginCountry = "???";   // the country letters of the login
   int conected_to_server = 0;

@@ -28,8 +28,10 @@
 #include "platform/run_reset.h"
 #include "platform/terminal.h"
 #include "platform/volumes.h"
+#include "records/server_settings.h"
 #include "setup/install_flow.h"
 #include "setup/options.h"
+#include "setup/records_login.h"
 #include "setup/updates.h"
 #include "setup/version.h"
 #include "ui/dialog.h"
@@ -59,6 +61,7 @@ enum class Next {
   kEndQuietly,   // the local copy of this Setup took over: nothing at all
   kAnotherRuns,  // another Setup or the Records Manager runs: one line on standard error
   kUninstalled,  // the whole installation was removed: only the last log line
+  kLoginRefused,  // the Records-server login failed: the finishing tail, a line on standard error
 };
 
 std::string CurrentDirFile(const char* relative) {
@@ -421,6 +424,7 @@ void CleanUp() {
   ui::StatusBox().Status_Box_Leave_Open = 0;
   ui::StatusBox().Status_Bar = 0;
   ui::StatusBoxDestroy();
+  RecordsLogout();
   ui::TCPStatusBoxDestroy();
 }
 
@@ -428,7 +432,8 @@ void CleanUp() {
 void ClosingMessages() {
   const base::PathState& paths = base::Paths();
   const bool networked = base::GetIsPathNetworked() != 0;
-  const std::string& records = paths.RecordsPath;
+  // An Internet installation keeps its students' data in the server's own data folder.
+  const std::string records = Run().Internet ? records::Resolve_DATA_I_Path() : paths.RecordsPath;
   if (Options().force_show_rights_needed && networked) {
     std::string message = base::StrRez(0, "MSG_VeryImportant") + "\r\r" + records + "\r\r" +
                           base::StrRez(0, "MSG_GiveAllRights") + "  " +
@@ -519,6 +524,8 @@ Next WelcomeAndInstallation() {
       return Next::kUninstalled;
     case FlowEnd::kReplaced:
       return Next::kEndQuietly;
+    case FlowEnd::kLoginRefused:
+      return Next::kLoginRefused;
   }
   return Next::kFinish;
 }
@@ -538,6 +545,13 @@ int RunSetup(const DriverOptions& options) {
       break;
     case Next::kUninstalled:
       WriteLogf(0, "End of Nuvel Setup Application");
+      break;
+    case Next::kLoginRefused:
+      // An unattended run must not end as if it had installed what it was asked to.
+      FinishingTail();
+      std::fprintf(stderr, "nuvel-setup: the Records-server login did not succeed; see %s\n",
+                   base::Path("Nuvel_log.txt").c_str());
+      status = kExitIncomplete;
       break;
     case Next::kEndQuietly:
       // The local copy of this Setup does the work: nothing to report.

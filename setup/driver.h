@@ -16,7 +16,7 @@ struct DriverOptions {
 /// Exit statuses of the run.
 enum ExitStatus : int {
   kExitNormal = 0,      // finished, cancelled or quit by the user
-  kExitIncomplete = 1,  // the setup is incomplete (a copy failed, no system folder, ...)
+  kExitIncomplete = 1,  // incomplete (a copy failed, no system folder, the Records login failed)
   kExitUsage = 2,       // the command line was wrong
   kExitAnotherSetup = 4,  // another Setup (or the Records Manager) is running; nothing was done
   kExitSignalBase = 128,  // + N: the run was ended by quit signal N (SIGTERM, SIGINT, SIGHUP)

@@ -24,6 +24,7 @@
 #include "platform/run_reset.h"
 #include "records/install_options.h"
 #include "setup/options.h"
+#include "setup/records_login.h"
 #include "setup/updates.h"
 #include "setup/version.h"
 #include "setup/welcome.h"
@@ -42,13 +43,14 @@ using installer::Selection;
 constexpr std::uint64_t kDataFolderBytes = 52428800;
 constexpr std::uint64_t kRecordsFolderBytes = 2000000;
 
-// The states of the flow. Each of the first seven runs a part of it and names the state that
+// The states of the flow. Each of the first eight runs a part of it and names the state that
 // comes next; the last five end the loop.
 enum class Step {
   kWelcome,
   kUninstall,
   kInstallOptions,
   kCheckInstallations,
+  kRecordsLogin,
   kInstallType,
   kSelection,
   kInstall,
@@ -57,6 +59,7 @@ enum class Step {
   kNoWayOn,
   kUninstalled,
   kReplaced,
+  kLoginRefused,
 };
 
 const char* StepName(Step step) {
@@ -69,6 +72,8 @@ const char* StepName(Step step) {
       return "InstallOptions";
     case Step::kCheckInstallations:
       return "CheckInstallations";
+    case Step::kRecordsLogin:
+      return "RecordsLogin";
     case Step::kInstallType:
       return "InstallType";
     case Step::kSelection:
@@ -85,6 +90,8 @@ const char* StepName(Step step) {
       return "Uninstalled";
     case Step::kReplaced:
       return "Replaced";
+    case Step::kLoginRefused:
+      return "LoginRefused";
   }
   return "?";
 }
@@ -334,8 +341,20 @@ Step AfterInstallOptions() {
   WriteModeSettings();
 
   if (!Flow().recordsLogin) return control ? Step::kInstallType : Step::kInstallOptions;
-  WriteLogf(0, "Records-server login is not available in this build; installing without it");
-  return Step::kInstallType;
+  return Step::kRecordsLogin;
+}
+
+// The Records-server login: on to the installation type once a login is accepted.
+Step RecordsLoginStep() {
+  switch (RecordsLogin()) {
+    case LoginEnd::kLoggedIn:
+      return Step::kInstallType;
+    case LoginEnd::kWelcome:
+      return Step::kWelcome;
+    case LoginEnd::kRefused:
+      break;
+  }
+  return Step::kLoginRefused;
 }
 
 // --- Installation type -----------------------------------------------------------------------
@@ -831,6 +850,8 @@ Step Perform(Step step) {
       return InstallOptions();
     case Step::kCheckInstallations:
       return AfterInstallOptions();
+    case Step::kRecordsLogin:
+      return RecordsLoginStep();
     case Step::kInstallType:
       return InstallationType();
     case Step::kSelection:
@@ -842,6 +863,7 @@ Step Perform(Step step) {
     case Step::kNoWayOn:
     case Step::kUninstalled:
     case Step::kReplaced:
+    case Step::kLoginRefused:
       break;
   }
   return step;
@@ -863,6 +885,8 @@ FlowEnd RunWelcomeLoop() {
         return FlowEnd::kUninstalled;
       case Step::kReplaced:
         return FlowEnd::kReplaced;
+      case Step::kLoginRefused:
+        return FlowEnd::kLoginRefused;
       default:
         Enter(Perform(Flow().step));
     }

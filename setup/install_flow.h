@@ -8,8 +8,8 @@
 // chosen course, so it is asked for once the course is known. Each dialog's Cancel steps back to
 // the previous dialog that was shown; Cancel in the first returns to Install Options.
 //
-// The Records-server login of a records-login installation (force_TCPIP) is not part of this
-// build: such an installation goes on without it and logs that it did.
+// A records-login installation (force_TCPIP) logs in to the Records server after Install
+// Options (setup/records_login.h) and installs with that session open.
 #pragma once
 
 namespace nuvel::setup {
@@ -22,6 +22,7 @@ enum class FlowEnd {
                   // without a dialog (the source skips it and nothing else leads on)
   kUninstalled,   // the whole installation was removed: straight to the end of the run
   kReplaced,      // a newer Setup was started in place of this one: end quietly
+  kLoginRefused,  // the Records-server login could not be completed: the run ends
 };
 
 /// Runs the Welcome loop until the run is to end.

@@ -38,8 +38,9 @@ constexpr const char* kUsage =
     "                         print the checksum a school's own Records server needs in\n"
     "                         records.ini (serverchecksum) and exit\n"
     "\n"
-    "Exit status: 0 finished, cancelled or quit; 1 setup incomplete; 2 usage error;\n"
-    "3 the answer file did not answer a dialog.\n";
+    "Exit status: 0 finished, cancelled or quit; 1 setup incomplete or the Records-server\n"
+    "login failed; 2 usage error; 3 the answer file did not answer a dialog; 4 another Setup\n"
+    "is running.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "nuvel-setup: %s\n\n%s", message.c_str(), kUsage);

@@ -277,11 +277,21 @@ Service::Outcome Service::Login(Request& request) {
   };
   Session session;
   session.login = user;
-  std::optional<Group> group = store_.GroupByLogin(user);
+  // The Setup appends its maker's domain to a bare login name (one with neither "@" nor "."):
+  // such a name is the account's own login id.
+  std::string account = user;
+  constexpr std::string_view kAppendedDomain = "@nuvel.example";
+  if (account.size() > kAppendedDomain.size()) {
+    std::string end = account.substr(account.size() - kAppendedDomain.size());
+    for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string bare = account.substr(0, account.size() - kAppendedDomain.size());
+    if (end == kAppendedDomain && bare.find_first_of("@.") == std::string::npos) account = bare;
+  }
+  std::optional<Group> group = store_.GroupByLogin(account);
   std::optional<Student> student;
   std::optional<Class> student_class;
   if (!group) {
-    student = store_.StudentByLogin(user);
+    student = store_.StudentByLogin(account);
     if (student) student_class = store_.ClassById(student->class_id);
     if (student_class) group = store_.GroupById(student_class->group_id);
     if (!group) return refuse("USER NOT FOUND");

@@ -72,7 +72,8 @@
 // stand for right 7, the right that keeps the group enabled and that the Setup application needs
 // to install courses. "flags" lists flag numbers; yes/no keys set one flag (class "disabled"
 // flag 6, group "home study" flag 1, student "disabled" flag 3 and "home study" flag 4). Login
-// ids are compared without regard to case; passwords are compared as clients send them,
+// ids are compared without regard to case, and a login id without "@" or "." may arrive with
+// "@nuvel.example" appended, as the Setup sends it; passwords are compared as clients send them,
 // upper-cased and cut to 20 characters. examples/records-school.fixture is a complete example.
 
 #include <httplib.h>
