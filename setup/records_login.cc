@@ -166,6 +166,8 @@ Checks CheckTheLogin(const std::string& name) {
 
 LoginEnd RecordsLogin() {
   const SetupOptions& options = Options();
+  // Another course after the first logs in again: the session of the first one ends here.
+  RecordsLogout();
   ReadLoginSettings();
   if (Run().quitFlag) return LoginEnd::kRefused;
 
