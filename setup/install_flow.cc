@@ -22,6 +22,7 @@
 #include "platform/files.h"
 #include "platform/path_text.h"
 #include "platform/run_reset.h"
+#include "records/classes.h"
 #include "records/install_options.h"
 #include "setup/options.h"
 #include "setup/records_login.h"
@@ -288,6 +289,11 @@ Step InstallOptionsPass() {
 
   LogRecordsIni();
   if (!PrepareInstallationFolders()) return Step::kInstallOptions;
+  // The classes of an earlier login belong to its session: another pass logs in again.
+  if (Run().Internet) {
+    records::ZeroAllClasses();
+    Run().Internet = 0;
+  }
   WriteSourceSettings();
   if (Run().quitFlag) return Step::kFinish;
   return Step::kCheckInstallations;

@@ -153,6 +153,21 @@ TEST_F(RecordsLoginTest, HomeStudyAndInstallRightsDecideForTheWholeGroup) {
   EXPECT_EQ(Requests("QUIT"), 2) << "each refused login logged out";
 }
 
+TEST_F(RecordsLoginTest, GroupWithMoreClassesThanTheTableKeepsTheFirst800) {
+  std::string fixture =
+      "[group Big School]\nnumber = 30\nlogin id = bigschool\npassword = big2024\n"
+      "rights = install enabled\n";
+  for (int i = 1; i <= 900; ++i) fixture += "[class Class " + std::to_string(i) + "]\n";
+  WriteTestFile(sysroot_.path("big.fixture"), fixture);
+  StartSchool({"--page-size", "200"}, sysroot_.path("big.fixture"));
+  RunResult run =
+      Setup("welcome -> 1\ninstall-options -> 1\n" + Login("bigschool", "big2024") + kCourse);
+  EXPECT_EQ(run.status, 0) << run.output << Log();
+  EXPECT_TRUE(CourseInstalled());
+  EXPECT_NE(Log().find("The class table holds 800 records"), std::string::npos);
+  EXPECT_EQ(Requests("CLSB"), 5) << "every page was asked for once";
+}
+
 TEST_F(RecordsLoginTest, BigEndianServerInstallsAlike) {
   StartSchool({"--big-endian"});
   RunResult run = Setup("welcome -> 1\ninstall-options -> 1\n" +
