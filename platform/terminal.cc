@@ -54,6 +54,14 @@ void RestoreTerminal() { RestoreEcho(); }
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+bool DisplayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
 int TerminalColumns() {
   winsize size{};
   if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;

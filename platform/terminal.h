@@ -12,6 +12,9 @@ namespace nuvel::platform {
 bool StdinIsTerminal();
 bool StdoutIsTerminal();
 
+/// True when the environment names a graphical display (DISPLAY or WAYLAND_DISPLAY).
+bool DisplayAvailable();
+
 /// The width of the terminal on standard output in columns; 80 when it cannot be told.
 int TerminalColumns();
 

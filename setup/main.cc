@@ -14,11 +14,14 @@
 #include "ui/dialog.h"
 #include "ui/script/script_backend.h"
 #include "ui/terminal/terminal_backend.h"
+#if NUVEL_HAVE_QT
+#include "ui/qt/qt_backend.h"
+#endif
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: nuvel-setup [--source DIR] [--ui terminal|script] [--answers FILE]\n"
+    "usage: nuvel-setup [--source DIR] [--ui qt|terminal|script] [--answers FILE]\n"
     "                   [--transcript FILE] [--record-answers FILE] [--control]\n"
     "                   [--version] [--help]\n"
     "       nuvel-setup --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
@@ -27,7 +30,9 @@ constexpr const char* kUsage =
     "\n"
     "  --source DIR           the installation source (default: the folder that holds this\n"
     "                         program, or the folder holding Setup.app when it runs inside one)\n"
-    "  --ui NAME              the user interface: terminal, or script (answers from a file)\n"
+    "  --ui NAME              the user interface: qt (the desktop; the default when DISPLAY or\n"
+    "                         WAYLAND_DISPLAY names a display), terminal, or script (answers\n"
+    "                         from a file)\n"
     "  --answers FILE         answer every dialog from FILE (unattended runs; implies script)\n"
     "  --transcript FILE      write every dialog shown and its answer to FILE (JSON Lines)\n"
     "  --record-answers FILE  write this run's answers to FILE, to replay it with --answers\n"
@@ -41,6 +46,12 @@ constexpr const char* kUsage =
     "Exit status: 0 finished, cancelled or quit; 1 setup incomplete or the Records-server\n"
     "login failed; 2 usage error; 3 the answer file did not answer a dialog; 4 another Setup\n"
     "is running.\n";
+
+#if NUVEL_HAVE_QT
+constexpr bool kHaveDesktop = true;
+#else
+constexpr bool kHaveDesktop = false;
+#endif
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "nuvel-setup: %s\n\n%s", message.c_str(), kUsage);
@@ -114,8 +125,13 @@ int main(int argc, char** argv) {
     return UsageError("the installation source '" + cmd.driver.source + "' is not a folder");
   }
 
-  // The back end: named by --ui, else script with --answers, else the terminal.
-  if (cmd.ui.empty()) cmd.ui = cmd.answers.empty() ? "terminal" : "script";
+  // The back end: named by --ui, else script with --answers, else the desktop when there is a
+  // display, else the terminal.
+  if (cmd.ui.empty()) {
+    cmd.ui = !cmd.answers.empty()                          ? "script"
+             : kHaveDesktop && platform::DisplayAvailable() ? "qt"
+                                                            : "terminal";
+  }
   std::string error;
   std::unique_ptr<ui::Backend> backend;
   if (cmd.ui == "script") {
@@ -125,9 +141,14 @@ int main(int argc, char** argv) {
     if (!cmd.answers.empty()) return UsageError("--answers goes with --ui script");
     backend = ui::MakeTerminalBackend(&error);
   } else if (cmd.ui == "qt") {
+    if (!cmd.answers.empty()) return UsageError("--answers goes with --ui script");
+#if NUVEL_HAVE_QT
+    backend = ui::MakeQtBackend(&error);
+#else
     return UsageError("this build has no desktop interface; use --ui terminal or --answers FILE");
+#endif
   } else {
-    return UsageError("unknown user interface '" + cmd.ui + "' (terminal or script)");
+    return UsageError("unknown user interface '" + cmd.ui + "' (qt, terminal or script)");
   }
   if (!backend) return UsageError(error);
   ui::SetBackend(std::move(backend));
