@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "base/strings.h"
 #include "platform/terminal.h"
@@ -83,19 +84,22 @@ bool IsLabel(const Dialog& dialog, std::size_t index) {
 }
 
 // A button followed by a static text (Browse and the folder it chose) belongs with that text in
-// the body; every other button goes to the row at the bottom.
+// the body; every other button goes to the row at the bottom, and so do the buttons that follow
+// another button (Install, Quit, Uninstall and the message after them).
 bool IsInlineButton(const Dialog& dialog, std::size_t index) {
   return dialog.items[index].kind == ItemKind::kButton && index + 1 < dialog.items.size() &&
          dialog.items[index + 1].kind == ItemKind::kStaticText &&
+         (index == 0 || dialog.items[index - 1].kind != ItemKind::kButton) &&
          dialog.items[index].number != dialog.default_item &&
          dialog.items[index].number != dialog.cancel_item;
 }
 
-// A free text that does not end with a colon is a message: messages come first, whatever their
-// place in the item order (prompts add their message after their buttons and choices).
-bool IsMessage(const DialogItem& item) {
-  std::string text = Trim(item.text);
-  return !text.empty() && text.back() != ':';
+// A text ending with a colon right after a button and its text is the caption of that pair
+// ("Installation folder:" after Browse and the folder): it is shown above the pair.
+bool IsCaptionOfPair(const Dialog& dialog, std::size_t index) {
+  std::string text = Trim(dialog.items[index].text);
+  return dialog.items[index].kind == ItemKind::kStaticText && !text.empty() &&
+         text.back() == ':' && index >= 2 && IsInlineButton(dialog, index - 2);
 }
 
 bool ControlHeld() {
@@ -322,8 +326,10 @@ void ModelDialog::Build() {
       picture_column = AddItemWidget(i, nullptr);
     } else if (item.kind == ItemKind::kButton && !IsInlineButton(dialog_, i)) {
       button_row->addWidget(AddItemWidget(i, this));
-    } else if (item.kind == ItemKind::kStaticText && IsMessage(item) && !IsLabel(dialog_, i) &&
-               !(i > 0 && IsInlineButton(dialog_, i - 1))) {
+    } else if (item.kind == ItemKind::kStaticText && !IsLabel(dialog_, i) &&
+               !(i > 0 && IsInlineButton(dialog_, i - 1)) && !IsCaptionOfPair(dialog_, i)) {
+      // The messages come first, whatever their place in the item order (prompts add their
+      // message after their buttons and choices).
       messages.push_back(i);
     } else {
       rest.push_back(i);
@@ -335,6 +341,10 @@ void ModelDialog::Build() {
     const DialogItem& item = dialog_.items[i];
     bool pair = n + 1 < rest.size() && rest[n + 1] == i + 1;
     if (pair && (IsLabel(dialog_, i) || IsInlineButton(dialog_, i))) {
+      if (n + 2 < rest.size() && rest[n + 2] == i + 2 && IsCaptionOfPair(dialog_, i + 2)) {
+        column->addWidget(AddItemWidget(i + 2, body));
+        rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(n + 2));
+      }
       // A label and its field, or a button and its text, share a row.
       auto* row = new QWidget(body);
       auto* line = new QHBoxLayout(row);
@@ -438,8 +448,12 @@ void ModelDialog::Refresh() {
         if (!same) {
           list->clear();
           list->addItems(lines);
+          // A short list is as tall as its rows; a long one shows kListRows and scrolls.
           int rows = std::clamp(static_cast<int>(lines.size()), 3, kListRows);
-          list->setMinimumHeight(list->sizeHintForRow(0) * rows + 2 * list->frameWidth() + 4);
+          int height = std::max(list->sizeHintForRow(0), list->fontMetrics().height()) * rows +
+                       2 * list->frameWidth() + 4;
+          list->setMinimumHeight(height);
+          list->setMaximumHeight(lines.size() > kListRows ? QWIDGETSIZE_MAX : height);
         }
         for (int row = 0; row < list->count(); ++row) {
           bool selected = std::count(item.selected.begin(), item.selected.end(), row) > 0;
@@ -573,7 +587,13 @@ struct QtBackend::Impl {
 bool IsRightToLeftLanguage(const std::string& code) { return code == "ARB" || code == "HEB"; }
 
 QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {}
-QtBackend::~QtBackend() = default;
+QtBackend::~QtBackend() {
+  // Finish() closes the windows. A back end still holding some is being destroyed at exit, after
+  // Qt's own globals may be gone: destroying a window then would crash, so they are left to the
+  // end of the process.
+  (void)impl_->status.release();
+  (void)impl_->strip.release();
+}
 
 int QtBackend::ModalDialog(Dialog& dialog) {
   ApplyLayoutDirection();

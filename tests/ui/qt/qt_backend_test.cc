@@ -42,6 +42,14 @@ QtBackend& Backend() {
   return static_cast<QtBackend&>(*backend);
 }
 
+// Closes the back end's windows while Qt is still whole (the back end itself lives to the exit).
+class CloseWindows : public ::testing::Environment {
+ public:
+  void TearDown() override { Backend().Finish(); }
+};
+[[maybe_unused]] const auto* const close_windows =
+    ::testing::AddGlobalTestEnvironment(new CloseWindows);
+
 // The modal window on screen (a dialog of the model or the folder chooser), or nullptr.
 QDialog* ShownDialog() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
