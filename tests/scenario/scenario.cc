@@ -27,7 +27,10 @@ RunResult RunBinary(const std::string& binary, const std::vector<std::string>& a
   // Through env(1): the test's environment without the locale variables, LANGUAGE=en unless
   // `env` names it, then `env` applied. A run that never ends (a loop) is ended after two
   // minutes and fails its test with status 124 instead of holding up the suite.
-  std::string unset = " -u LC_ALL -u LC_MESSAGES -u LANG", set;
+  // Without a display, so that a run without answers never opens the desktop interface.
+  std::string unset =
+      " -u LC_ALL -u LC_MESSAGES -u LANG -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM";
+  std::string set;
   bool language = false;
   for (const auto& [name, value] : env) {
     language = language || name == "LANGUAGE";

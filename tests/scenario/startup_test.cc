@@ -264,6 +264,9 @@ TEST_F(StartupTest, CommandLine) {
       {{"--help"}, 0, "--source DIR"},
       {{"--frobnicate"}, 2, "unknown argument '--frobnicate'"},
       {{"--source", sysroot_.path("no/such")}, 2, "is not a folder"},
+      // The desktop interface asked for without a display: refused before any window or run.
+      {{"--ui", "qt", "--source", sysroot_.root()}, 2, "the desktop interface needs a display"},
+      {{"--ui", "qt", "--answers", "x", "--source", sysroot_.root()}, 2, "--answers goes with"},
   };
   for (const auto& c : cases) {
     RunResult run = RunBinary(NUVEL_SETUP_BINARY, c.args);

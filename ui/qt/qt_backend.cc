@@ -98,8 +98,8 @@ bool IsInlineButton(const Dialog& dialog, std::size_t index) {
 // ("Installation folder:" after Browse and the folder): it is shown above the pair.
 bool IsCaptionOfPair(const Dialog& dialog, std::size_t index) {
   std::string text = Trim(dialog.items[index].text);
-  return dialog.items[index].kind == ItemKind::kStaticText && !text.empty() &&
-         text.back() == ':' && index >= 2 && IsInlineButton(dialog, index - 2);
+  return dialog.items[index].kind == ItemKind::kStaticText && !text.empty() && text.back() == ':' &&
+         index >= 2 && IsInlineButton(dialog, index - 2);
 }
 
 bool ControlHeld() {
@@ -107,13 +107,13 @@ bool ControlHeld() {
 }
 
 void ApplyLayoutDirection() {
-  QApplication::setLayoutDirection(IsRightToLeftLanguage(base::CurrentLanguageCode())
-                                       ? Qt::RightToLeft
-                                       : Qt::LeftToRight);
+  QApplication::setLayoutDirection(
+      IsRightToLeftLanguage(base::CurrentLanguageCode()) ? Qt::RightToLeft : Qt::LeftToRight);
 }
 
 QRect AvailableScreen(const QWidget* widget) {
-  QScreen* screen = widget && widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+  QScreen* screen =
+      widget && widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
   return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
@@ -171,9 +171,9 @@ class ModelDialog : public QDialog {
   bool& latched_;
   int answer_ = 0;
   bool refreshing_ = false;
-  std::map<int, QWidget*> widgets_;        // every item's widget by number
+  std::map<int, QWidget*> widgets_;  // every item's widget by number
   std::map<int, QPushButton*> buttons_;
-  std::map<int, QWidget*> rows_;           // a field's row with its label, shown and hidden whole
+  std::map<int, QWidget*> rows_;  // a field's row with its label, shown and hidden whole
   std::vector<QButtonGroup*> groups_;
 };
 
@@ -514,8 +514,8 @@ class StatusWindow : public QWidget {
     text_->setVisible(!view.text.empty());
     // The detail (a file's path) stays on one line, cut in the middle.
     QString detail = Lines(view.detail);
-    detail_->setText(detail_->fontMetrics().elidedText(detail, Qt::ElideMiddle,
-                                                        std::max(width() - 24, 200)));
+    detail_->setText(
+        detail_->fontMetrics().elidedText(detail, Qt::ElideMiddle, std::max(width() - 24, 200)));
     detail_->setVisible(!view.detail.empty());
     // Copies and downloads show the bar, and only they look for Stop.
     bool bar = view.progress >= 0;

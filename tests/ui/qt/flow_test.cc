@@ -74,10 +74,10 @@ TEST(QtFlowTest, ACourseIsInstalledByClickingThroughEveryDialog) {
   testing::TestSysroot root;
   setenv("LANGUAGE", "en", 1);
   const std::string source = root.path("source");
-  ASSERT_EQ(std::system((std::string(NUVEL_SAMPLE_SOURCE_TOOL) + " --force '" + source +
-                         "' >/dev/null")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          (std::string(NUVEL_SAMPLE_SOURCE_TOOL) + " --force '" + source + "' >/dev/null").c_str()),
+      0);
 
   qputenv("QT_QPA_PLATFORM", "offscreen");
   std::string error;
@@ -123,8 +123,8 @@ TEST(QtFlowTest, ACourseIsInstalledByClickingThroughEveryDialog) {
   ASSERT_GE(seen.size(), 7u);
   EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 7),
             (std::vector<std::string>{"dialog-welcome", "dialog-install-options", "dialog-family",
-                                      "dialog-version", "dialog-products",
-                                      "dialog-multi-language", "dialog-install"}));
+                                      "dialog-version", "dialog-products", "dialog-multi-language",
+                                      "dialog-install"}));
   // The third family's course is installed: its startup folder holds its nuvel.ini.
   const fs::path launch = root.path("opt/Nuvel/launch");
   std::vector<std::string> courses;

@@ -8,19 +8,19 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QDialogButtonBox>
 #include <QListView>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <QImage>
-#include <QScreen>
 #include <functional>
 #include <memory>
 #include <set>
@@ -285,11 +285,10 @@ TEST(QtDialogTest, EveryEnabledControlIsReachedWithTab) {
 
 TEST(QtDialogTest, ControlHeldAtTheAnsweringClickIsLatchedUntilTheNextAnswer) {
   Dialog dialog = Prompt({"Install", "Quit"});
-  EXPECT_EQ(Answer(dialog,
-                   [](QDialog* window) {
-                     Click(Item<QPushButton>(window, 1), Qt::ControlModifier);
-                   }),
-            1);
+  EXPECT_EQ(
+      Answer(dialog,
+             [](QDialog* window) { Click(Item<QPushButton>(window, 1), Qt::ControlModifier); }),
+      1);
   EXPECT_TRUE(Backend().ControlKeyLatched());
   EXPECT_EQ(Answer(dialog, [](QDialog* window) { Click(Item<QPushButton>(window, 2)); }), 2);
   EXPECT_FALSE(Backend().ControlKeyLatched());
@@ -360,8 +359,8 @@ TEST(QtFolderTest, TheChooserReturnsTheFolderTypedOrNothingWhenCancelled) {
         // The chooser reads the folders in the background; a person sees them before typing.
         auto* view = window->findChild<QListView*>(QStringLiteral("listView"));
         ASSERT_TRUE(view);
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000));
         name->selectAll();
         // The chooser opened at the start folder: the folder's name is enough.
         QTest::keyClicks(name, "courses");
@@ -378,8 +377,8 @@ TEST(QtFolderTest, TheChooserReturnsTheFolderTypedOrNothingWhenCancelled) {
 
 TEST(QtStatusTest, TheStatusBoxShowsItsLinesAndStopIsAskedOnce) {
   QtBackend& backend = Backend();
-  backend.ShowStatus({.title = "Copying", .text = "French 1", .detail = "/src/a.dat",
-                      .progress = 0.25});
+  backend.ShowStatus(
+      {.title = "Copying", .text = "French 1", .detail = "/src/a.dat", .progress = 0.25});
   QWidget* box = nullptr;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (widget->objectName() == "status") box = widget;

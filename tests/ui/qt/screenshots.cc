@@ -85,8 +85,8 @@ void Shoot(const std::string& language, const std::string& picture) {
   ShootNextDialog("install-options" + suffix);
   records::Prompt_Records(true);
 
-  ui::StatusBoxUpdate("MSG_Message_FilesBeingCopied", "Multimedia Content:",
-                      "/media/disc/content/FRA1/audio/lesson07.dat");
+  ui::StatusBoxUpdate("MSG_Message_FilesBeingCopied",
+                      "Multimedia Content:", "/media/disc/content/FRA1/audio/lesson07.dat");
   ui::StatusBoxProgress(0.42);
   for (int i = 0; i < 10; ++i) QApplication::processEvents();
   for (QWidget* widget : QApplication::topLevelWidgets()) {
