@@ -15,10 +15,12 @@
 #include <QVariant>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/strings.h"
+#include "platform/run_reset.h"
 #include "setup/driver.h"
 #include "tests/support/test_env.h"
 #include "ui/dialog.h"
@@ -70,22 +72,11 @@ void Answer(QDialog* window, std::vector<std::string>& seen) {
   click(1);
 }
 
-TEST(QtFlowTest, ACourseIsInstalledByClickingThroughEveryDialog) {
-  testing::TestSysroot root;
-  setenv("LANGUAGE", "en", 1);
-  const std::string source = root.path("source");
-  ASSERT_EQ(
-      std::system(
-          (std::string(NUVEL_SAMPLE_SOURCE_TOOL) + " --force '" + source + "' >/dev/null").c_str()),
-      0);
+using Answerer = std::function<void(QDialog*, std::vector<std::string>&)>;
 
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  std::string error;
-  auto backend = ui::MakeQtBackend(&error);
-  ASSERT_TRUE(backend) << error;
-  ui::SetBackend(std::move(backend));
-
-  std::vector<std::string> seen;
+// Runs the whole Setup on `source`, answering each dialog with `answer` as it comes up; the
+// names of the dialogs answered go into `seen`.
+int RunClicking(const std::string& source, const Answerer& answer, std::vector<std::string>& seen) {
   QDialog* answered = nullptr;
   int waited = 0;
   QTimer driver;
@@ -111,30 +102,97 @@ TEST(QtFlowTest, ACourseIsInstalledByClickingThroughEveryDialog) {
         window->close();
         return;
       }
-      Answer(window, seen);
+      answer(window, seen);
       return;
     }
   });
   driver.start(20);
   int status = setup::RunSetup({.source = source, .argv = {"nuvel-setup"}});
   driver.stop();
+  platform::ResetRunState();
+  return status;
+}
 
-  EXPECT_EQ(status, setup::kExitNormal);
+class QtFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("LANGUAGE", "en", 1);
+    ASSERT_EQ(std::system(
+                  (std::string(NUVEL_SAMPLE_SOURCE_TOOL) + " --force '" + source_ + "' >/dev/null")
+                      .c_str()),
+              0);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::string error;
+    auto backend = ui::MakeQtBackend(&error);
+    ASSERT_TRUE(backend) << error;
+    ui::SetBackend(std::move(backend));
+  }
+  void TearDown() override { ui::FinishDialogs(); }
+
+  std::vector<std::string> Courses() const {
+    std::vector<std::string> courses;
+    const fs::path launch = root_.path("opt/Nuvel/launch");
+    if (!fs::is_directory(launch)) return courses;
+    for (const auto& entry : fs::directory_iterator(launch)) {
+      if (fs::is_regular_file(entry.path() / "nuvel.ini")) {
+        courses.push_back(entry.path().filename());
+      }
+    }
+    return courses;
+  }
+
+  testing::TestSysroot root_;
+  const std::string source_ = root_.path("source");
+};
+
+TEST_F(QtFlowTest, ACourseIsInstalledByClickingThroughEveryDialog) {
+  std::vector<std::string> seen;
+  EXPECT_EQ(RunClicking(source_, Answer, seen), setup::kExitNormal);
   ASSERT_GE(seen.size(), 7u);
   EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 7),
             (std::vector<std::string>{"dialog-welcome", "dialog-install-options", "dialog-family",
                                       "dialog-version", "dialog-products", "dialog-multi-language",
                                       "dialog-install"}));
   // The third family's course is installed: its startup folder holds its nuvel.ini.
-  const fs::path launch = root.path("opt/Nuvel/launch");
-  std::vector<std::string> courses;
-  for (const auto& entry : fs::directory_iterator(launch)) {
-    if (fs::is_regular_file(entry.path() / "nuvel.ini")) courses.push_back(entry.path().filename());
-  }
-  EXPECT_EQ(courses, std::vector<std::string>{"003MUL50"});
-  std::string log = testing::ReadTestFile(root.path("opt/Nuvel/Nuvel_log.txt"));
+  EXPECT_EQ(Courses(), std::vector<std::string>{"003MUL50"});
+  std::string log = testing::ReadTestFile(root_.path("opt/Nuvel/Nuvel_log.txt"));
   EXPECT_NE(log.find("Installing: "), std::string::npos);
-  ui::FinishDialogs();
+}
+
+// Uninstall on the Welcome, the course's row, Uninstall (enabled while the row is selected);
+// keep the installation when asked, then Done and Quit.
+TEST_F(QtFlowTest, TheCourseIsUninstalledByClicking) {
+  std::vector<std::string> seen;
+  ASSERT_EQ(RunClicking(source_, Answer, seen), setup::kExitNormal);
+  ASSERT_EQ(Courses(), std::vector<std::string>{"003MUL50"});
+
+  seen.clear();
+  bool removed = false;
+  Answerer uninstall = [&](QDialog* window, std::vector<std::string>& names) {
+    const std::string name = window->objectName().toStdString();
+    names.push_back(name);
+    auto click = [&](int number) {
+      auto* button = window->findChild<QPushButton*>(QStringLiteral("item%1").arg(number));
+      ASSERT_TRUE(button && button->isVisible() && button->isEnabled()) << name << " " << number;
+      QTest::mouseClick(button, Qt::LeftButton);
+    };
+    if (name == "dialog-welcome") return click(removed ? 2 : 4);
+    if (name == "dialog-uninstall" && !removed) {
+      auto* list = window->findChild<QListWidget*>(QStringLiteral("item4"));
+      ASSERT_TRUE(list && list->count() == 1);
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                        list->visualItemRect(list->item(0)).center());
+      removed = true;
+      return click(2);
+    }
+    if (name == "dialog-uninstall") return click(1);
+    click(2);  // the whole installation stays
+  };
+  EXPECT_EQ(RunClicking(source_, uninstall, seen), setup::kExitNormal);
+  EXPECT_EQ(seen, (std::vector<std::string>{"dialog-welcome", "dialog-uninstall", "dialog-prompt",
+                                            "dialog-uninstall", "dialog-welcome"}));
+  EXPECT_EQ(Courses(), std::vector<std::string>{});
+  EXPECT_TRUE(fs::exists(root_.path("opt/Nuvel/records.ini")));
 }
 
 }  // namespace
