@@ -38,19 +38,21 @@ enum UninstallItem {
 // The data folder (launch) without its trailing separator.
 std::string DataFolder() { return platform::WithoutTrailingSlash(base::Paths().DataPath); }
 
-ui::Dialog BuildDialog(const std::vector<std::string>& lines) {
+ui::Dialog BuildDialog(const std::vector<std::string>& lines, std::vector<std::string> keys) {
   ui::Dialog dialog;
   dialog.name = "uninstall";
   dialog.id = "MSG_Message_SelectProductToUninstall";
   dialog.title = base::Run().szCoursewareName;
   dialog.default_item = kItemDone;
   dialog.cancel_item = kItemDone;
+  dialog.selection_buttons = {kItemUninstall};
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_Done"), kItemDone);
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_Uninstall"), kItemUninstall);
   dialog.Add(ui::ItemKind::kStaticText, base::Localize("MSG_Message_SelectProductToUninstall"),
              kItemPrompt);
   ui::DialogItem& list = dialog.Add(ui::ItemKind::kList, "", kItemList);
   list.lines = lines;
+  list.keys = std::move(keys);
   if (!lines.empty()) list.selected = {0};
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_UninstallAll"), kItemUninstallAll);
   // Uninstall is enabled exactly while a row is selected.
@@ -101,7 +103,12 @@ std::vector<std::string> BuildProdInstalledList() {
 int Prompt_Uninstall() {
   for (;;) {
     std::vector<std::string> lines = BuildProdInstalledList();
-    ui::Dialog dialog = BuildDialog(lines);
+    // Each row's key is the installed course's folder, in the order of the lines.
+    std::vector<std::string> keys;
+    for (int index : Uninstall().installedProdSortOrder) {
+      keys.push_back(Sources().InstalledProducts[static_cast<std::size_t>(index)].folder);
+    }
+    ui::Dialog dialog = BuildDialog(lines, std::move(keys));
     int hit = ui::ModalDialog(dialog);
     if (hit == kItemUninstallAll) {
       Uninstall().fUninstallall = 1;

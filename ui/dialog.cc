@@ -179,7 +179,15 @@ std::string JsonItem(const DialogItem& item, const char* kind) {
       for (std::size_t i = 0; i < item.lines.size(); ++i) {
         out += (i ? "," : "") + JsonString(item.lines[i]);
       }
-      out += "],\"selected\":[";
+      out += "]";
+      if (!item.keys.empty()) {
+        out += ",\"keys\":[";
+        for (std::size_t i = 0; i < item.keys.size(); ++i) {
+          out += (i ? "," : "") + JsonString(item.keys[i]);
+        }
+        out += "]";
+      }
+      out += ",\"selected\":[";
       for (std::size_t i = 0; i < item.selected.size(); ++i) {
         out += (i ? "," : "") + std::to_string(item.selected[i]);
       }

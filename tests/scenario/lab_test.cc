@@ -1,0 +1,95 @@
+// Scenarios of a lab deployment: one machine installed by hand with its answers recorded, the
+// recording replayed on sources that differ from the first one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/scenario/scenario.h"
+#include "tests/support/test_env.h"
+
+namespace nuvel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Row 2 of the sample source's family dialog is English Foundations, Level 3 (course 003).
+const std::string kInstallThirdRow =
+    kStart + "family select 2 -> 1\nversion -> 1\nproducts -> 1\nmulti-language -> 1\n"
+             "install -> 1\n" + kEnd;
+
+class LabScenarioTest : public ScenarioTest {
+ protected:
+  void SetUp() override { MakeSource(); }
+
+  // Takes a course (all its versions) off the source: its startup files, content and archives.
+  void RemoveCourseFromSource(const std::string& number) {
+    for (const char* folder : {"install/data", "Nuvel/content", "Nuvel/courses_d"}) {
+      for (const std::string& name : Entries(Source(folder))) {
+        if (name.starts_with(number)) fs::remove_all(Source(std::string(folder) + "/" + name));
+      }
+    }
+  }
+  // A machine as before its first installation.
+  void WipeMachine() { fs::remove_all(Installed()); }
+};
+
+TEST_F(LabScenarioTest, RecordedKeysInstallTheSameCourseOnASourceInAnotherOrder) {
+  const std::string recorded = sysroot_.path("recorded.answers");
+  RunResult first = Setup(kInstallThirdRow, {}, {"--record-answers", recorded});
+  ASSERT_EQ(first.status, 0) << first.output;
+  ASSERT_TRUE(fs::is_directory(Installed("content/003MUL50")));
+  const std::string answers = ReadTestFile(recorded);
+  // Every choice is pinned by key, the kept preselections too.
+  for (const char* line : {"\nfamily select 003 -> 1\n", "\nversion select MUL50 -> 1\n",
+                           "\nproducts select 003MUL50 -> 1\n"}) {
+    EXPECT_NE(answers.find(line), std::string::npos) << line << " in\n" << answers;
+  }
+  EXPECT_NE(answers.find("\nmulti-language select "), std::string::npos) << answers;
+
+  // Without course 006 ("English for Business Communication", row 0), Level 3 is row 1 and
+  // row 2 is "English Grammar in Practice": the keys still find course 003.
+  RemoveCourseFromSource("006");
+  WipeMachine();
+  RunResult replay = Setup(answers);
+  ASSERT_EQ(replay.status, 0) << replay.output;
+  auto families = Dialogs("family");
+  ASSERT_EQ(families.size(), 1u);
+  EXPECT_EQ(JsonStringArray(families[0], "keys"),
+            (std::vector<std::string>{"001", "003", "010", "120"}));
+  EXPECT_EQ(JsonField(families[0], "selected"), "[1") << families[0];
+  EXPECT_EQ(Entries(Installed("content")), (std::set<std::string>{"003MUL50"}));
+
+  // A source without the course: the replay stops at the family dialog with status 3, naming
+  // the key and the rows the source offers, and installs nothing.
+  RemoveCourseFromSource("003");
+  WipeMachine();
+  replay = Setup(answers);
+  EXPECT_EQ(replay.status, 3) << replay.output;
+  EXPECT_NE(replay.output.find("has no row with the key \"003\""), std::string::npos)
+      << replay.output;
+  EXPECT_NE(replay.output.find("key 001  English Foundations, Level 1"), std::string::npos)
+      << replay.output;
+  EXPECT_NE(replay.output.find("key 010  English Grammar in Practice"), std::string::npos)
+      << replay.output;
+  EXPECT_FALSE(fs::exists(Installed("content/003MUL50")));
+  EXPECT_FALSE(fs::exists(Installed("launch/003MUL50")));
+}
+
+// Old files choose by row number and keep working; keys written by hand work beside them.
+TEST_F(LabScenarioTest, HandWrittenKeysAndOldRowNumbersBothChoose) {
+  RunResult run = Setup(kStart +
+                        "family select 010 -> 1\nversion -> 1\nproducts select 010ENG50 -> 1\n"
+                        "install -> 1\n" + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(fs::is_directory(Installed("content/010ENG50")));
+  WipeMachine();
+  run = Setup(kInstallThirdRow);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Entries(Installed("content")), (std::set<std::string>{"003MUL50"}));
+}
+
+}  // namespace
+}  // namespace nuvel::testing
