@@ -22,6 +22,7 @@
 #include "platform/path_text.h"
 #include "platform/run_reset.h"
 #include "ui/dialog.h"
+#include "ui/run_report.h"
 #include "ui/status_box.h"
 
 namespace nuvel::installer {
@@ -73,6 +74,7 @@ void RemoveCourse(const std::string& folder) {
   DelTree(platform::ParentFolder(data) + "/content/" + folder);
   ui::CurrentBackend().SetCursor(ui::Cursor::kArrow);
   base::WriteLogf(0, "Uninstalled %s", folder.c_str());
+  ui::ReportCourseRemoved(folder);
 }
 
 }  // namespace
@@ -398,9 +400,12 @@ WholeRemoval RemoveWholeInstallation() {
   RemovalPlan plan = PlanWholeRemoval();
   WholeRemoval result;
   result.refused = plan.refused;
+  // The courses among what goes: the folders of "launch".
+  std::vector<std::string> courses;
   for (const FolderPlan& folder : plan.folders) {
     for (const std::string& path : folder.ours) {
       base::WriteLogf(0, "DeleteDirectory: %s", path.c_str());
+      if (platform::FileName(platform::ParentFolder(path)) == "launch") courses.push_back(path);
     }
     for (const std::string& path : folder.left) {
       base::WriteLogf(0, "Left in place (not made by Setup): %s", path.c_str());
@@ -423,6 +428,9 @@ WholeRemoval RemoveWholeInstallation() {
     }
     for (const std::string& path : folder.sweep) platform::RemoveEmptyFolder(path);
     platform::RemoveEmptyFolder(folder.folder);
+  }
+  for (const std::string& path : courses) {
+    if (!platform::Exists(path)) ui::ReportCourseRemoved(platform::FileName(path));
   }
   ui::CurrentBackend().SetCursor(ui::Cursor::kArrow);
   return result;

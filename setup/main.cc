@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: nuvel-setup [--source DIR] [--ui terminal|script] [--answers FILE]\n"
     "                   [--transcript FILE] [--record-answers FILE] [--control]\n"
-    "                   [--version] [--help]\n"
+    "                   [--quiet] [--version] [--help]\n"
     "       nuvel-setup --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
     "\n"
     "Installs, updates and uninstalls the courses of an installation source.\n"
@@ -32,6 +32,8 @@ constexpr const char* kUsage =
     "  --transcript FILE      write every dialog shown and its answer to FILE (JSON Lines)\n"
     "  --record-answers FILE  write this run's answers to FILE, to replay it with --answers\n"
     "  --control              hold the Control key for the whole run\n"
+    "  --quiet                with --answers: no progress lines (a line per course started\n"
+    "                         and per tenth of each copy) and no summary line at the end\n"
     "  --version              print the version and exit\n"
     "  --help                 print this text and exit\n"
     "  --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
@@ -97,6 +99,8 @@ int main(int argc, char** argv) {
     }
     if (arg == "--control") {
       cmd.control = true;
+    } else if (arg == "--quiet") {
+      cmd.driver.quiet = true;
     } else if (OptionValue(arg, "--source", i, argc, argv, cmd.driver.source, error) ||
                OptionValue(arg, "--ui", i, argc, argv, cmd.ui, error) ||
                OptionValue(arg, "--answers", i, argc, argv, cmd.answers, error) ||

@@ -11,6 +11,7 @@
 #include "platform/run_reset.h"
 #include "ui/answer_file.h"
 #include "ui/prompts.h"
+#include "ui/run_report.h"
 
 namespace nuvel::ui {
 namespace {
@@ -310,6 +311,7 @@ Backend& CurrentBackend() {
 }
 
 void EndRunUnanswered() {
+  PrintRunSummary(kExitAnswerMismatch);
   if (NoAnswerExitHook()) {
     NoAnswerExitHook()(kExitAnswerMismatch);
   } else {

@@ -2,6 +2,7 @@
 // recording replayed on sources that differ from the first one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -89,6 +90,79 @@ TEST_F(LabScenarioTest, HandWrittenKeysAndOldRowNumbersBothChoose) {
   run = Setup(kInstallThirdRow);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Entries(Installed("content")), (std::set<std::string>{"003MUL50"}));
+}
+
+// The lines that start with "nuvel-setup: " and hold `text`.
+std::vector<std::string> StatusLines(const std::string& output, const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (line.starts_with("nuvel-setup: ") && line.find(text) != std::string::npos) {
+      lines.push_back(line);
+    }
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST_F(LabScenarioTest, UnattendedRunsReportProgressAndEndWithOneSummaryLine) {
+  const std::string log = Installed("Nuvel_log.txt");
+  RunResult run = Setup(kInstallThirdRow);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(StatusLines(run.output, "installing"),
+            std::vector<std::string>{
+                "nuvel-setup: installing 003MUL50 (English Foundations, Level 3)"});
+  // Each copy reports the tenths it passes, in order, up to the whole.
+  std::vector<std::string> progress = StatusLines(run.output, "003MUL50: ");
+  ASSERT_FALSE(progress.empty()) << run.output;
+  EXPECT_NE(std::find(progress.begin(), progress.end(), "nuvel-setup: 003MUL50: 100%"),
+            progress.end())
+      << run.output;
+  std::vector<std::string> summary = StatusLines(run.output, "summary:");
+  ASSERT_EQ(summary.size(), 1u) << run.output;
+  EXPECT_EQ(summary[0], "nuvel-setup: summary: installed 1 (003MUL50), updated 0, removed 0, "
+                        "failed 0; log " + log + "; exit status 0");
+  EXPECT_TRUE(run.output.ends_with(summary[0] + "\n")) << "the summary comes last";
+
+  // A second course; Control held for the run offers the first one again as more recent, and
+  // it is updated. Then one is removed through the uninstall dialog, chosen by key.
+  run = Setup(kStart +
+              "prompt:MSG_Message_AMoreRecentVersion -> 1\n"
+              "prompt:MSG_Message_AllProductsFreshen -> 1\ninstall-options -> 1\n"
+              "prompt:MSG_Message_AMoreRecentVersion -> 2\n"
+              "family select 010 -> 1\nproducts select 010ENG50 -> 1\ninstall -> 1\n" + kEnd);
+  ASSERT_EQ(run.status, 0) << run.output;
+  summary = StatusLines(run.output, "summary:");
+  ASSERT_EQ(summary.size(), 1u) << run.output;
+  EXPECT_EQ(summary[0], "nuvel-setup: summary: installed 1 (010ENG50), updated 1 (003MUL50), "
+                        "removed 0, failed 0; log " + log + "; exit status 0");
+  run = Setup("welcome -> 4\nuninstall select 010ENG50 -> 2\nuninstall -> 1\nwelcome -> 2\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(fs::exists(Installed("launch/010ENG50")));
+  EXPECT_TRUE(fs::exists(Installed("launch/003MUL50")));
+  summary = StatusLines(run.output, "summary:");
+  ASSERT_EQ(summary.size(), 1u) << run.output;
+  EXPECT_EQ(summary[0], "nuvel-setup: summary: installed 0, updated 0, removed 1 (010ENG50), "
+                        "failed 0; log " + log + "; exit status 0");
+
+  // An answer file that does not fit ends with its status in the summary.
+  run = Setup("welcome -> 4\nuninstall select 010ENG50 -> 2\n");
+  EXPECT_EQ(run.status, 3) << run.output;
+  summary = StatusLines(run.output, "summary:");
+  ASSERT_EQ(summary.size(), 1u) << run.output;
+  EXPECT_TRUE(summary[0].ends_with("; exit status 3")) << summary[0];
+
+  // --quiet: none of these lines.
+  WipeMachine();
+  run = Setup(kInstallThirdRow, {}, {"--quiet"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(fs::is_directory(Installed("content/003MUL50")));
+  EXPECT_TRUE(StatusLines(run.output, "installing").empty()) << run.output;
+  EXPECT_TRUE(StatusLines(run.output, "%").empty()) << run.output;
+  EXPECT_TRUE(StatusLines(run.output, "summary:").empty()) << run.output;
 }
 
 }  // namespace
