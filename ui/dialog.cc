@@ -290,6 +290,8 @@ std::string TranscriptLine(const Dialog& dialog, int answer) {
   return line + ",\"answer\":" + std::to_string(answer) + "}";
 }
 
+std::string JsonQuoted(std::string_view text) { return JsonString(text); }
+
 std::string FolderTranscriptLine(const std::string& id, const std::string& prompt,
                                  const std::string& start, const std::string& answer) {
   return "{\"dialog\":\"folder\",\"id\":" + JsonString(id) + ",\"text\":" + JsonString(prompt) +

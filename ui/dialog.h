@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nuvel::ui {
@@ -199,6 +200,10 @@ void FinishDialogs();
 /// Password contents are masked. Invalid UTF-8 is replaced by U+FFFD, so every line is valid
 /// JSON.
 std::string TranscriptLine(const Dialog& dialog, int answer);
+/// `text` as a JSON string (quotes included); invalid UTF-8 becomes U+FFFD, so the result is
+/// always valid JSON.
+std::string JsonQuoted(std::string_view text);
+
 /// The transcript line of a folder question.
 std::string FolderTranscriptLine(const std::string& id, const std::string& prompt,
                                  const std::string& start, const std::string& answer);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -163,6 +164,92 @@ TEST_F(LabScenarioTest, UnattendedRunsReportProgressAndEndWithOneSummaryLine) {
   EXPECT_TRUE(StatusLines(run.output, "installing").empty()) << run.output;
   EXPECT_TRUE(StatusLines(run.output, "%").empty()) << run.output;
   EXPECT_TRUE(StatusLines(run.output, "summary:").empty()) << run.output;
+}
+
+// Every file (with its contents) and folder below the sysroot, with their modification times:
+// what --list must leave as it found it.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string relative = it->path().lexically_relative(root).string();
+    std::string state = std::to_string(it->last_write_time(ec).time_since_epoch().count());
+    if (it->is_regular_file(ec)) state += ":" + ReadTestFile(it->path().string());
+    entries[relative] = state;
+  }
+  return entries;
+}
+
+// Reads the --list --json output with Python's own JSON parser and prints what the test checks,
+// one fact a line; any field of the wrong type or missing fails the script.
+constexpr const char* kReadInventory = R"(
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert d["format"] == 1 and isinstance(d["source"], str), d
+print("installation", d["installation"])
+for c in d["source_courses"]:
+    assert isinstance(c["name"], str) and c["name"], c
+    assert all(isinstance(code, str) and len(code) == 3 for code in c["languages"]), c
+    assert c["fix_level"] is None or isinstance(c["fix_level"], int), c
+    print("source", c["folder"], c["version"], c["size_mb"], c["status"], " ".join(c["languages"]))
+for c in d["installed_courses"]:
+    assert isinstance(c["fix_level"], int) and c["name"], c
+    print("installed", c["folder"], c["language"], c["complete"])
+print("counts", json.dumps(d["counts"], sort_keys=True))
+)";
+
+TEST_F(LabScenarioTest, ListShowsSourceAndMachineAsJsonAndWritesNothing) {
+  RunResult run = Setup(kInstallThirdRow, {}, {"--quiet"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string json_file = sysroot_.root() + "-inventory.json";
+  const auto before = Snapshot(sysroot_.root());
+
+  RunResult list = RunBinary(NUVEL_SETUP_BINARY, {"--list", "--source", Source(), "--json"});
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_EQ(Snapshot(sysroot_.root()), before) << "--list wrote into the sysroot";
+  WriteTestFile(json_file, list.output);
+  RunResult parsed = RunBinary("python3", {"-c", kReadInventory, json_file});
+  fs::remove(json_file);
+  ASSERT_EQ(parsed.status, 0) << parsed.output << "\n" << list.output;
+  EXPECT_EQ(parsed.output, "installation " + Installed() + "\n" +
+                               "source 001MUL50 5.0 1450 new ENG FRA SPN GER JPN\n"
+                               "source 003MUL40 4.0 1520 new ENG FRA SPN\n"
+                               "source 003MUL50 5.0 1520 same ENG FRA SPN GER JPN\n"
+                               "source 006MUL50 5.0 1180 new ENG FRA JPN\n"
+                               "source 010ENG50 5.0 380 new ENG\n"
+                               "source 120MUL50 5.0 180 new ENG FRA SPN\n"
+                               "installed 003MUL50 JPN True\n"
+                               "counts {\"incomplete\": 0, \"more_recent\": 0, \"new\": 5, "
+                               "\"older\": 0, \"same\": 1}\n")
+      << list.output;
+
+  // The build on the source changes: the same course is then more recent there, or older.
+  const std::string source_ini = Source("Nuvel/content/003MUL50/NUVEL.INI");
+  const std::string installed_level = IniGet(Installed("content/003MUL50/NUVEL.INI"), "nuvel.ini",
+                                             "fix_level");
+  IniSet(source_ini, "nuvel.ini", "fix_level", std::to_string(std::stoi(installed_level) + 1));
+  list = RunBinary(NUVEL_SETUP_BINARY, {"--list", "--source", Source(), "--json"});
+  EXPECT_NE(list.output.find("\"folder\":\"003MUL50\""), std::string::npos);
+  EXPECT_NE(list.output.find("\"more_recent\":1"), std::string::npos) << list.output;
+  IniSet(source_ini, "nuvel.ini", "fix_level", std::to_string(std::stoi(installed_level) - 1));
+  list = RunBinary(NUVEL_SETUP_BINARY, {"--list", "--source", Source(), "--json"});
+  EXPECT_NE(list.output.find("\"older\":1"), std::string::npos) << list.output;
+  // An installation that did not finish says so.
+  WriteTestFile(Installed("launch/003MUL50/.nuvel-installing"), "");
+  list = RunBinary(NUVEL_SETUP_BINARY, {"--list", "--source", Source()});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.output.find("  003MUL50  incomplete   V5.0"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find("  003MUL50  incomplete   JPN"), std::string::npos) << list.output;
+
+  // A machine without an installation: nothing installed, nothing created.
+  WipeMachine();
+  const auto bare = Snapshot(sysroot_.root());
+  list = RunBinary(NUVEL_SETUP_BINARY, {"--list", "--json", "--source", Source()});
+  EXPECT_EQ(list.status, 0) << list.output;
+  EXPECT_NE(list.output.find("\"installation\":null"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find("\"installed_courses\":[]"), std::string::npos) << list.output;
+  EXPECT_EQ(Snapshot(sysroot_.root()), bare);
+  EXPECT_EQ(RunBinary(NUVEL_SETUP_BINARY, {"--json", "--source", Source()}).status, 2);
 }
 
 }  // namespace
