@@ -18,6 +18,7 @@
 #include "platform/run_reset.h"
 #include "platform/volumes.h"
 #include "ui/dialog.h"
+#include "ui/run_report.h"
 #include "ui/status_box.h"
 
 namespace nuvel::installer {
@@ -453,6 +454,12 @@ void updateProgressBar() {
 
 void hideProgressBar() {
   CopyEngineState& state = CopyEngine();
+  // The bar stops one byte short of its end while it is shown; a copy that got there is whole.
+  if (state.barExists && state.barMaximum > 0) {
+    double value = static_cast<double>(state.gBytesTransferred);
+    if (ui::StatusBox().Status_Bar == 2) value += state.Status_Bar_Cnt;
+    if (value >= state.barMaximum) ui::ReportProgress(1.0);
+  }
   state.barExists = false;
   state.barValue = 0;
   ui::StatusBoxRemoveProgress();

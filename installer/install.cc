@@ -24,6 +24,7 @@
 #include "platform/path_text.h"
 #include "platform/run_reset.h"
 #include "ui/prompts.h"
+#include "ui/run_report.h"
 #include "ui/status_box.h"
 
 namespace nuvel::installer {
@@ -548,6 +549,10 @@ bool InstallOneProduct(int k) {
   const std::string launch = LaunchFolderOfProduct(folder);
   const std::string installedFolder = Join(launch, folder);
   if (!AcceptInstalledCopy(product, sourceFolder, installedFolder)) return false;
+  // A course already in place (without the mark of an unfinished installation) is updated.
+  ui::ReportCourseStarted(folder, product.courseName,
+                          platform::IsDirectory(installedFolder) &&
+                              !platform::Exists(Join(installedFolder, kInstallingMark)));
 
   Installer_Disk_Inserted(0);
   if (!MakeMarkedProductFolders(launch, folder)) return false;
@@ -865,6 +870,7 @@ bool UpdateCourse(const std::string& name, const CourseBuild& source) {
   const std::string sr = ReadIni("nuvel.ini", "sr", "", installedIni);
   const std::string language = ReadIni("nuvel.ini", "language", "", installedIni);
   WriteLogf(0, "Updating: %s (%s)", source.courseName.c_str(), name.c_str());
+  ui::ReportCourseStarted(name, source.courseName, true);
   ui::StatusBoxUpdate("MSG_Message_FilesBeingCopied", source.courseName.c_str(), "");
   if (IsYes(sr)) state.installLH = 1;
   if (FolderNumber(name) == kTextToSpeechProduct) state.installTTS = 1;
@@ -931,6 +937,7 @@ void FinishInstalledCourses() {
   for (const std::string& path : state.unfinished) {
     const std::string folder = platform::FileName(path);
     RecordVersion(folder, FolderCode(folder) == kMainCourseTwinCode ? "001" : "0");
+    ui::ReportCourseFinished(folder);
     if (std::error_code ec = platform::RemoveFile(Join(path, kInstallingMark))) {
       WriteLogf(0, "ERROR: could not remove the installing mark of %s: %s", path.c_str(),
                 ec.message().c_str());
@@ -1206,6 +1213,7 @@ int UpdateAllProducts(bool force) {
         continue;
       }
       if (!UpdateCourse(name, source)) break;
+      if (!run.copyFailed) ui::ReportCourseFinished(name);
       base::FreePrivateProfile();
     }
     if (!StopWanted()) RefreshCompanions();

@@ -243,8 +243,9 @@ void EnableOkWhileSelected(ui::Dialog& dialog) {
 }
 
 ui::Dialog ListDialog(const std::string& name, int resource, const std::string& id,
-                      const std::string& prompt, std::vector<std::string> lines, bool multiple,
-                      std::vector<int> preselected, std::string_view ok_text) {
+                      const std::string& prompt, std::vector<std::string> lines,
+                      std::vector<std::string> keys, bool multiple, std::vector<int> preselected,
+                      std::string_view ok_text) {
   ui::Dialog dialog;
   dialog.name = name;
   dialog.resource = resource;
@@ -254,6 +255,7 @@ ui::Dialog ListDialog(const std::string& name, int resource, const std::string& 
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_Cancel"), kSelectionCancelItem);
   ui::DialogItem& list = dialog.Add(ui::ItemKind::kList, "", kSelectionListItem);
   list.lines = std::move(lines);
+  list.keys = std::move(keys);
   list.multiple = multiple;
   std::erase_if(preselected,
                 [&](int row) { return row < 0 || row >= static_cast<int>(list.lines.size()); });
@@ -261,6 +263,7 @@ ui::Dialog ListDialog(const std::string& name, int resource, const std::string& 
   dialog.Add(ui::ItemKind::kStaticText, prompt, kSelectionPromptItem);
   dialog.default_item = kSelectionOkItem;
   dialog.cancel_item = kSelectionCancelItem;
+  dialog.selection_buttons = {kSelectionOkItem};
   dialog.on_change = [](ui::Dialog& d, int) { EnableOkWhileSelected(d); };
   EnableOkWhileSelected(dialog);
   return dialog;
@@ -461,8 +464,11 @@ int Prompt_FamDialog() {
   SelectionState& sel = Selection();
   bool multiple = base::Run().Content_On_MID || sel.force_download_courses;
   const char* key = multiple ? "MSG_Message_Choose_Courses" : "MSG_Message_ChooseCourse";
+  std::vector<std::string> keys;
+  for (int row : sel.Order) keys.push_back(sel.fam[row].number);
   ui::Dialog dialog = ListDialog("family", kFamilyResource, key, base::Localize(key),
-                                 DisplayFamilies(), multiple, {0}, "MSG_Button_OK");
+                                 DisplayFamilies(), std::move(keys), multiple, {0},
+                                 "MSG_Button_OK");
   std::vector<int> rows;
   if (RunListDialog(dialog, &rows) != kSelectionOkItem) {
     base::Run().fCancel = 1;
@@ -517,12 +523,15 @@ int NewestVersion() { return std::max(Selection().VersionCount() - 1, 0); }
 int Prompt_VersionDialog() {
   SelectionState& sel = Selection();
   std::vector<std::string> lines;
+  std::vector<std::string> keys;
   for (const std::string& entry : sel.theDifferentVersions) {
     lines.push_back(entry.size() > kVersionTextOffset ? entry.substr(kVersionTextOffset) : "");
+    keys.push_back(entry.substr(0, 5));
   }
   std::string prompt = base::StrRezf(0, "MSG_Message_MatchVersion", {ChosenFamily().name});
-  ui::Dialog dialog = ListDialog("version", kVersionResource, "MSG_Message_MatchVersion", prompt,
-                                 std::move(lines), false, {NewestVersion()}, "MSG_Button_OK");
+  ui::Dialog dialog =
+      ListDialog("version", kVersionResource, "MSG_Message_MatchVersion", prompt, std::move(lines),
+                 std::move(keys), false, {NewestVersion()}, "MSG_Button_OK");
   std::vector<int> rows;
   if (RunListDialog(dialog, &rows) != kSelectionOkItem) return kSelectionCancelItem;
   sel.theVersion = rows.front();
@@ -595,16 +604,19 @@ int Prompt_LangDialog() {
   SelectionState& sel = Selection();
   std::vector<std::pair<std::string, int>> entries = LanguageLines();
   std::vector<std::string> lines;
+  std::vector<std::string> keys;
   int preselected = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (entries[i].second == sel.nLangType) preselected = static_cast<int>(i);
     lines.push_back(entries[i].first);
+    keys.push_back(sel.langTab[entries[i].second].code);
   }
   const std::string& family = ChosenFamily().name;
   std::string prompt = base::Localize("MSG_Message_ChooseLanguage") + "\r" +
                        base::StrRezf(0, "MSG_Message_MatchLanguage", {family});
   ui::Dialog dialog = ListDialog("language", kLanguageResource, "MSG_Message_ChooseLanguage",
-                                 prompt, std::move(lines), false, {preselected}, "MSG_Button_OK");
+                                 prompt, std::move(lines), std::move(keys), false, {preselected},
+                                 "MSG_Button_OK");
   std::vector<int> rows;
   if (RunListDialog(dialog, &rows) != kSelectionOkItem) return kSelectionCancelItem;
   sel.nLangType = entries[rows.front()].second;
@@ -648,11 +660,13 @@ int Prompt_AddDialog() {
   SelectionState& sel = Selection();
   const std::vector<FoundProduct>& products = Sources().prodList;
   std::vector<std::string> lines;
+  std::vector<std::string> keys;
   std::vector<int> all;
   for (int index : sel.installOrder) {
     const FoundProduct& product = products[index];
     all.push_back(static_cast<int>(lines.size()));
     lines.push_back(product.courseName + "\t" + product.version + "\t" + product.language);
+    keys.push_back(product.folder);
   }
   std::string version;
   if (sel.theVersion >= 0 && sel.theVersion < sel.VersionCount()) {
@@ -661,8 +675,9 @@ int Prompt_AddDialog() {
   }
   std::string prompt =
       base::Localize("MSG_Message_ChooseCourse") + "\r" + ChosenFamily().name + " " + version;
-  ui::Dialog dialog = ListDialog("products", kProductsResource, "MSG_Message_ChooseCourse", prompt,
-                                 std::move(lines), true, std::move(all), "MSG_Button_Install");
+  ui::Dialog dialog =
+      ListDialog("products", kProductsResource, "MSG_Message_ChooseCourse", prompt,
+                 std::move(lines), std::move(keys), true, std::move(all), "MSG_Button_Install");
   std::vector<int> rows;
   if (RunListDialog(dialog, &rows) != kSelectionOkItem) return kSelectionCancelItem;
   std::vector<int> kept;
@@ -764,6 +779,7 @@ int Prompt_MultiLangDialog(int product) {
 
   std::vector<MultiLanguageLine> entries = DisplayMultiLanguages();
   std::vector<std::string> lines;
+  std::vector<std::string> keys;
   int preselected = 0;
   const std::string& forced = sel.forced_install_selected_courses_lang;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -773,9 +789,11 @@ int Prompt_MultiLangDialog(int product) {
         (forced == code || (entries[i].entry == kAllEntry && (forced == "MUL" || forced == "ALL")));
     if (wanted) preselected = static_cast<int>(i);
     lines.push_back(entries[i].text);
+    keys.push_back(code);
   }
   ui::Dialog dialog = ListDialog("multi-language", kMultiLanguageResource, "MSG_SelectedCourses",
-                                 prompt, std::move(lines), false, {preselected}, "MSG_Button_OK");
+                                 prompt, std::move(lines), std::move(keys), false, {preselected},
+                                 "MSG_Button_OK");
   std::vector<int> rows;
   if (RunListDialog(dialog, &rows) != kSelectionOkItem) return kSelectionCancelItem;
   sel.nLangType = entries[rows.front()].entry;

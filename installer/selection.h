@@ -19,6 +19,9 @@
 // Cancel button; item 3 the list; item 4 the prompt text. Each returns 1 for OK and 2 for Cancel
 // (the close box counts as Cancel). OK is enabled only while a row is selected (on_change keeps
 // it so); should a back end report OK without a selected row anyway, the dialog is shown again.
+// Each list row carries a key (ui::DialogItem::keys) that answer files may choose it by: the
+// family number ("003"), the version key ("MUL50"), the language code ("ENG"), the product
+// folder ("003MUL50") and the support-language code ("FRA", "ALL" for all of them).
 #pragma once
 
 #include <array>

@@ -22,6 +22,7 @@
 #include "platform/path_text.h"
 #include "platform/run_reset.h"
 #include "ui/dialog.h"
+#include "ui/run_report.h"
 #include "ui/status_box.h"
 
 namespace nuvel::installer {
@@ -38,19 +39,21 @@ enum UninstallItem {
 // The data folder (launch) without its trailing separator.
 std::string DataFolder() { return platform::WithoutTrailingSlash(base::Paths().DataPath); }
 
-ui::Dialog BuildDialog(const std::vector<std::string>& lines) {
+ui::Dialog BuildDialog(const std::vector<std::string>& lines, std::vector<std::string> keys) {
   ui::Dialog dialog;
   dialog.name = "uninstall";
   dialog.id = "MSG_Message_SelectProductToUninstall";
   dialog.title = base::Run().szCoursewareName;
   dialog.default_item = kItemDone;
   dialog.cancel_item = kItemDone;
+  dialog.selection_buttons = {kItemUninstall};
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_Done"), kItemDone);
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_Uninstall"), kItemUninstall);
   dialog.Add(ui::ItemKind::kStaticText, base::Localize("MSG_Message_SelectProductToUninstall"),
              kItemPrompt);
   ui::DialogItem& list = dialog.Add(ui::ItemKind::kList, "", kItemList);
   list.lines = lines;
+  list.keys = std::move(keys);
   if (!lines.empty()) list.selected = {0};
   dialog.Add(ui::ItemKind::kButton, base::Localize("MSG_Button_UninstallAll"), kItemUninstallAll);
   // Uninstall is enabled exactly while a row is selected.
@@ -71,6 +74,7 @@ void RemoveCourse(const std::string& folder) {
   DelTree(platform::ParentFolder(data) + "/content/" + folder);
   ui::CurrentBackend().SetCursor(ui::Cursor::kArrow);
   base::WriteLogf(0, "Uninstalled %s", folder.c_str());
+  ui::ReportCourseRemoved(folder);
 }
 
 }  // namespace
@@ -101,7 +105,12 @@ std::vector<std::string> BuildProdInstalledList() {
 int Prompt_Uninstall() {
   for (;;) {
     std::vector<std::string> lines = BuildProdInstalledList();
-    ui::Dialog dialog = BuildDialog(lines);
+    // Each row's key is the installed course's folder, in the order of the lines.
+    std::vector<std::string> keys;
+    for (int index : Uninstall().installedProdSortOrder) {
+      keys.push_back(Sources().InstalledProducts[static_cast<std::size_t>(index)].folder);
+    }
+    ui::Dialog dialog = BuildDialog(lines, std::move(keys));
     int hit = ui::ModalDialog(dialog);
     if (hit == kItemUninstallAll) {
       Uninstall().fUninstallall = 1;
@@ -391,9 +400,12 @@ WholeRemoval RemoveWholeInstallation() {
   RemovalPlan plan = PlanWholeRemoval();
   WholeRemoval result;
   result.refused = plan.refused;
+  // The courses among what goes: the folders of "launch".
+  std::vector<std::string> courses;
   for (const FolderPlan& folder : plan.folders) {
     for (const std::string& path : folder.ours) {
       base::WriteLogf(0, "DeleteDirectory: %s", path.c_str());
+      if (platform::FileName(platform::ParentFolder(path)) == "launch") courses.push_back(path);
     }
     for (const std::string& path : folder.left) {
       base::WriteLogf(0, "Left in place (not made by Setup): %s", path.c_str());
@@ -416,6 +428,9 @@ WholeRemoval RemoveWholeInstallation() {
     }
     for (const std::string& path : folder.sweep) platform::RemoveEmptyFolder(path);
     platform::RemoveEmptyFolder(folder.folder);
+  }
+  for (const std::string& path : courses) {
+    if (!platform::Exists(path)) ui::ReportCourseRemoved(platform::FileName(path));
   }
   ui::CurrentBackend().SetCursor(ui::Cursor::kArrow);
   return result;

@@ -4,7 +4,7 @@
 //
 // Dialog "uninstall": 1 Done (default and cancel), 2 Uninstall (enabled exactly while a row is
 // selected), 3 the prompt, 4 the list of installed courses (sorted by display line without
-// regard to case), 5 Uninstall All.
+// regard to case; each row keyed by the course's folder), 5 Uninstall All.
 //
 // Removing the whole installation deletes only what this program creates, by name: in the
 // installation folder the startup files ("launch"), the content, the support files, the

@@ -36,6 +36,7 @@
 #include "setup/version.h"
 #include "ui/dialog.h"
 #include "ui/prompts.h"
+#include "ui/run_report.h"
 #include "ui/status_box.h"
 
 namespace nuvel::setup {
@@ -133,6 +134,7 @@ bool SystemIsSupported() {
     ui::Ask({.id = message, .message = message, .buttons = {"OK"}});
   }
   WriteLogf(0, "%s", message.c_str());
+  ui::PrintRunSummary(status);
   platform::RestoreTerminal();
   std::fflush(nullptr);
   std::_Exit(status);
@@ -533,6 +535,8 @@ Next WelcomeAndInstallation() {
 }  // namespace
 
 int RunSetup(const DriverOptions& options) {
+  // An unattended run tells what it does on standard error, unless asked to keep quiet.
+  ui::EnableRunReport(ui::CurrentBackend().Unattended() && !options.quiet);
   Next next = StartUp(options);
   if (next == Next::kContinue) next = FirstPass(options);
   if (next == Next::kContinue) next = WelcomeAndInstallation();
@@ -559,6 +563,7 @@ int RunSetup(const DriverOptions& options) {
     case Next::kAnotherRuns:
       // Silent on the desktop, where the other one is in front; an unattended run must be able
       // to tell that it did nothing.
+      // That one line is all: the run did nothing to summarize.
       std::fputs("nuvel-setup: another Setup is running; nothing was done\n", stderr);
       return kExitAnotherSetup;
     case Next::kAbort:
@@ -581,6 +586,7 @@ int RunSetup(const DriverOptions& options) {
       break;
   }
   ui::FinishDialogs();
+  ui::PrintRunSummary(status);
   return status;
 }
 

@@ -11,6 +11,7 @@ namespace nuvel::setup {
 struct DriverOptions {
   std::string source;              // the installation source root (absolute)
   std::vector<std::string> argv;   // the command line, for a relaunch from a local copy
+  bool quiet = false;              // --quiet: no progress or summary lines on standard error
 };
 
 /// Exit statuses of the run.

@@ -10,6 +10,7 @@
 #include "platform/terminal.h"
 #include "records/server_settings.h"
 #include "setup/driver.h"
+#include "setup/inventory.h"
 #include "setup/version.h"
 #include "ui/dialog.h"
 #include "ui/script/script_backend.h"
@@ -23,7 +24,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: nuvel-setup [--source DIR] [--ui qt|terminal|script] [--answers FILE]\n"
     "                   [--transcript FILE] [--record-answers FILE] [--control]\n"
-    "                   [--version] [--help]\n"
+    "                   [--quiet] [--version] [--help]\n"
+    "       nuvel-setup --list [--source DIR] [--json]\n"
     "       nuvel-setup --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
     "\n"
     "Installs, updates and uninstalls the courses of an installation source.\n"
@@ -37,6 +39,12 @@ constexpr const char* kUsage =
     "  --transcript FILE      write every dialog shown and its answer to FILE (JSON Lines)\n"
     "  --record-answers FILE  write this run's answers to FILE, to replay it with --answers\n"
     "  --control              hold the Control key for the whole run\n"
+    "  --quiet                with --answers: no progress lines (a line per course started\n"
+    "                         and per tenth of each copy) and no summary line at the end\n"
+    "  --list                 print the courses of the source and of this machine, and what\n"
+    "                         installing each would do (new, same, more_recent, older,\n"
+    "                         incomplete); shows no dialog and writes nothing\n"
+    "  --json                 with --list: one JSON object (its fields are in the README)\n"
     "  --version              print the version and exit\n"
     "  --help                 print this text and exit\n"
     "  --server-checksum RECORDS_ADDRESS STREAMING_ADDRESS\n"
@@ -62,6 +70,7 @@ struct CommandLine {
   nuvel::setup::DriverOptions driver;
   std::string ui, answers, transcript, record_answers;
   bool control = false;
+  bool list = false, json = false;
 };
 
 // Reads "--name VALUE" or "--name=VALUE" at argv[i]; true when `arg` is that option.
@@ -108,6 +117,12 @@ int main(int argc, char** argv) {
     }
     if (arg == "--control") {
       cmd.control = true;
+    } else if (arg == "--quiet") {
+      cmd.driver.quiet = true;
+    } else if (arg == "--list") {
+      cmd.list = true;
+    } else if (arg == "--json") {
+      cmd.json = true;
     } else if (OptionValue(arg, "--source", i, argc, argv, cmd.driver.source, error) ||
                OptionValue(arg, "--ui", i, argc, argv, cmd.ui, error) ||
                OptionValue(arg, "--answers", i, argc, argv, cmd.answers, error) ||
@@ -124,6 +139,8 @@ int main(int argc, char** argv) {
   if (!platform::IsDirectory(cmd.driver.source)) {
     return UsageError("the installation source '" + cmd.driver.source + "' is not a folder");
   }
+  if (cmd.json && !cmd.list) return UsageError("--json goes with --list");
+  if (cmd.list) return setup::RunList(cmd.driver.source, cmd.json);
 
   // The back end: named by --ui, else script with --answers, else the desktop when there is a
   // display, else the terminal.

@@ -148,29 +148,94 @@ bool ReadMatch(LineReader& in, AnswerMatch& match, std::string& error) {
   return true;
 }
 
-bool ReadRows(std::string_view word, AnswerSetting& setting, std::string& error) {
-  if (word == "none") return true;
-  std::size_t colon = word.find(':');
-  if (colon != std::string_view::npos) {
-    LineReader item(word.substr(0, colon));
-    if (!item.Number(setting.item) || !item.AtEnd()) {
-      error = "'select " + std::string(word) + "': expected the list's item number before ':'";
-      return false;
+// A bare word after "select" that stands for a row number: digits without a leading zero, as
+// row numbers are written. "003" is a key (a family number), never row 3.
+bool IsRowNumberWord(std::string_view word) {
+  if (word.empty() || !std::all_of(word.begin(), word.end(), [](char c) {
+        return c >= '0' && c <= '9';
+      })) {
+    return false;
+  }
+  return word.size() == 1 || word.front() != '0';
+}
+
+// A character a key may hold without quotes.
+bool IsBareKeyChar(char c) {
+  return static_cast<unsigned char>(c) > 0x20 && c != 0x7f && c != '"' && c != ',' && c != ':' &&
+         c != '\\';
+}
+
+bool ReadsAsBareKey(std::string_view word) {
+  return !word.empty() && word != "none" && !IsRowNumberWord(word) &&
+         std::all_of(word.begin(), word.end(), IsBareKeyChar);
+}
+
+// The rows after "select": "none", or "[N:]" and a comma-separated list of row numbers, bare
+// keys and quoted keys.
+bool ReadRows(LineReader& in, AnswerSetting& setting, std::string& error) {
+  std::string_view rest = in.Rest();
+  std::string_view word = rest.substr(0, std::min(rest.find(' '), rest.find('\t')));
+  if (word == "none") {
+    in.Take(word);
+    return true;
+  }
+  if (in.Peek() != '"') {
+    std::size_t colon = word.find(':');
+    if (colon != std::string_view::npos && word.substr(0, colon).find('"') == std::string_view::npos) {
+      LineReader item(word.substr(0, colon));
+      if (!item.Number(setting.item) || !item.AtEnd()) {
+        error = "'select " + std::string(word) + "': expected the list's item number before ':'";
+        return false;
+      }
+      in.Take(word.substr(0, colon + 1));
+      if (in.Take("none")) {
+        if (!in.AtEnd() && !IsSpace(in.Peek())) {
+          error = "unexpected '" + std::string(in.Word()) + "' after 'none'";
+          return false;
+        }
+        return true;
+      }
     }
-    word.remove_prefix(colon + 1);
   }
   for (;;) {
-    std::size_t comma = word.find(',');
-    LineReader row(word.substr(0, comma));
-    int value = 0;
-    if (!row.Number(value) || !row.AtEnd()) {
-      error = "'select' needs rows such as 0,2 (or none)";
-      return false;
+    if (in.Peek() == '"') {
+      std::string key;
+      if (!in.Quoted(key, error)) return false;
+      if (key.empty()) {
+        error = "'select' needs a key that is not empty";
+        return false;
+      }
+      setting.keys.push_back(std::move(key));
+    } else {
+      std::string_view token = in.Word(',');
+      if (token.empty()) {
+        error = "'select' needs rows such as 0,2 or keys such as 003MUL50 (or none)";
+        return false;
+      }
+      if (IsRowNumberWord(token)) {
+        LineReader row(token);
+        int value = 0;
+        if (!row.Number(value) || !row.AtEnd()) {
+          error = "'select': row " + std::string(token) + " is too large";
+          return false;
+        }
+        setting.rows.push_back(value);
+      } else if (std::all_of(token.begin(), token.end(), IsBareKeyChar)) {
+        setting.keys.emplace_back(token);
+      } else {
+        error = "'select': '" + std::string(token) +
+                "' is neither a row number nor a key (quote a key that holds quotes, colons or "
+                "backslashes)";
+        return false;
+      }
     }
-    setting.rows.push_back(value);
-    if (comma == std::string_view::npos) return true;
-    word.remove_prefix(comma + 1);
+    if (!in.Take(",")) break;
   }
+  if (!in.AtEnd() && !IsSpace(in.Peek())) {
+    error = "unexpected '" + std::string(in.Word()) + "' after the rows of 'select'";
+    return false;
+  }
+  return true;
 }
 
 bool ReadSetting(LineReader& in, std::string_view keyword, AnswerSetting& setting,
@@ -178,7 +243,7 @@ bool ReadSetting(LineReader& in, std::string_view keyword, AnswerSetting& settin
   in.SkipSpace();
   if (keyword == "select") {
     setting.kind = AnswerSetting::Kind::kSelect;
-    return ReadRows(in.Word(), setting, error);
+    return ReadRows(in, setting, error);
   }
   if (keyword == "set") {
     setting.kind = AnswerSetting::Kind::kSet;
@@ -404,22 +469,36 @@ std::string RecordAnswerLine(const Dialog& before, const Dialog& after, int answ
       case ItemKind::kRadio:
         if (item.value == 1 && (!old || old->value != 1)) line += " choose " + number;
         break;
-      case ItemKind::kList:
-        if (!old || old->selected != item.selected) {
+      case ItemKind::kList: {
+        bool pinned = !item.keys.empty() && !item.selected.empty() &&
+                      std::find(after.selection_buttons.begin(), after.selection_buttons.end(),
+                                answer) != after.selection_buttons.end();
+        if (!old || old->selected != item.selected || pinned) {
           line += " select ";
           if (item.number != first_list) line += number + ":";
           if (item.selected.empty()) line += "none";
           for (std::size_t i = 0; i < item.selected.size(); ++i) {
-            line += (i ? "," : "") + std::to_string(item.selected[i]);
+            // By key wherever the row has one: the replay then finds the same course on a
+            // source that lists its courses in another order, or reports it missing.
+            int row = item.selected[i];
+            bool keyed = row >= 0 && row < static_cast<int>(item.keys.size()) &&
+                         !item.keys[static_cast<std::size_t>(row)].empty();
+            line += (i ? "," : "") + (keyed ? SelectKeyText(item.keys[static_cast<std::size_t>(row)])
+                                            : std::to_string(row));
           }
         }
         break;
+      }
       default:
         break;
     }
   }
   if (control) line += " control";
   return notes + line + " -> " + std::to_string(answer);
+}
+
+std::string SelectKeyText(const std::string& key) {
+  return ReadsAsBareKey(key) ? key : QuoteAnswerText(key);
 }
 
 std::string RecordFolderLine(const std::string& id, const std::string& folder) {

@@ -15,7 +15,15 @@
 // Settings, applied in order before the answer:
 //   set N="text"    the text of edit or password item N
 //   select i,j      the selected rows (0-based) of the dialog's first list; "select N:i,j" for
-//                   list item N; "select none" clears the selection
+//                   list item N; "select none" clears the selection. A row may also be named
+//                   by its key (DialogItem::keys: product folder, family number, language
+//                   code, installed course folder): "select 003MUL50", "select FRA,ENG".
+//                   A bare word is a row number when it is all digits without a leading zero
+//                   ("2", "10"); any other word ("003", "FRA", "003MUL50") is a key, and so is a
+//                   quoted text ("select \"12\"" for a key that reads like a row number). The
+//                   reading never depends on the list at hand, so a key absent from a list is
+//                   reported (exit status 3, naming the key and the rows offered) instead of
+//                   being taken for a row number. Rows and keys may be mixed: "select 0,FRA".
 //   check N / uncheck N    check box N
 //   choose N        radio item N becomes the chosen one of its group
 //   control         the Control key is held for this answer's click: it stays latched until
@@ -25,6 +33,10 @@
 // return and a tab. Recorded answers never hold what was typed into a password field: they
 // hold its scrambled form ("**__...", which the dialog accepts as given), or leave the field out
 // (with a comment line) when the dialog has no such form; an emptied field is set N="".
+// Recorded answers choose the rows of a list by key wherever the row has one, quoting a key
+// that would otherwise read as a row number or holds a space, comma, colon or quote. A keyed
+// list's selection is recorded whenever the answer acts on it (Dialog::selection_buttons), even
+// when the user kept the preselected rows: on another source another row may be preselected.
 //
 // <answer>: the item number hit (999 for the close box). For folder questions, the folder (the
 // rest of the line, or a quoted text; "" cancels). "* -> 1" accepts the proposed folder of a
@@ -52,7 +64,8 @@ struct AnswerSetting {
   // mask it.
   std::size_t text_begin = 0;
   std::size_t text_end = 0;
-  std::vector<int> rows;  // kSelect
+  std::vector<int> rows;           // kSelect: rows chosen by number
+  std::vector<std::string> keys;   // kSelect: rows chosen by key (DialogItem::keys)
 };
 
 struct AnswerMatch {
@@ -91,6 +104,9 @@ std::string QuoteAnswerText(std::string_view text);
 AnswerMatch RecordedMatchOf(const Dialog& dialog);
 /// The written form of a match ("welcome", prompt:"Nuvel Setup", "*", ...).
 std::string MatchText(const AnswerMatch& match);
+
+/// How a row key is written after "select": bare when it reads back as a key, else quoted.
+std::string SelectKeyText(const std::string& key);
 
 /// The line as messages show it: its source with the text of every "set" masked unless `dialog`
 /// (the dialog it answered, nullptr when none) has an edit field of that number.

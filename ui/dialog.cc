@@ -11,6 +11,7 @@
 #include "platform/run_reset.h"
 #include "ui/answer_file.h"
 #include "ui/prompts.h"
+#include "ui/run_report.h"
 
 namespace nuvel::ui {
 namespace {
@@ -179,7 +180,15 @@ std::string JsonItem(const DialogItem& item, const char* kind) {
       for (std::size_t i = 0; i < item.lines.size(); ++i) {
         out += (i ? "," : "") + JsonString(item.lines[i]);
       }
-      out += "],\"selected\":[";
+      out += "]";
+      if (!item.keys.empty()) {
+        out += ",\"keys\":[";
+        for (std::size_t i = 0; i < item.keys.size(); ++i) {
+          out += (i ? "," : "") + JsonString(item.keys[i]);
+        }
+        out += "]";
+      }
+      out += ",\"selected\":[";
       for (std::size_t i = 0; i < item.selected.size(); ++i) {
         out += (i ? "," : "") + std::to_string(item.selected[i]);
       }
@@ -281,6 +290,8 @@ std::string TranscriptLine(const Dialog& dialog, int answer) {
   return line + ",\"answer\":" + std::to_string(answer) + "}";
 }
 
+std::string JsonQuoted(std::string_view text) { return JsonString(text); }
+
 std::string FolderTranscriptLine(const std::string& id, const std::string& prompt,
                                  const std::string& start, const std::string& answer) {
   return "{\"dialog\":\"folder\",\"id\":" + JsonString(id) + ",\"text\":" + JsonString(prompt) +
@@ -302,6 +313,7 @@ Backend& CurrentBackend() {
 }
 
 void EndRunUnanswered() {
+  PrintRunSummary(kExitAnswerMismatch);
   if (NoAnswerExitHook()) {
     NoAnswerExitHook()(kExitAnswerMismatch);
   } else {

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nuvel::ui {
@@ -46,6 +47,11 @@ struct DialogItem {
   bool enabled = true;
   int value = 0;
   std::vector<std::string> lines;
+  /// kList: a stable key per row, in the order of `lines` (the product folder, the family
+  /// number, the language code, the installed course folder), so that answer files can choose
+  /// a row by what it stands for rather than by where it stands. Empty when the rows have none;
+  /// a row without a key has "".
+  std::vector<std::string> keys;
   std::vector<int> selected;
   bool multiple = false;  // a list that allows several rows at once
 };
@@ -58,6 +64,10 @@ struct Dialog {
   std::vector<DialogItem> items;
   int default_item = 1;
   int cancel_item = 2;
+  /// The buttons whose hit acts on the selected rows (OK of the course lists, Uninstall). For
+  /// them the recorded answers name the selected rows of a keyed list even when the user left
+  /// the preselection alone: which row is preselected depends on the source.
+  std::vector<int> selection_buttons;
   /// Called by the back end after the user changed an item (typed into a field, chose a radio
   /// button, checked a box, selected rows) and before a button is hit, so that the core can
   /// enable or disable items as its dialog logic requires. May be empty.
@@ -185,10 +195,15 @@ void FinishDialogs();
 /// The transcript line of a dialog that ended with `answer` (JSON, no line end):
 /// {"dialog":..,"id":..,"title":..,"text":..,"buttons":[..],"items":[..],"answer":N}. "text" is
 /// the visible static texts joined by "\n", "buttons" the visible buttons in item order, "items"
-/// (only when there are any) the visible edit, password, radio, check-box and list items.
+/// (only when there are any) the visible edit, password, radio, check-box and list items; a list
+/// whose rows have keys also gives "keys":[..] beside its "lines".
 /// Password contents are masked. Invalid UTF-8 is replaced by U+FFFD, so every line is valid
 /// JSON.
 std::string TranscriptLine(const Dialog& dialog, int answer);
+/// `text` as a JSON string (quotes included); invalid UTF-8 becomes U+FFFD, so the result is
+/// always valid JSON.
+std::string JsonQuoted(std::string_view text);
+
 /// The transcript line of a folder question.
 std::string FolderTranscriptLine(const std::string& id, const std::string& prompt,
                                  const std::string& start, const std::string& answer);

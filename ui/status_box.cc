@@ -6,6 +6,7 @@
 #include "base/strings.h"
 #include "platform/events.h"
 #include "platform/run_reset.h"
+#include "ui/run_report.h"
 
 namespace nuvel::ui {
 namespace {
@@ -95,12 +96,14 @@ int GetStatusBoxVisible() {
 
 void StatusBoxProgress(double fraction) {
   StatusBox().box.progress = std::clamp(fraction, 0.0, 1.0);
+  ReportProgress(fraction);
   RedrawBox();
   platform::PumpEvents();
 }
 
 void StatusBoxRemoveProgress() {
   StatusBoxState& state = StatusBox();
+  ReportProgressEnded();
   if (state.box.progress < 0) return;
   state.box.progress = -1;
   RedrawBox();

@@ -19,7 +19,7 @@
 #include "records/protocol.h"
 #include "records/server_settings.h"
 #include "tests/net/peers.h"
-#include "tests/records/scripted_records_server.h"
+#include "tests/records/records_client_test.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "text/dates.h"
@@ -32,9 +32,8 @@ namespace fs = std::filesystem;
 using net::testing::RecordsDouble;
 using nuvel::testing::ReadTestFile;
 using nuvel::testing::WriteTestFile;
+using testing::kSchool;
 using testing::ScriptedRecordsServer;
-
-const std::string kSchool = std::string(NUVEL_EXAMPLES_DIR) + "/records-school.fixture";
 
 // A record of a whole slot, zeroed.
 using Slot = std::array<unsigned char, kClassSlotSize>;
@@ -45,45 +44,8 @@ int Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-class ClassesTest : public ::testing::Test {
+class ClassesTest : public testing::RecordsClientTest {
  protected:
-  void SetUp() override {
-    platform::ResetRunState();
-    auto backend = std::make_unique<ui::testing::FakeBackend>();
-    backend_ = backend.get();
-    ui::SetBackend(std::move(backend));
-    fs::create_directories(sysroot_.path("opt/Nuvel"));
-    base::Initialize_All_Paths(sysroot_.path("opt/Nuvel"));
-    net::SetRetryWaitsForTesting(1, 1);
-  }
-  void TearDown() override {
-    double_.reset();
-    platform::ResetRunState();
-  }
-
-  // Starts the double on `fixture` and points the settings at it (server 6: plain HTTP).
-  void Start(const std::vector<std::string>& arguments = {}, const std::string& fixture = kSchool) {
-    double_ = std::make_unique<RecordsDouble>(sysroot_.path("double"), fixture, arguments);
-    ASSERT_EQ(double_->error, "");
-    PointAt(double_->port());
-  }
-  void PointAt(int port) {
-    ServerSettings& rs = RS();
-    rs.RecordsIPAddress = "127.0.0.1";
-    rs.RecordsIPPort = port;
-    rs.rs_server_number = 6;
-    rs.cgiPath = std::string(kDefaultCgiPath);
-    rs.streamingServer = "stream.nuvel.example";
-    WriteTestFile(base::GetRecordsIniFilePath(),
-                  "[Records]\r\nserverchecksum=" +
-                      SettingsChecksum(rs.RecordsIPAddress, rs.streamingServer) + "\r\n");
-  }
-  // Logs in as the driver does: the group number becomes the login group, the run is on line.
-  void LogIn(const std::string& user, const std::string& password, int group) {
-    ASSERT_EQ(ConnectToServer(user, password), group);
-    SetLoginGroupNumber(group);
-    base::Run().Internet = 1;
-  }
   void LogInAsLakesideAdministrator() { LogIn("lakeside", "Lake2024", 12); }
 
   // The slot of the class with this name, -1 when the table has none.
@@ -101,18 +63,6 @@ class ClassesTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::string Log() const {
-    return ReadTestFile(base::Paths().localNuvelDirectory + "Nuvel_log.txt");
-  }
-  std::vector<std::string> ShownIds() const {
-    std::vector<std::string> ids;
-    for (const ui::Dialog& dialog : backend_->shown) ids.push_back(dialog.id);
-    return ids;
-  }
-
-  nuvel::testing::TestSysroot sysroot_;
-  ui::testing::FakeBackend* backend_ = nullptr;
-  std::unique_ptr<RecordsDouble> double_;
 };
 
 // ---- Records built in the test -----------------------------------------------------------------
@@ -590,7 +540,6 @@ class ScriptedClassesTest : public ClassesTest {
     return header + records;
   }
 
-  std::unique_ptr<ScriptedRecordsServer> server_;
   std::size_t served_ = 0;
 };
 

@@ -4,7 +4,6 @@
 #include "records/protocol.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -14,8 +13,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "base/log.h"
 #include "base/paths.h"
@@ -26,8 +23,7 @@
 #include "platform/run_reset.h"
 #include "records/password.h"
 #include "records/server_settings.h"
-#include "tests/support/fake_backend.h"
-#include "tests/support/test_env.h"
+#include "tests/records/records_client_test.h"
 
 namespace nuvel::records {
 namespace {
@@ -80,119 +76,37 @@ std::string Answer(const std::string& rest = "") {
   return std::string("ANSW      00000001 ") + kTimestamp + " " + rest + "\r\n";
 }
 
-struct Request {
-  std::string path;
-  std::string body;
-};
-
-// The scripted Records server.
-class ScriptedServer {
- public:
-  explicit ScriptedServer(std::function<std::string(const Request&)> reply)
-      : reply_(std::move(reply)) {
-    server_.Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
-      Request request{req.target, req.body};
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-      }
-      res.set_content(reply_(request), "text/plain");
-    });
-    // One request per connection: a kept-alive connection would hold stop() for seconds.
-    server_.set_keep_alive_max_count(1);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ~ScriptedServer() {
-    server_.stop();
-    thread_.join();
-  }
-  int port() const { return port_; }
-  std::vector<Request> requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-  int Count(const std::string& command) {
-    int n = 0;
-    for (const Request& r : requests()) n += r.path.find("CMD=" + command) != std::string::npos;
-    return n;
-  }
-
- private:
-  std::function<std::string(const Request&)> reply_;
-  httplib::Server server_;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<Request> requests_;
-  int port_ = 0;
-};
-
-class ProtocolTest : public ::testing::Test {
+class ProtocolTest : public testing::RecordsClientTest {
  protected:
   void SetUp() override {
-    platform::ResetRunState();
+    RecordsClientTest::SetUp();
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    auto backend = std::make_unique<ui::testing::FakeBackend>();
-    backend_ = backend.get();
-    ui::SetBackend(std::move(backend));
-    apps_ = sysroot_.path("opt/Nuvel");
-    fs::create_directories(apps_);
-    base::Initialize_All_Paths(apps_);
     base::Run().current_dir = sysroot_.path("source");
     // A fake desktop opener that notes every address it is given.
-    bin_ = sysroot_.path("bin");
-    fs::create_directories(bin_);
+    const std::string bin = sysroot_.path("bin");
+    fs::create_directories(bin);
     opened_ = sysroot_.path("opened.txt");
-    WriteTestFile(bin_ + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened_ + "'\n");
-    ::chmod((bin_ + "/xdg-open").c_str(), 0755);
+    WriteTestFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened_ + "'\n");
+    ::chmod((bin + "/xdg-open").c_str(), 0755);
     saved_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", (bin_ + ":" + saved_path_).c_str(), 1);
+    ::setenv("PATH", (bin + ":" + saved_path_).c_str(), 1);
   }
   void TearDown() override {
-    server_.reset();
     ::setenv("PATH", saved_path_.c_str(), 1);
-    platform::ResetRunState();
-  }
-
-  // Starts the scripted server and points the settings at it (server 6: plain HTTP).
-  void Serve(std::function<std::string(const Request&)> reply) {
-    server_ = std::make_unique<ScriptedServer>(std::move(reply));
-    ServerSettings& rs = RS();
-    rs.RecordsIPAddress = "127.0.0.1";
-    rs.RecordsIPPort = server_->port();
-    rs.rs_server_number = 6;
-    rs.cgiPath = std::string(kDefaultCgiPath);
-    rs.streamingServer = "stream.nuvel.example";
-    WriteTestFile(base::GetRecordsIniFilePath(),
-                  "[Records]\r\nserver_num=006\r\nserverchecksum=" +
-                      SettingsChecksum(rs.RecordsIPAddress, rs.streamingServer) + "\r\n");
+    RecordsClientTest::TearDown();
   }
 
   // Serves LGNS with `login` and every other command with an answer.
   void ServeLogin(const std::string& login) {
-    Serve([login](const Request& r) {
-      if (r.path.find("CMD=LGNS") != std::string::npos) return login;
-      if (r.path.find("CMD=QUIT") != std::string::npos) return std::string("QUIT\r\n");
+    Serve([login](const std::string& target) {
+      if (target.find("CMD=LGNS") != std::string::npos) return login;
+      if (target.find("CMD=QUIT") != std::string::npos) return std::string("QUIT\r\n");
       return Answer();
     });
   }
 
-  // Every text of the i-th dialog shown.
-  std::string ShownText(std::size_t i) const {
-    std::string all;
-    if (i < backend_->shown.size()) {
-      for (const ui::DialogItem& item : backend_->shown[i].items) all += item.text + "|";
-    }
-    return all;
-  }
-  std::string Log() const { return ReadTestFile(base::Paths().localNuvelDirectory + "Nuvel_log.txt"); }
-
-  nuvel::testing::TestSysroot sysroot_;
-  ui::testing::FakeBackend* backend_ = nullptr;
-  std::unique_ptr<ScriptedServer> server_;
-  std::string apps_, bin_, opened_, saved_path_;
+  std::string opened_, saved_path_;
 };
 
 // ---- Reading replies --------------------------------------------------------------------------
@@ -309,9 +223,9 @@ TEST_F(ProtocolTest, LoginSendsTheServerFormAndOpensTheSession) {
   ServeLogin(LoginLine(42, 3, 1));
   EXPECT_EQ(ConnectToServer("anna", "secret1"), 42);
 
-  const std::vector<Request> requests = server_->requests();
+  const auto requests = server_->requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].path, "/NuvelRS.NRS?SID=--------&CMD=LGNS_&UNICODE=1");
+  EXPECT_EQ(requests[0].target, "/NuvelRS.NRS?SID=--------&CMD=LGNS_&UNICODE=1");
   const std::string body = Unbase64(requests[0].body);
   ASSERT_TRUE(body.starts_with("004-->anna<--038-->**__")) << body;
   ASSERT_TRUE(body.ends_with("__<--COMP MONI")) << body;
@@ -334,7 +248,7 @@ TEST_F(ProtocolTest, LoginSendsTheServerFormAndOpensTheSession) {
   std::string reply, stamp;
   EXPECT_EQ(SendCommandToServer("STDN", "CLASS001", reply, &stamp), 0);
   EXPECT_EQ(stamp, kTimestamp);
-  EXPECT_EQ(server_->requests().back().path,
+  EXPECT_EQ(server_->requests().back().target,
             "/NuvelRS.NRS/app/wa/getRSLauncherResponse?wosid=S1&CMD=STDN_CLASS001");
 
   // Logging out sends QUIT with the session and forgets it.
@@ -401,8 +315,8 @@ TEST_F(ProtocolTest, RefusalsAndBadRepliesShowTheirMessage) {
 }
 
 TEST_F(ProtocolTest, CompressedLoginAndAnswersAreInflated) {
-  Serve([](const Request& r) {
-    if (r.path.find("CMD=LGNS") != std::string::npos) return Compressed(LoginLine(7));
+  Serve([](const std::string& target) {
+    if (target.find("CMD=LGNS") != std::string::npos) return Compressed(LoginLine(7));
     return Compressed(Answer(std::string(3000, 's')));
   });
   EXPECT_EQ(ConnectToServer("anna", "pw"), 7);
@@ -413,8 +327,8 @@ TEST_F(ProtocolTest, CompressedLoginAndAnswersAreInflated) {
 
 TEST_F(ProtocolTest, CompressedReplyThatCannotBeInflatedEndsTheRunWithItsNotice) {
   bool broken = false;
-  Serve([&broken](const Request& r) {
-    if (r.path.find("CMD=LGNS") != std::string::npos) return LoginLine();
+  Serve([&broken](const std::string& target) {
+    if (target.find("CMD=LGNS") != std::string::npos) return LoginLine();
     return broken ? Compressed(Answer(std::string(5000, 'x')), 10) : Answer();
   });
   ASSERT_EQ(ConnectToServer("anna", "pw"), 42);
@@ -429,8 +343,8 @@ TEST_F(ProtocolTest, CompressedReplyThatCannotBeInflatedEndsTheRunWithItsNotice)
 
 TEST_F(ProtocolTest, ReplyKindsGiveTheirResults) {
   std::string next;
-  Serve([&next](const Request& r) {
-    if (r.path.find("CMD=LGNS") != std::string::npos) return LoginLine();
+  Serve([&next](const std::string& target) {
+    if (target.find("CMD=LGNS") != std::string::npos) return LoginLine();
     return next;
   });
   ASSERT_EQ(ConnectToServer("anna", "pw"), 42);
@@ -455,8 +369,8 @@ TEST_F(ProtocolTest, ReplyKindsGiveTheirResults) {
 
 TEST_F(ProtocolTest, NoticeOpensItsPageOnceAndCanEndTheRun) {
   std::string next;
-  Serve([&next](const Request& r) {
-    if (r.path.find("CMD=LGNS") != std::string::npos) return LoginLine();
+  Serve([&next](const std::string& target) {
+    if (target.find("CMD=LGNS") != std::string::npos) return LoginLine();
     return next;
   });
   ASSERT_EQ(ConnectToServer("anna", "pw"), 42);
@@ -473,8 +387,8 @@ TEST_F(ProtocolTest, NoticeOpensItsPageOnceAndCanEndTheRun) {
 
 TEST_F(ProtocolTest, ErrorPageAsksRetryThenQuit) {
   int errors = 1;
-  Serve([&errors](const Request& r) {
-    if (r.path.find("CMD=LGNS") != std::string::npos) return LoginLine();
+  Serve([&errors](const std::string& target) {
+    if (target.find("CMD=LGNS") != std::string::npos) return LoginLine();
     if (errors > 0) {
       --errors;
       return std::string("\r\n<HTML>Bad session id</HTML>");
@@ -517,7 +431,7 @@ TEST_F(ProtocolTest, ServerDateIsAskedOnceAMinute) {
   EXPECT_EQ(TCPFindServerTime(2), expected);
   EXPECT_EQ(TCPFindServerTime(2), expected);
   EXPECT_EQ(server_->Count("PING"), 1);
-  EXPECT_NE(server_->requests().back().path.find("CMD=PING_wosid=S1"), std::string::npos);
+  EXPECT_NE(server_->requests().back().target.find("CMD=PING_wosid=S1"), std::string::npos);
 }
 
 TEST_F(ProtocolTest, UnreachableServerAsksQuitOrRetry) {

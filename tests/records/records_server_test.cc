@@ -14,62 +14,25 @@
 #include "records/protocol.h"
 #include "records/server_settings.h"
 #include "tests/net/peers.h"
-#include "tests/support/fake_backend.h"
-#include "tests/support/test_env.h"
+#include "tests/records/records_client_test.h"
 #include "ui/prompts.h"
 
 namespace nuvel::records {
 namespace {
 
 namespace fs = std::filesystem;
-using net::testing::RecordsDouble;
 using nuvel::testing::ReadTestFile;
 using nuvel::testing::WriteTestFile;
 
-const std::string kSchool = std::string(NUVEL_EXAMPLES_DIR) + "/records-school.fixture";
 constexpr const char* kStudent = "ann.lee@lakeside.example";
 constexpr const char* kPassword = "sol2024";
 
-class RecordsServerTest : public ::testing::Test {
+class RecordsServerTest : public testing::RecordsClientTest {
  protected:
-  void SetUp() override {
-    platform::ResetRunState();
-    auto backend = std::make_unique<ui::testing::FakeBackend>();
-    backend_ = backend.get();
-    ui::SetBackend(std::move(backend));
-    fs::create_directories(sysroot_.path("opt/Nuvel"));
-    base::Initialize_All_Paths(sysroot_.path("opt/Nuvel"));
-    net::SetRetryWaitsForTesting(1, 1);
-  }
   void TearDown() override {
-    double_.reset();
     ::unsetenv("NUVEL_TEST_HTTPS_PORT");
     ::unsetenv("NUVEL_TEST_CA_FILE");
-    platform::ResetRunState();
-  }
-
-  // Starts the double and points the settings at it as server `number` (6: plain HTTP).
-  void Start(const std::vector<std::string>& arguments = {}, int number = 6,
-             const std::string& fixture = kSchool) {
-    double_ = std::make_unique<RecordsDouble>(sysroot_.path("double"), fixture, arguments);
-    ASSERT_EQ(double_->error, "");
-    ServerSettings& rs = RS();
-    rs.RecordsIPAddress = double_->host();
-    rs.RecordsIPPort = double_->port();
-    rs.rs_server_number = number;
-    rs.cgiPath = std::string(kDefaultCgiPath);
-    rs.streamingServer = "stream.nuvel.example";
-    WriteTestFile(base::GetRecordsIniFilePath(),
-                  "[Records]\r\nserverchecksum=" +
-                      SettingsChecksum(rs.RecordsIPAddress, rs.streamingServer) + "\r\n");
-  }
-
-  std::string ShownText(std::size_t i) const {
-    std::string all;
-    if (i < backend_->shown.size()) {
-      for (const ui::DialogItem& item : backend_->shown[i].items) all += item.text + "|";
-    }
-    return all;
+    RecordsClientTest::TearDown();
   }
 
   // The student record of the logged-in student (552 bytes at offset 40 of the STDS reply).
@@ -79,10 +42,6 @@ class RecordsServerTest : public ::testing::Test {
     EXPECT_EQ(SendCommandToServer("STDS", s.forcedClassPath + "_" + s.forcedStudentKey, reply), 0);
     return reply.size() >= 40 + 552 ? reply.substr(40, 552) : "";
   }
-
-  nuvel::testing::TestSysroot sysroot_;
-  ui::testing::FakeBackend* backend_ = nullptr;
-  std::unique_ptr<RecordsDouble> double_;
 };
 
 TEST_F(RecordsServerTest, StudentLogsInOverPlainHttpAndOut) {
@@ -111,7 +70,8 @@ TEST_F(RecordsServerTest, StudentLogsInOverPlainHttpAndOut) {
 TEST_F(RecordsServerTest, LoginOverHttpsWithTheTestAuthority) {
   net::testing::TestCertificates certificates(sysroot_.path("ca"));
   ASSERT_EQ(certificates.error, "");
-  Start({"--cert", certificates.certificate, "--key", certificates.key}, 1);
+  Start({"--cert", certificates.certificate, "--key", certificates.key});
+  PointAt(double_->port(), 1);
   ASSERT_TRUE(double_->base().starts_with("https://"));
   ::setenv("NUVEL_TEST_HTTPS_PORT", std::to_string(double_->port()).c_str(), 1);
   ::setenv("NUVEL_TEST_CA_FILE", certificates.ca.c_str(), 1);
@@ -128,13 +88,13 @@ TEST_F(RecordsServerTest, RefusedLoginsShowTheirMessage) {
   struct Case {
     std::string fixture, user, password, shows;
   } cases[] = {
-      {kSchool, kStudent, "wrong99", "password is not correct"},
-      {kSchool, "nobody@lakeside.example", kPassword, "login ID was not found"},
+      {testing::kSchool, kStudent, "wrong99", "password is not correct"},
+      {testing::kSchool, "nobody@lakeside.example", kPassword, "login ID was not found"},
       {fixture, "zoe@closed.example", "zoe2024", "group has been disabled"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user);
-    Start({}, 6, c.fixture);
+    Start({}, c.fixture);
     backend_->shown.clear();
     EXPECT_EQ(ConnectToServer(c.user, c.password), 0);
     ASSERT_EQ(backend_->shown.size(), 1u);

@@ -22,7 +22,7 @@
 #include "records/protocol.h"
 #include "records/server_settings.h"
 #include "tests/net/peers.h"
-#include "tests/records/scripted_records_server.h"
+#include "tests/records/records_client_test.h"
 #include "tests/support/fake_backend.h"
 #include "tests/support/test_env.h"
 #include "text/dates.h"
@@ -35,9 +35,9 @@ namespace fs = std::filesystem;
 using net::testing::RecordsDouble;
 using nuvel::testing::ReadTestFile;
 using nuvel::testing::WriteTestFile;
+using testing::kSchool;
 using testing::ScriptedRecordsServer;
 
-const std::string kSchool = std::string(NUVEL_EXAMPLES_DIR) + "/records-school.fixture";
 
 using Record = std::array<unsigned char, kStudentRecordSize>;
 
@@ -57,44 +57,8 @@ int PackedDay(int days) {
   return packed;
 }
 
-class StudentsTest : public ::testing::Test {
+class StudentsTest : public testing::RecordsClientTest {
  protected:
-  void SetUp() override {
-    platform::ResetRunState();
-    auto backend = std::make_unique<ui::testing::FakeBackend>();
-    backend_ = backend.get();
-    ui::SetBackend(std::move(backend));
-    fs::create_directories(sysroot_.path("opt/Nuvel"));
-    base::Initialize_All_Paths(sysroot_.path("opt/Nuvel"));
-    net::SetRetryWaitsForTesting(1, 1);
-  }
-  void TearDown() override {
-    double_.reset();
-    server_.reset();
-    platform::ResetRunState();
-  }
-
-  void Start(const std::vector<std::string>& arguments = {}, const std::string& fixture = kSchool) {
-    double_ = std::make_unique<RecordsDouble>(sysroot_.path("double"), fixture, arguments);
-    ASSERT_EQ(double_->error, "");
-    PointAt(double_->port());
-  }
-  void PointAt(int port) {
-    ServerSettings& rs = RS();
-    rs.RecordsIPAddress = "127.0.0.1";
-    rs.RecordsIPPort = port;
-    rs.rs_server_number = 6;
-    rs.cgiPath = std::string(kDefaultCgiPath);
-    rs.streamingServer = "stream.nuvel.example";
-    WriteTestFile(base::GetRecordsIniFilePath(),
-                  "[Records]\r\nserverchecksum=" +
-                      SettingsChecksum(rs.RecordsIPAddress, rs.streamingServer) + "\r\n");
-  }
-  void LogIn(const std::string& user, const std::string& password, int group) {
-    ASSERT_EQ(ConnectToServer(user, password), group);
-    SetLoginGroupNumber(group);
-    base::Run().Internet = 1;
-  }
   // Serves every command from `reply`; the session counts as logged in.
   void Serve(std::function<std::string(const std::string&)> reply) {
     server_ = std::make_unique<ScriptedRecordsServer>(std::move(reply));
@@ -113,21 +77,6 @@ class StudentsTest : public ::testing::Test {
     }
     return nullptr;
   }
-  std::string Log() const {
-    return ReadTestFile(base::Paths().localNuvelDirectory + "Nuvel_log.txt");
-  }
-  std::vector<std::string> ShownIds() const {
-    std::vector<std::string> ids;
-    for (const ui::Dialog& dialog : backend_->shown) ids.push_back(dialog.id);
-    return ids;
-  }
-  std::string ShownText(std::size_t i) const {
-    std::string all;
-    if (i < backend_->shown.size()) {
-      for (const ui::DialogItem& item : backend_->shown[i].items) all += item.text + "|";
-    }
-    return all;
-  }
   // Pretends the Records server told today's date a moment ago.
   static void ServerDateIsToday() {
     Session& session = RecordsSession();
@@ -135,11 +84,6 @@ class StudentsTest : public ::testing::Test {
     session.TCPRecords_time = PackedDay(0);
     session.TCPRecords_LastPing = text::timer();
   }
-
-  nuvel::testing::TestSysroot sysroot_;
-  ui::testing::FakeBackend* backend_ = nullptr;
-  std::unique_ptr<RecordsDouble> double_;
-  std::unique_ptr<ScriptedRecordsServer> server_;
 };
 
 // ---- Records built in the test -----------------------------------------------------------------

@@ -30,6 +30,7 @@ std::vector<std::string> Summaries(const AnswerFile& file) {
               std::to_string(setting.item);
       if (setting.kind == Kind::kSet) text += "=<" + setting.text + ">";
       for (int row : setting.rows) text += ":" + std::to_string(row);
+      for (const std::string& key : setting.keys) text += ":key<" + key + ">";
     }
     if (line.control) text += " control";
     out.push_back(text + " -> " + std::to_string(line.answer) + " [" + line.folder + "]");
@@ -99,6 +100,33 @@ TEST(AnswerFileParse, QuotedTextsAndIds) {
   EXPECT_EQ(QuoteAnswerText("a\"b\\c"), "\"a\\\"b\\\\c\"");
 }
 
+// Whether a word is a row or a key depends on its form only, never on the list it meets: a
+// recorded key that a replay's list lacks must be reported, not taken for a row number.
+TEST(AnswerFileParse, SelectTellsRowNumbersFromKeysByTheirForm) {
+  AnswerFile file = Parse(
+      "family select 003 -> 1\n"
+      "products select 003MUL50 -> 1\n"
+      "multi-language select FRA -> 1\n"
+      "products select 2,006ENG30,0 -> 1\n"
+      "family select \"12\" -> 1\n"
+      "uninstall select 4:\"my course, 2\" -> 2\n"
+      "family select 0 -> 1\n"
+      "family select 10 -> 1\n"
+      "family select 9:none -> 1\n");
+  EXPECT_EQ(Summaries(file),
+            (std::vector<std::string>{
+                "1: name[family] select 0:key<003> -> 1 []",
+                "2: name[products] select 0:key<003MUL50> -> 1 []",
+                "3: name[multi-language] select 0:key<FRA> -> 1 []",
+                "4: name[products] select 0:2:0:key<006ENG30> -> 1 []",
+                "5: name[family] select 0:key<12> -> 1 []",
+                "6: name[uninstall] select 4:key<my course, 2> -> 2 []",
+                "7: name[family] select 0:0 -> 1 []",
+                "8: name[family] select 0:10 -> 1 []",
+                "9: name[family] select 9 -> 1 []",
+            }));
+}
+
 TEST(AnswerFileParse, MalformedLinesNameTheirLineAndProblem) {
   const std::pair<const char*, const char*> cases[] = {
       {"welcome\n", "line 1: expected '-> <answer>'"},
@@ -111,6 +139,12 @@ TEST(AnswerFileParse, MalformedLinesNameTheirLineAndProblem) {
       {"login set five=\"x\" -> 1\n", "line 1: 'set' needs an item number"},
       {"family select 0,,2 -> 1\n", "line 1: 'select' needs rows"},
       {"family select x:1 -> 1\n", "line 1: 'select x:1': expected the list's item number"},
+      {"family select 003, -> 1\n", "line 1: 'select' needs rows"},
+      {"family select \"\" -> 1\n", "line 1: 'select' needs a key that is not empty"},
+      {"family select 003\"x\" -> 1\n", "line 1: 'select': '003\"x\"' is neither"},
+      {"family select 1,a:b -> 1\n", "line 1: 'select 1,a:b': expected the list's item number"},
+      {"family select \"a\"b -> 1\n", "line 1: unexpected 'b' after the rows of 'select'"},
+      {"family select 99999 -> 1\n", "line 1: 'select': row 99999 is too large"},
       {"options check -> 1\n", "line 1: 'check' needs an item number"},
       {"Welcome -> 1\n", "line 1: 'Welcome' is not a dialog name"},
       {"prompt: -> 1\n", "line 1: \"prompt:\" needs an id"},
@@ -190,6 +224,41 @@ TEST(AnswerFileRecord, OnlyItemsTheUserChangedBecomeSettings) {
   EXPECT_EQ(RecordAnswerLine(before, before, 1, true), "welcome control -> 1");
   before.name = "prompt";
   EXPECT_EQ(RecordAnswerLine(before, before, 1), "prompt:MSG_Message_WelcomeSetup -> 1");
+}
+
+// Recorded lines name rows by key wherever the row has one, and every key parses back as the
+// same key (never as a row number), however it reads.
+TEST(AnswerFileRecord, ListRowsAreRecordedByKeyAndParseBackAsKeys) {
+  Dialog before;
+  before.name = "products";
+  before.Add(ItemKind::kButton, "Install");
+  DialogItem& list = before.Add(ItemKind::kList, "");
+  list.lines = {"a", "b", "c", "d", "e", "f", "g"};
+  list.keys = {"003MUL50", "", "12", "none", "my course", "0", "007"};
+  list.multiple = true;
+  Dialog after = before;
+  after.item(2)->selected = {0, 1, 2, 3, 4, 5, 6};
+  std::string line = RecordAnswerLine(before, after, 1);
+  EXPECT_EQ(line,
+            "products select 003MUL50,1,\"12\",\"none\",\"my course\",\"0\",007 -> 1");
+  AnswerFile file = Parse(line + "\n");
+  ASSERT_EQ(file.lines.size(), 1u);
+  ASSERT_EQ(file.lines[0].settings.size(), 1u);
+  const AnswerSetting& select = file.lines[0].settings[0];
+  EXPECT_EQ(select.rows, std::vector<int>{1}) << "the row without a key stays a number";
+  EXPECT_EQ(select.keys,
+            (std::vector<std::string>{"003MUL50", "12", "none", "my course", "0", "007"}));
+  EXPECT_EQ(SelectKeyText("a\"b"), "\"a\\\"b\"");
+
+  // A preselection the user kept is written only for a button that acts on it.
+  before.item(2)->selected = {0};
+  after = before;
+  before.Add(ItemKind::kButton, "Cancel");
+  after.Add(ItemKind::kButton, "Cancel");
+  EXPECT_EQ(RecordAnswerLine(before, after, 1), "products -> 1");
+  after.selection_buttons = {1};
+  EXPECT_EQ(RecordAnswerLine(before, after, 1), "products select 003MUL50 -> 1");
+  EXPECT_EQ(RecordAnswerLine(before, after, 3), "products -> 3");
 }
 
 TEST(AnswerFileRecord, FolderLinesQuoteOnlyWhenNeededAndParseBack) {

@@ -226,6 +226,65 @@ TEST_F(ScriptBackendTest, AnswerOrSettingThatDoesNotFitTheDialogIsAMismatch) {
   }
 }
 
+// A list whose rows carry keys, as the family and product dialogs build it.
+Dialog Courses() {
+  Dialog dialog;
+  dialog.name = "products";
+  dialog.Add(ItemKind::kButton, "Install");  // 1
+  dialog.Add(ItemKind::kButton, "Cancel");   // 2
+  DialogItem& list = dialog.Add(ItemKind::kList, "");  // 3
+  list.lines = {"Level 1\t\t1,450 MB\t\t", "Level 3\t\t1,520 MB\t\tInstalled", "Grammar"};
+  list.keys = {"001ENG40", "003MUL50", "010ENG20"};
+  list.multiple = true;
+  return dialog;
+}
+
+TEST_F(ScriptBackendTest, SelectChoosesRowsByKeyWhereverTheyStand) {
+  auto backend = Make(
+      "products select 003MUL50 -> 1\n"
+      "products select 010ENG20,0 -> 1\n"
+      "products select 003MUL50 -> 1\n");
+  Dialog dialog = Courses();
+  EXPECT_EQ(backend->ModalDialog(dialog), 1);
+  EXPECT_EQ(dialog.item(3)->selected, std::vector<int>{1});
+  dialog = Courses();
+  backend->ModalDialog(dialog);
+  EXPECT_EQ(dialog.item(3)->selected, (std::vector<int>{0, 2})) << "rows and keys mix";
+  // The same key finds its row when the list comes in another order.
+  dialog = Courses();
+  std::swap(dialog.item(3)->lines[0], dialog.item(3)->lines[1]);
+  std::swap(dialog.item(3)->keys[0], dialog.item(3)->keys[1]);
+  backend->ModalDialog(dialog);
+  EXPECT_EQ(dialog.item(3)->selected, std::vector<int>{0});
+  EXPECT_TRUE(exits_.empty());
+}
+
+TEST_F(ScriptBackendTest, KeyNotOnTheListIsAMismatchNamingTheKeyAndTheRowsOffered) {
+  auto backend = Make("products select 003MUL40 -> 1\n");
+  std::string err;
+  EXPECT_EQ(Run(*backend, Courses(), &err), kCloseBox);
+  EXPECT_EQ(exits_, std::vector<int>{kExitAnswerMismatch});
+  EXPECT_THAT(err, HasSubstr("item 3 has no row with the key \"003MUL40\""));
+  EXPECT_THAT(err, HasSubstr("      row 0  key 001ENG40  Level 1  1,450 MB\n"));
+  EXPECT_THAT(err, HasSubstr("      row 1  key 003MUL50  Level 3  1,520 MB  Installed\n"));
+  EXPECT_THAT(err, HasSubstr("      row 2  key 010ENG20  Grammar\n"));
+
+  // A list without keys says how to choose instead; a key never falls back to a row number.
+  exits_.clear();
+  backend = Make("login select \"1\" -> 1\n");
+  EXPECT_EQ(Run(*backend, Form(), &err), kCloseBox);
+  EXPECT_EQ(exits_, std::vector<int>{kExitAnswerMismatch});
+  EXPECT_THAT(err, HasSubstr("has no row with the key \"1\" (its rows have no keys"));
+  EXPECT_THAT(err, HasSubstr("      row 1  B\n"));
+
+  exits_.clear();
+  backend = Make("products select 001ENG40,003MUL50 -> 1\n");
+  Dialog single = Courses();
+  single.item(3)->multiple = false;
+  EXPECT_EQ(Run(*backend, single, &err), kCloseBox);
+  EXPECT_THAT(err, HasSubstr("item 3 takes one row only"));
+}
+
 TEST_F(ScriptBackendTest, FinishReportsEveryLineNeverUsedOnce) {
   auto backend = Make("# header\nwelcome -> 1\nwelcome -> 2\nprompt:MSG_Never -> 1\n* -> 1\n");
   Run(*backend, Named("welcome"));

@@ -72,6 +72,20 @@ std::string Indented(const std::string& text) {
   return out;
 }
 
+// A list row on one line: the tabs between its columns become two spaces, trailing ones go.
+std::string RowText(const std::string& line) {
+  std::string out;
+  for (char c : line) {
+    if (c == '\t') {
+      if (out.size() < 2 || out.compare(out.size() - 2, 2, "  ") != 0) out += "  ";
+    } else if (c != '\r' && c != '\n') {
+      out.push_back(c);
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 // The dialog as the mismatch message shows it: name, id, title, message, buttons, fields.
 std::string Describe(const Dialog& dialog) {
   std::string text = "  dialog: " + dialog.name;
@@ -98,8 +112,17 @@ std::string Describe(const Dialog& dialog) {
         fields += "    " + number + KindName(item.kind) + " " + QuoteAnswerText(item.text) + "\n";
         break;
       case ItemKind::kPassword:
-      case ItemKind::kList:
         fields += "    " + number + KindName(item.kind) + "\n";
+        break;
+      case ItemKind::kList:
+        // Every row, with its key, so that a technician sees what a file could have chosen.
+        fields += "    " + number + KindName(item.kind) + "\n";
+        for (std::size_t row = 0; row < item.lines.size(); ++row) {
+          std::string key = row < item.keys.size() ? item.keys[row] : "";
+          fields += "      row " + std::to_string(row) +
+                    (key.empty() ? std::string() : "  key " + SelectKeyText(key)) + "  " +
+                    RowText(item.lines[row]) + "\n";
+        }
         break;
       case ItemKind::kTitle:
       case ItemKind::kPicture:
@@ -153,10 +176,12 @@ std::string Apply(Dialog& dialog, const AnswerSetting& setting) {
     case AnswerSetting::Kind::kSelect:
       problem = expect({ItemKind::kList});
       if (!problem.empty()) break;
-      if (!item->multiple && setting.rows.size() > 1) {
+    {
+      if (!item->multiple && setting.rows.size() + setting.keys.size() > 1) {
         problem = name + " takes one row only";
         break;
       }
+      std::vector<int> rows = setting.rows;
       for (int row : setting.rows) {
         if (row >= static_cast<int>(item->lines.size())) {
           problem = name + " has no row " + std::to_string(row) + " (it has " +
@@ -164,8 +189,21 @@ std::string Apply(Dialog& dialog, const AnswerSetting& setting) {
           break;
         }
       }
-      if (problem.empty()) item->selected = setting.rows;
+      // A key names what the row stands for; one not on the list is a mismatch, never a guess.
+      for (const std::string& key : setting.keys) {
+        if (!problem.empty()) break;
+        auto found = std::find(item->keys.begin(), item->keys.end(), key);
+        if (found == item->keys.end()) {
+          problem = name + " has no row with the key " + QuoteAnswerText(key) +
+                    (item->keys.empty() ? " (its rows have no keys; choose them by number)"
+                                        : " (the rows offered are listed below)");
+          break;
+        }
+        rows.push_back(static_cast<int>(found - item->keys.begin()));
+      }
+      if (problem.empty()) item->selected = std::move(rows);
       break;
+    }
   }
   if (problem.empty() && dialog.on_change) dialog.on_change(dialog, number);
   return problem;

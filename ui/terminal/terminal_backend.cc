@@ -238,8 +238,12 @@ bool TerminalBackend::AskList(Dialog& dialog, std::size_t index) {
   for (int row = 0; row < rows; ++row) {
     bool selected = std::count(list.selected.begin(), list.selected.end(), row) > 0;
     if (selected) current += (current.empty() ? "" : ",") + std::to_string(row);
+    // The row's key, as answer files may name the row ("select 003MUL50").
+    std::string key =
+        row < static_cast<int>(list.keys.size()) ? list.keys[static_cast<std::size_t>(row)] : "";
     io_->Write(std::string(selected ? "  * " : "    ") + std::to_string(row) + ") " +
-               list.lines[static_cast<std::size_t>(row)] + "\n");
+               list.lines[static_cast<std::size_t>(row)] + (key.empty() ? "" : "  [" + key + "]") +
+               "\n");
   }
   // A list's own text names what its rows are (the interface language, say).
   std::string label = Trim(list.text);
