@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils trash-cli zip unzip
-  xvfb xauth hyperfine curl python3
+  xvfb xauth hyperfine curl python3 ansible-core
   # peers started by the network tests
   nginx tinyproxy openssl
 )
