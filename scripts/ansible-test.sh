@@ -60,15 +60,18 @@ play() {
 changed_of() {
   sed -n 's/^localhost[[:space:]]*:.* changed=\([0-9]*\) .*/\1/p' "$work/$1.log"
 }
-# Every file of the installation with its size and modification time.
-tree_state() { (cd "$root/opt/Nuvel" && find . -printf '%p %s %T@\n' | sort); }
+# Every file of the installation and of the system folder (records.ini, the log) with its size
+# and modification time.
+tree_state() { (cd "$root" && find opt/Nuvel var/lib/Nuvel -printf '%p %s %T@\n' | sort); }
 
 t=$SECONDS
 play run1
 [ "$status" -eq 0 ] || { cat "$work/run1.log"; fail "first run failed (status $status)"; }
 changed=$(changed_of run1)
 [ -n "$changed" ] && [ "$changed" -gt 0 ] || { cat "$work/run1.log"; fail "first run: changed=$changed"; }
-[ -d "$root/opt/Nuvel/launch/$course" ] || fail "first run: $course is not in $root/opt/Nuvel/launch"
+for part in launch content; do
+  [ -d "$root/opt/Nuvel/$part/$course" ] || fail "first run: $course is not in $root/opt/Nuvel/$part"
+done
 collected="$work/collected/localhost"
 [ -s "$collected/transcript.jsonl" ] || fail "first run: no transcript fetched"
 [ -s "$collected/Nuvel_log.txt" ] || fail "first run: no log fetched"
@@ -93,7 +96,7 @@ t=$SECONDS
 sed "s/\\b$course\\b/999XXX99/" examples/install-one-course.answers > "$work/absent.answers"
 play run3 -e nuvel_setup_answers="$work/absent.answers" -e nuvel_setup_source_kind=path
 [ "$status" -ne 0 ] || { cat "$work/run3.log"; fail "a course the source lacks: the play passed"; }
-grep -q "nuvel-setup exited with status 3" "$work/run3.log" && grep -q "999XXX99" "$work/run3.log" ||
+grep -q 'fatal: .*nuvel-setup exited with status 3: .*key \\"999XXX99\\"' "$work/run3.log" ||
   { cat "$work/run3.log"; fail "a course the source lacks: the failure does not say why"; }
 echo "ansible-test: a course the source lacks fails the play with status 3 ($((SECONDS - t)) s)"
 

@@ -109,6 +109,21 @@ class Summary(unittest.TestCase):
                          (2, 0, 1, 1, 1))
         self.assertEqual(s["log"], "/r/opt/Nuvel/Nuvel_log.txt")
         self.assertTrue(s["found"])
+        self.assertEqual(s["messages"], [])
+
+    def test_what_went_wrong_is_kept_apart_from_progress(self):
+        s = f.nuvel_summary_counts("\n".join([
+            "nuvel-setup: installing 003MUL50 (English Foundations, Level 3)",
+            "nuvel-setup: 003MUL50: 40%",
+            "nuvel-setup: answer line 17 (products select X -> 1) does not fit this dialog",
+            "  dialog: products (resource 3103)",
+            "nuvel-setup: summary: installed 0, updated 0, removed 0, failed 0; log (none); "
+            "exit status 3",
+        ]))
+        self.assertEqual(s["messages"],
+                         ["nuvel-setup: answer line 17 (products select X -> 1) does not fit "
+                          "this dialog"])
+        self.assertEqual(s["exit"], 3)
 
     def test_no_summary_line_and_no_log(self):
         self.assertFalse(f.nuvel_summary_counts("nuvel-setup: usage ...\n")["found"])

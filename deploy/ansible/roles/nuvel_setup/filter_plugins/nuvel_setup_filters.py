@@ -184,10 +184,14 @@ def nuvel_setup_plan(listing, courses):
 def nuvel_summary_counts(stderr):
     """The counts of the last summary line on nuvel-setup's standard error:
     {"found": bool, "installed": n, "updated": n, "removed": n, "failed": n, "exit": n,
-     "log": the log's path ("" when the line names none), "line": text}.
+     "log": the log's path ("" when the line names none), "line": text,
+     "messages": the other lines of the program that are not progress (what went wrong)}.
     """
     result = {"found": False, "installed": 0, "updated": 0, "removed": 0, "failed": 0,
-              "exit": None, "log": "", "line": ""}
+              "exit": None, "log": "", "line": "", "messages": []}
+    progress = re.compile(r"nuvel-setup: (summary: |installing |updating |removed |\S+: \d+%$)")
+    result["messages"] = [l for l in stderr.splitlines()
+                          if l.startswith("nuvel-setup: ") and not progress.match(l)]
     lines = [l for l in stderr.splitlines() if l.startswith("nuvel-setup: summary: ")]
     if not lines:
         return result
