@@ -77,8 +77,11 @@ collected="$work/collected/localhost"
 [ -s "$collected/Nuvel_log.txt" ] || fail "first run: no log fetched"
 grep -q "summary: installed 1 ($course), updated 0, removed 0, failed 0; .*exit status 0" \
   "$collected/summary.txt" || fail "first run: summary $(cat "$collected/summary.txt")"
-grep -q "\"folder\":\"$course\"[^}]*\"status\":\"new\"" "$collected/list-before.json" ||
-  fail "first run: the inventory before it does not show $course as new"
+status_before=$(python3 -c 'import json, sys
+listing = json.load(open(sys.argv[1]))
+print(*[c["status"] for c in listing["source_courses"] if c["folder"] == sys.argv[2]])' \
+  "$collected/list-before.json" "$course")
+[ "$status_before" = new ] || fail "first run: the inventory before it says $course is '$status_before'"
 echo "ansible-test: first run installed $course, changed=$changed ($((SECONDS - t)) s)"
 
 t=$SECONDS
