@@ -93,6 +93,8 @@ changed=$(changed_of run2)
 grep -q "skip: nothing to do: $course is same" "$work/run2.log" ||
   { cat "$work/run2.log"; fail "second run: did not skip the replay"; }
 [ "$(tree_state)" = "$before" ] || fail "second run: the installation changed"
+grep -q "^not run: nothing to do" "$collected/summary.txt" ||
+  fail "second run: summary.txt says $(cat "$collected/summary.txt")"
 echo "ansible-test: second run changed nothing ($((SECONDS - t)) s)"
 
 t=$SECONDS
