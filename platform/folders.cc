@@ -1,4 +1,5 @@
 #include "platform/folders.h"
+#include "platform/files.h"
 #include "platform/path_text.h"
 
 #include <pwd.h>
@@ -68,6 +69,24 @@ std::string ApplicationFolder() {
     return folder.parent_path().parent_path().parent_path().string();
   }
   return folder.string();
+}
+
+std::string FindShippedFile(const std::string& exe, const std::string& name,
+                            const std::string& installed_folder) {
+  if (exe.empty()) return "";
+  const std::filesystem::path folder = std::filesystem::path(exe).parent_path();
+  const std::string beside = (folder / name).string();
+  if (IsRegularFile(beside)) return beside;
+  const std::string installed = (folder / installed_folder / name).lexically_normal().string();
+  return IsRegularFile(installed) ? installed : "";
+}
+
+std::string ShippedDataFile(const std::string& name) {
+  const std::string application = ApplicationFolder();
+  if (!application.empty() && IsRegularFile(application + "/" + name)) {
+    return application + "/" + name;
+  }
+  return FindShippedFile(ExecutablePath(), name, kInstalledDataFolder);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -13,6 +13,8 @@
 namespace nuvel::platform {
 namespace {
 
+constexpr const char* kHelperName = "NuvelTool";
+
 // Not run state: a test sets the helper around the runs it makes.
 std::string& HelperOverride() {
   static std::string path;
@@ -35,9 +37,12 @@ bool CanCreateDirectly(const std::string& path) {
 
 std::string PrivilegedHelperPath() {
   if (!HelperOverride().empty()) return HelperOverride();
-  std::string exe = ExecutablePath();
+  const std::string exe = ExecutablePath();
+  std::string found = FindShippedFile(exe, kHelperName, kInstalledHelperFolder);
+  if (!found.empty()) return found;
+  // Neither there: the path beside the executable, for the message that says it is missing.
   const std::string folder = FolderPrefix(exe);
-  return folder.empty() ? "" : folder + "NuvelTool";
+  return folder.empty() ? "" : folder + kHelperName;
 }
 
 void SetPrivilegedHelperForTesting(const std::string& path) { HelperOverride() = path; }
