@@ -53,6 +53,32 @@ std::string DesktopFolder() {
   return desktop.empty() ? HomeFolder() + "/Desktop" : desktop;
 }
 
+std::vector<std::string> SystemMenuFolders() {
+  std::string dirs = Env("XDG_DATA_DIRS");
+  if (dirs.empty()) dirs = "/usr/local/share:/usr/share";
+  std::vector<std::string> folders;
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = WithoutTrailingSlash(dirs.substr(start, end - start));
+    if (!dir.empty() && dir[0] == '/') folders.push_back(SysRoot() + dir + "/applications");
+    start = end + 1;
+  }
+  return folders;
+}
+
+std::string SystemMenuFolder() {
+  for (const std::string& folder : SystemMenuFolders()) {
+    if (IsDirectory(folder) ? IsWritable(folder)
+                            : IsDirectory(WithoutFileName(folder)) &&
+                                  IsWritable(WithoutFileName(folder))) {
+      return folder;
+    }
+  }
+  return "";
+}
+
 std::string ExecutablePath() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace nuvel::platform {
 
@@ -28,6 +29,16 @@ std::string DataHomeFolder();
 
 /// XDG_DESKTOP_DIR, else HOME/Desktop.
 std::string DesktopFolder();
+
+/// The "applications" folders of the system's application menu, one per folder of
+/// XDG_DATA_DIRS (default "/usr/local/share:/usr/share"), in that order, each under the sysroot.
+/// Relative entries are skipped, as the XDG base directory rules require.
+std::vector<std::string> SystemMenuFolders();
+
+/// The menu folder that launchers for every account of the machine go to: the first of
+/// SystemMenuFolders that this process may write, or may create in its existing parent
+/// (normally /usr/local/share/applications for root). "" when there is none.
+std::string SystemMenuFolder();
 
 /// The folder that holds the running application: for an executable inside
 /// "Setup.app/Contents/MacOS/" the folder holding "Setup.app", otherwise the executable's own

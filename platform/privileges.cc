@@ -1,8 +1,10 @@
 #include "platform/privileges.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -34,6 +36,13 @@ bool CanCreateDirectly(const std::string& path) {
 }
 
 }  // namespace
+
+bool RunningAsAdministrator() {
+  if (const char* seam = std::getenv("NUVEL_TEST_ADMINISTRATOR"); seam && *seam) {
+    return std::string(seam) == "1";
+  }
+  return ::geteuid() == 0;
+}
 
 std::string PrivilegedHelperPath() {
   if (!HelperOverride().empty()) return HelperOverride();

@@ -16,6 +16,12 @@ namespace nuvel::platform {
 /// and no sticky bit (see files.h: every user replaces records.ini by a rename).
 std::error_code CreateSystemFolder(const std::string& path);
 
+/// Whether this process acts for the whole machine (its effective user is root), so that what
+/// it makes for every account (the menu launchers) is its to make. The test seam
+/// NUVEL_TEST_ADMINISTRATOR ("1" or "0") answers instead, so that both cases run whoever runs
+/// the tests.
+bool RunningAsAdministrator();
+
 /// The privileged helper "NuvelTool": beside the running executable (the build tree), else in
 /// the installed layout's kInstalledHelperFolder (folders.h); the path beside the executable
 /// when it is in neither place.
