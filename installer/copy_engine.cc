@@ -458,7 +458,7 @@ void hideProgressBar() {
   if (state.barExists && state.barMaximum > 0) {
     double value = static_cast<double>(state.gBytesTransferred);
     if (ui::StatusBox().Status_Bar == 2) value += state.Status_Bar_Cnt;
-    if (value >= state.barMaximum) ui::ReportProgress(1.0);
+    if (value >= state.barMaximum) ui::ReportProgress(1.0, ui::StatusBox().box.text);
   }
   state.barExists = false;
   state.barValue = 0;

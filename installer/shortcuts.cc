@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/path_text.h"
+#include "platform/privileges.h"
 #include "platform/process.h"
 #include "platform/trash.h"
 #include "ui/prompts.h"
@@ -22,6 +23,7 @@ namespace {
 
 constexpr std::size_t kTrashNameLimit = 23;
 constexpr int kTrashCopies = 9;
+constexpr char kMenuCategories[] = "Education;Languages;";
 
 int StatusOf(const std::error_code& ec) {
   if (!ec) return 0;
@@ -71,6 +73,52 @@ std::string LauncherPath(const std::string& folder, const std::string& name) {
          ".desktop";
 }
 
+// Writes the launcher file `path` that shows `shown_name` and starts the bundle `target` of
+// `target_folder`; nothing when the bundle lacks its executable or its icon.
+int WriteLauncher(const std::string& target, const std::string& target_folder,
+                  const std::string& shown_name, const std::string& path,
+                  const std::string& categories) {
+  Bundle bundle = BundleOf(target, target_folder);
+  std::error_code ec = platform::CheckReadable(bundle.icon);
+  if (!ec && !platform::IsRegularFile(bundle.executable)) {
+    ec = std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  if (!ec) {
+    platform::DesktopLauncher launcher;
+    launcher.name = shown_name;
+    launcher.exec = bundle.executable;
+    launcher.icon = bundle.icon;
+    launcher.categories = categories;
+    ec = platform::WriteDesktopLauncher(path, launcher);
+  }
+  int status = StatusOf(ec);
+  base::WriteLogf(status == 0 ? 2 : 1, "DoCreateAlias: '%s' -> '%s' (%d)", path.c_str(),
+                  bundle.executable.c_str(), status);
+  return status;
+}
+
+// Run as root, the student's (and the teacher's) launcher also go to the system's application
+// menu, so that every account of the machine finds the courses, not only the desktop of the
+// account that installed them.
+void CreateMenuLaunchers(const std::string& apps, int withTeacher) {
+  if (!platform::RunningAsAdministrator()) return;
+  std::string menu = platform::SystemMenuFolder();
+  if (menu.empty()) {
+    base::WriteLogf(1, "Create_The_Icons: no writable application menu folder");
+    return;
+  }
+  if (auto ec = platform::MakeDirectories(menu)) {
+    base::WriteLogf(1, "Create_The_Icons: cannot create '%s' (%d)", menu.c_str(), ec.value());
+    return;
+  }
+  WriteLauncher("Launcher.app", apps, "Student", menu + "/" + kMenuLauncherFiles[0],
+                kMenuCategories);
+  if (withTeacher == 1) {
+    WriteLauncher("Records Manager.app", apps, "Teacher", menu + "/" + kMenuLauncherFiles[1],
+                  kMenuCategories);
+  }
+}
+
 // Creates the desktop launcher `name`, or `alternate` when that name is busy.
 void CreateWithAlternate(const std::string& target, const std::string& apps,
                          const std::string& name, const std::string& alternate,
@@ -86,23 +134,8 @@ void CreateWithAlternate(const std::string& target, const std::string& apps,
 
 int DoCreateAlias(const std::string& target, const std::string& target_folder,
                   const std::string& name, const std::string& folder) {
-  Bundle bundle = BundleOf(target, target_folder);
-  std::error_code ec = platform::CheckReadable(bundle.icon);
-  if (!ec && !platform::IsRegularFile(bundle.executable)) {
-    ec = std::make_error_code(std::errc::no_such_file_or_directory);
-  }
-  std::string path = LauncherPath(folder, name);
-  if (!ec) {
-    platform::DesktopLauncher launcher;
-    launcher.name = FirstCharacters(name, kAliasNameLimit);
-    launcher.exec = bundle.executable;
-    launcher.icon = bundle.icon;
-    ec = platform::WriteDesktopLauncher(path, launcher);
-  }
-  int status = StatusOf(ec);
-  base::WriteLogf(status == 0 ? 2 : 1, "DoCreateAlias: '%s' -> '%s' (%d)", path.c_str(),
-                  bundle.executable.c_str(), status);
-  return status;
+  return WriteLauncher(target, target_folder, FirstCharacters(name, kAliasNameLimit),
+                       LauncherPath(folder, name), "");
 }
 
 int DoDeleteAlias(const std::string& target, const std::string& target_folder,
@@ -149,6 +182,7 @@ void Create_The_Icons(int withTeacher) {
     DoCreateAlias("Freshen.app", apps, "Freshen", shortcuts);
     DoCreateAlias("Analyzer.app", apps, "Analyzer", shortcuts);
   }
+  CreateMenuLaunchers(apps, withTeacher);
 }
 
 std::string ApplicationExecutable(const std::string& path) {

@@ -38,6 +38,12 @@ inline constexpr std::array<const char*, 7> kNuvelCreators = {
 /// alternate name. Every other failure is -errno.
 inline constexpr int kFileBusyError = -47;
 
+/// The launchers of the system's application menu (platform::SystemMenuFolder), made only by a
+/// Setup run as root: the student's ("Student") and, with the teacher's application, the
+/// teacher's ("Teacher"). Uninstall All removes them with the installation they start.
+inline constexpr std::array<const char*, 2> kMenuLauncherFiles = {"nuvel-student.desktop",
+                                                                  "nuvel-teacher.desktop"};
+
 /// Alias names are cut to this many characters.
 inline constexpr std::size_t kAliasNameLimit = 31;
 
@@ -51,7 +57,9 @@ inline constexpr std::size_t kAliasNameLimit = 31;
 ///   Freshen.app, Analyzer.app   network "Freshen", "Analyzer" only.
 /// The network launchers go to Path("nuvel_data") + "Shortcuts", created when the installation
 /// path is a network path (GetIsPathNetworked); a local installation gets none. The desktop
-/// folder is not created when missing. Failures are logged, never shown.
+/// folder is not created when missing. Run as root, the student's and the teacher's launchers
+/// also go to the system's application menu (kMenuLauncherFiles), its folder created when its
+/// parent exists. Failures are logged, never shown.
 void Create_The_Icons(int withTeacher);
 
 /// Creates (replacing) the launcher "<folder>/<name>.desktop" of the bundle `target` (e.g.

@@ -621,7 +621,7 @@ int SetupOpenLocalLoc() {
   const std::string candidates[] = {
       Join(SourceDataFolder(), kEngineMessageFile),
       Join(Join(SourceDataFolder(), "support"), kEngineMessageFile),
-      Join(platform::ApplicationFolder(), kEngineMessageFile),
+      platform::ShippedDataFile(kEngineMessageFile),
   };
   std::string found;
   for (const std::string& candidate : candidates) {

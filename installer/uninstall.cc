@@ -358,18 +358,29 @@ RemovalPlan PlanWholeRemoval() {
   return plan;
 }
 
-// The desktop launchers made for this installation point into it: once it is gone they would
-// only start nothing, so they go with it. Launchers of other installations are left alone.
+// Deletes the launcher file `path` when it starts something inside `installation`.
+void RemoveLauncherInto(const std::string& path, const std::string& installation) {
+  std::string text;
+  if (platform::ReadFile(path, text)) return;
+  if (text.find(installation + "/") == std::string::npos) return;
+  if (auto ec = platform::DeleteDesktopLauncher(path)) {
+    base::WriteLogf(1, "ERROR: cannot remove the launcher %s (%d)", path.c_str(), ec.value());
+    return;
+  }
+  base::WriteLogf(1, "Removed the desktop launcher %s", path.c_str());
+}
+
+// The launchers made for this installation, on the desktop and in the system's application
+// menu, point into it: once it is gone they would only start nothing, so they go with it.
+// Launchers of other installations are left alone.
 void RemoveDesktopLaunchers(const std::string& installation) {
   if (installation.empty()) return;
   std::string desktop = platform::DesktopFolder();
   for (const char* name : {"Student", "Student Nuvel", "Teacher", "Teacher Nuvel"}) {
-    std::string path = desktop + "/" + name + ".desktop";
-    std::string text;
-    if (platform::ReadFile(path, text)) continue;
-    if (text.find(installation + "/") == std::string::npos) continue;
-    platform::DeleteDesktopLauncher(path);
-    base::WriteLogf(1, "Removed the desktop launcher %s", path.c_str());
+    RemoveLauncherInto(desktop + "/" + name + ".desktop", installation);
+  }
+  for (const std::string& menu : platform::SystemMenuFolders()) {
+    for (const char* file : kMenuLauncherFiles) RemoveLauncherInto(menu + "/" + file, installation);
   }
 }
 

@@ -75,7 +75,10 @@ std::string DesktopEntryText(const DesktopLauncher& launcher) {
          "Name=" +
          EscapeDesktopString(launcher.name) +
          "\nExec=" + EscapeDesktopString(QuoteExecArgument(launcher.exec)) +
-         "\nIcon=" + EscapeDesktopString(launcher.icon) + "\nTerminal=false\n";
+         "\nIcon=" + EscapeDesktopString(launcher.icon) + "\nTerminal=false\n" +
+         (launcher.categories.empty()
+              ? ""
+              : "Categories=" + EscapeDesktopString(launcher.categories) + "\n");
 }
 
 std::error_code WriteDesktopLauncher(const std::string& path, const DesktopLauncher& launcher) {

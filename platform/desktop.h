@@ -12,6 +12,7 @@ struct DesktopLauncher {
   std::string name;  // the name shown (Name=)
   std::string exec;  // the program's absolute path; Exec= holds it quoted
   std::string icon;  // the absolute path of its icon image (Icon=)
+  std::string categories;  // the menu's categories ("Education;"), none when empty
 };
 
 /// The text of a launcher file, LF line ends.

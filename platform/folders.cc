@@ -1,4 +1,5 @@
 #include "platform/folders.h"
+#include "platform/files.h"
 #include "platform/path_text.h"
 
 #include <pwd.h>
@@ -52,6 +53,32 @@ std::string DesktopFolder() {
   return desktop.empty() ? HomeFolder() + "/Desktop" : desktop;
 }
 
+std::vector<std::string> SystemMenuFolders() {
+  std::string dirs = Env("XDG_DATA_DIRS");
+  if (dirs.empty()) dirs = "/usr/local/share:/usr/share";
+  std::vector<std::string> folders;
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = WithoutTrailingSlash(dirs.substr(start, end - start));
+    if (!dir.empty() && dir[0] == '/') folders.push_back(SysRoot() + dir + "/applications");
+    start = end + 1;
+  }
+  return folders;
+}
+
+std::string SystemMenuFolder() {
+  for (const std::string& folder : SystemMenuFolders()) {
+    if (IsDirectory(folder) ? IsWritable(folder)
+                            : IsDirectory(WithoutFileName(folder)) &&
+                                  IsWritable(WithoutFileName(folder))) {
+      return folder;
+    }
+  }
+  return "";
+}
+
 std::string ExecutablePath() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -68,6 +95,24 @@ std::string ApplicationFolder() {
     return folder.parent_path().parent_path().parent_path().string();
   }
   return folder.string();
+}
+
+std::string FindShippedFile(const std::string& exe, const std::string& name,
+                            const std::string& installed_folder) {
+  if (exe.empty()) return "";
+  const std::filesystem::path folder = std::filesystem::path(exe).parent_path();
+  const std::string beside = (folder / name).string();
+  if (IsRegularFile(beside)) return beside;
+  const std::string installed = (folder / installed_folder / name).lexically_normal().string();
+  return IsRegularFile(installed) ? installed : "";
+}
+
+std::string ShippedDataFile(const std::string& name) {
+  const std::string application = ApplicationFolder();
+  if (!application.empty() && IsRegularFile(application + "/" + name)) {
+    return application + "/" + name;
+  }
+  return FindShippedFile(ExecutablePath(), name, kInstalledDataFolder);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -1,8 +1,10 @@
 #include "platform/privileges.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -12,6 +14,8 @@
 
 namespace nuvel::platform {
 namespace {
+
+constexpr const char* kHelperName = "NuvelTool";
 
 // Not run state: a test sets the helper around the runs it makes.
 std::string& HelperOverride() {
@@ -33,11 +37,21 @@ bool CanCreateDirectly(const std::string& path) {
 
 }  // namespace
 
+bool RunningAsAdministrator() {
+  if (const char* seam = std::getenv("NUVEL_TEST_ADMINISTRATOR"); seam && *seam) {
+    return std::string(seam) == "1";
+  }
+  return ::geteuid() == 0;
+}
+
 std::string PrivilegedHelperPath() {
   if (!HelperOverride().empty()) return HelperOverride();
-  std::string exe = ExecutablePath();
+  const std::string exe = ExecutablePath();
+  std::string found = FindShippedFile(exe, kHelperName, kInstalledHelperFolder);
+  if (!found.empty()) return found;
+  // Neither there: the path beside the executable, for the message that says it is missing.
   const std::string folder = FolderPrefix(exe);
-  return folder.empty() ? "" : folder + "NuvelTool";
+  return folder.empty() ? "" : folder + kHelperName;
 }
 
 void SetPrivilegedHelperForTesting(const std::string& path) { HelperOverride() = path; }

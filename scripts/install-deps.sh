@@ -17,6 +17,8 @@ packages=(
   xvfb xauth hyperfine curl python3 ansible-core
   # peers started by the network tests
   nginx tinyproxy openssl
+  # the Debian package and its test: lintian, the manual pages, the bash completion
+  lintian man-db mandoc bash-completion
 )
 
 missing=()

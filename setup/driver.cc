@@ -105,13 +105,13 @@ std::string VersionAsDecimal(int version) {
 }
 
 // The message file of the interface: the one downloaded into the system folder, else the
-// source's, else the one shipped beside the program.
+// source's, else the one shipped with the program (beside it, or in its installed data folder).
 void OpenMessages() {
   const std::string candidates[] = {
       base::Paths().localNuvelDirectory.empty() ? ""
                                                 : base::Paths().localNuvelDirectory + "engine.luc",
       CurrentDirFile(kEngineLocalizationFileBase),
-      platform::ApplicationFolder() + "/engine.luc",
+      platform::ShippedDataFile("engine.luc"),
   };
   for (const auto& path : candidates) {
     if (!path.empty() && platform::IsRegularFile(path) && base::OpenMessageFile(0, path)) return;

@@ -78,15 +78,19 @@ void ReportCourseRemoved(const std::string& folder) {
   Line("removed " + folder);
 }
 
-void ReportProgress(double fraction) {
+void ReportProgress(double fraction, const std::string& phase) {
   RunReportState& report = RunReport();
   int tenth = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 10.0 + 1e-9);
   // A copy starts from 0; each tenth it passes is reported once.
   if (report.last_tenth < 0) report.last_tenth = 0;
   if (tenth <= report.last_tenth) return;
   report.last_tenth = tenth;
+  // The status box's group label ("Startup Files:", "Multimedia Content:") tells the copies of
+  // one course apart; each runs from 10% to 100%.
+  std::string label = phase;
+  while (!label.empty() && (label.back() == ':' || label.back() == ' ')) label.pop_back();
   Line((report.current.empty() ? std::string("copying") : report.current) + ": " +
-       std::to_string(tenth * 10) + "%");
+       std::to_string(tenth * 10) + "%" + (label.empty() ? "" : " (" + label + ")"));
 }
 
 void ReportProgressEnded() { RunReport().last_tenth = -1; }

@@ -48,8 +48,10 @@ void ReportCourseFailed(const std::string& folder);
 /// A course's folders were removed.
 void ReportCourseRemoved(const std::string& folder);
 
-/// The copy or download under way reached `fraction` (0..1): a line each time it passes a tenth.
-void ReportProgress(double fraction);
+/// The copy or download under way reached `fraction` (0..1): a line each time it passes a tenth,
+/// "003MUL50: 40% (Multimedia Content)", the part of the course in parentheses when `phase` (the
+/// status box's group label) names one.
+void ReportProgress(double fraction, const std::string& phase = "");
 /// The copy or download under way ended; the next one starts counting from 0.
 void ReportProgressEnded();
 

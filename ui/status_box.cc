@@ -96,7 +96,7 @@ int GetStatusBoxVisible() {
 
 void StatusBoxProgress(double fraction) {
   StatusBox().box.progress = std::clamp(fraction, 0.0, 1.0);
-  ReportProgress(fraction);
+  ReportProgress(fraction, StatusBox().box.text);
   RedrawBox();
   platform::PumpEvents();
 }

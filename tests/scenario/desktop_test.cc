@@ -111,6 +111,65 @@ TEST_F(DesktopScenarioTest, TwoInstallationsLeaveOneStudentAndOneTeacherLauncher
   }
 }
 
+// Run as root, the launchers also go to the first writable menu folder of XDG_DATA_DIRS, so
+// that the students' accounts see the courses; Uninstall All takes them away again, but not a
+// launcher of the same name that starts another installation.
+TEST_F(DesktopScenarioTest, RunAsRootTheApplicationMenuGetsLaunchersUntilUninstallAll) {
+  MakeSource();
+  fs::create_directories(Desktop());
+  fs::create_directories(sysroot_.path("usr/local/share"));
+  const std::string local_menu = sysroot_.path("usr/local/share/applications");
+  const std::string other_menu = sysroot_.path("usr/share/applications");
+  const std::string foreign =
+      "[Desktop Entry]\nType=Application\nName=Student\nExec=/opt/Elsewhere/run\n";
+  WriteTestFile(other_menu + "/nuvel-student.desktop", foreign);
+
+  RunResult run = Setup(kInstallLevel3, {{"NUVEL_TEST_ADMINISTRATOR", "0"}});
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_TRUE(fs::exists(Desktop() + "/Student.desktop")) << run.output;
+  EXPECT_FALSE(fs::exists(local_menu)) << "an ordinary user's run leaves the menu alone";
+
+  run = Setup(kInstallGrammar, {{"NUVEL_TEST_ADMINISTRATOR", "1"}});
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Entries(local_menu),
+            (std::set<std::string>{"nuvel-student.desktop", "nuvel-teacher.desktop"}));
+  ExpectLauncher(local_menu + "/nuvel-student.desktop", "Student", "Launcher");
+  ExpectLauncher(local_menu + "/nuvel-teacher.desktop", "Teacher", "Records Manager");
+  EXPECT_EQ(LauncherValue(local_menu + "/nuvel-student.desktop", "Categories"),
+            "Education;Languages;");
+  EXPECT_EQ(ReadTestFile(other_menu + "/nuvel-student.desktop"), foreign);
+
+  run = Setup("welcome -> 4\nuninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 1\n"
+              "prompt:Complete! -> 1\n");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(fs::exists(Installed()));
+  EXPECT_TRUE(Entries(local_menu).empty());
+  EXPECT_FALSE(fs::exists(Desktop() + "/Student.desktop"));
+  EXPECT_EQ(ReadTestFile(other_menu + "/nuvel-student.desktop"), foreign);
+}
+
+// The menu folder is the first of XDG_DATA_DIRS that can be written: a read-only one is passed
+// over, a relative entry ignored, and without any writable folder the run still succeeds.
+TEST_F(DesktopScenarioTest, TheMenuFolderIsTheFirstWritableDataFolder) {
+  MakeSource();
+  const std::string readonly_share = sysroot_.path("ro/share");
+  const std::string writable_share = sysroot_.path("rw/share");
+  fs::create_directories(readonly_share + "/applications");
+  fs::create_directories(writable_share);
+  const Env env = {{"NUVEL_TEST_ADMINISTRATOR", "1"},
+             {"XDG_DATA_DIRS", "relative/share:/ro/share:/rw/share/"},
+             {"NUVEL_READONLY_FOLDERS", readonly_share + "/applications"}};
+  RunResult run = Setup(kInstallLevel3, env);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(fs::is_empty(readonly_share + "/applications"));
+  EXPECT_EQ(Entries(writable_share + "/applications"),
+            (std::set<std::string>{"nuvel-student.desktop", "nuvel-teacher.desktop"}));
+
+  run = Setup(kInstallGrammar, {{"NUVEL_TEST_ADMINISTRATOR", "1"}, {"XDG_DATA_DIRS", "/nowhere/share"}});
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(fs::exists(sysroot_.path("nowhere")));
+}
+
 TEST_F(DesktopScenarioTest, RecordsManagerWithoutItsIconGetsNoTeacherLauncher) {
   MakeSource({"--bundle-without-icon", "Records Manager"});
   WriteTestFile(Desktop() + "/Nuvel Records Manager.desktop", kOldLauncher);

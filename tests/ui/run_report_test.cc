@@ -45,12 +45,13 @@ TEST_F(RunReportTest, ProgressReportsEachTenthPassedOncePerCopy) {
             "nuvel-setup: 003MUL50: 10%\n"
             "nuvel-setup: 003MUL50: 40%\n"
             "nuvel-setup: 003MUL50: 100%\n");
-  // The next copy counts from the start again.
+  // The next copy counts from the start again, named by the status box's group label.
   err = Err([] {
     StatusBoxRemoveProgress();
+    StatusBoxUpdate("Copying files...", "Multimedia Content:", "");
     StatusBoxProgress(0.25);
   });
-  EXPECT_EQ(err, "nuvel-setup: 003MUL50: 20%\n");
+  EXPECT_EQ(err, "nuvel-setup: 003MUL50: 20% (Multimedia Content)\n");
 }
 
 TEST_F(RunReportTest, SummaryCountsWhatFinishedAndTakesUnfinishedCoursesAsFailed) {
