@@ -10,24 +10,30 @@ start=$SECONDS
 [ "$(id -u)" -eq 0 ] || { echo "ansible-test: run as root (it installs and purges the package)" >&2; exit 2; }
 bash scripts/install-deps.sh
 
-python3 -m unittest deploy/ansible/tests/test_filters.py 2>&1 | tail -n 1
-
-deb=$(bash scripts/build-deb.sh | tail -n 1)
-[ -f "$deb" ] || { echo "ansible-test: build-deb.sh gave no .deb ($deb)" >&2; exit 1; }
-deb=$(realpath "$deb")
-package=$(dpkg-deb -f "$deb" Package)
-if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-  echo "ansible-test: $package is installed already; purge it first (the test installs it)" >&2
-  exit 1
-fi
-cmake --build build -j2 --target make-sample-source >/dev/null
+python3 -m unittest deploy/ansible/tests/test_filters.py
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nuvel-ansible-XXXXXX")
+package=
 cleanup() {
-  apt-get purge -y -q "$package" >/dev/null 2>&1 || true
+  [ -z "$package" ] || apt-get purge -y -q "$package" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+t=$SECONDS
+deb=$(bash scripts/build-deb.sh 2>"$work/build-deb.log" | tail -n 1) ||
+  { tail -n 30 "$work/build-deb.log"; echo "ansible-test: build-deb.sh failed" >&2; exit 1; }
+[ -f "$deb" ] || { echo "ansible-test: build-deb.sh gave no .deb ($deb)" >&2; exit 1; }
+if dpkg-query -W -f='${Status}' "$(dpkg-deb -f "$deb" Package)" 2>/dev/null | grep -q 'install ok installed'; then
+  echo "ansible-test: $(dpkg-deb -f "$deb" Package) is installed already; purge it first (the test installs it)" >&2
+  exit 1
+fi
+package=$(dpkg-deb -f "$deb" Package)
+# The sample source comes from the development build (scripts/test.sh makes it in CI).
+[ -f build/build.ninja ] || bash scripts/build.sh >&2
+cmake --build build -j2 --target make-sample-source >/dev/null
+echo "ansible-test: $(basename "$deb") built ($((SECONDS - t)) s)"
+
 root="$work/root"
 mkdir -p "$root/home/Desktop" "$root/tmp" "$work/ansible-tmp"
 ./build/tools/make-sample-source "$work/source" >/dev/null
