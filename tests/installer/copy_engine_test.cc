@@ -346,10 +346,17 @@ TEST_F(CopyEngineTest, StopRequestEndsTheCopyBetweenFilesWhenConfirmed) {
   ASSERT_EQ(backend_->shown.size(), 1u);
   EXPECT_EQ(backend_->shown[0].id, "MSG_Message_FilesBeingCopied");
 
+  // The status box steps aside for the question and comes back after Continue.
   backend_->answer = [](ui::Dialog&) { return 1; };
   backend_->stop = true;
+  ui::StatusBoxCreate();
+  backend_->events.clear();
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst1"), 0, 0, ""), 0);
   EXPECT_EQ(backend_->shown.size(), 2u) << "Stop is asked about once per click";
+  ASSERT_GE(backend_->events.size(), 2u);
+  EXPECT_EQ(backend_->events[0], "hide");
+  EXPECT_EQ(backend_->events[1].substr(0, 4), "show");
+  EXPECT_TRUE(backend_->status_shown);
   EXPECT_EQ(ReadTestFile(Path("dst1/b.txt")), "b");
   EXPECT_EQ(CopyEngine().Cmd_Period, 0);
 

