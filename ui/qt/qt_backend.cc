@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <map>
@@ -580,6 +581,7 @@ struct QtBackend::Impl {
   bool latched = false;  // Control at the click that answered the last dialog
   bool stop = false;     // Stop clicked and not yet asked about
   bool busy = false;
+  bool close_first_dialog = qEnvironmentVariableIsSet("NUVEL_TEST_CLOSE_FIRST_DIALOG");
   std::unique_ptr<StatusWindow> status;
   std::unique_ptr<StripWindow> strip;
 };
@@ -599,6 +601,12 @@ int QtBackend::ModalDialog(Dialog& dialog) {
   ApplyLayoutDirection();
   ModelDialog window(dialog, impl_->latched);
   window.Build();
+  if (impl_->close_first_dialog) {
+    // The start-up benchmark's seam: the first dialog closes once it is drawn (the drawing is
+    // posted by show(), ahead of this timer).
+    impl_->close_first_dialog = false;
+    QTimer::singleShot(0, &window, [&window] { window.close(); });
+  }
   window.exec();
   return window.answer() ? window.answer() : kCloseBox;
 }
