@@ -126,9 +126,8 @@ int main(int argc, char** argv) {
   const int status = setup::RunSetup({.source = argv[1], .argv = {"bench_gui_gap"}});
   ticker.stop();
   ui::FinishDialogs();
-  std::printf("max_gap_ms=%lld copy_s=%.2f ticks=%lld status=%d\n",
-              static_cast<long long>(largest), copying_ms / 1000.0,
-              static_cast<long long>(ticks), status);
+  std::printf("max_gap_ms=%lld copy_s=%.2f ticks=%lld status=%d\n", static_cast<long long>(largest),
+              copying_ms / 1000.0, static_cast<long long>(ticks), status);
   std::printf("largest gap began at: %s\n", qPrintable(largest_at));
   return status == 0 && ticks > 0 ? 0 : 1;
 }

@@ -364,8 +364,8 @@ void ModelDialog::Build() {
         if (IsLabel(dialog_, i)) field_labels.push_back(label);
       }
       // A label stands at the top of a tall list, level with its first row.
-      line->addWidget(first, 0,
-                      dialog_.items[i + 1].kind == ItemKind::kList ? Qt::AlignTop : Qt::Alignment());
+      line->addWidget(
+          first, 0, dialog_.items[i + 1].kind == ItemKind::kList ? Qt::AlignTop : Qt::Alignment());
       line->addWidget(second, 1);
       rows_[dialog_.items[i + 1].number] = row;
       column->addWidget(row);

@@ -126,7 +126,8 @@ void KeySelectOnly(QDialog* window, int number, int row) {
   EXPECT_EQ(list->row(list->selectedItems().front()), row);
 }
 
-// ---- Running the Setup ----------------------------------------------------------------------------
+// ---- Running the Setup
+// ----------------------------------------------------------------------------
 
 using Answerer = std::function<void(QDialog*)>;
 
@@ -283,8 +284,8 @@ TEST_F(QtFlowTest, TheCourseIsUninstalledByClicking) {
   EXPECT_TRUE(fs::exists(root_.path("opt/Nuvel/records.ini")));
 }
 
-
-// ---- The keyboard alone --------------------------------------------------------------------------
+// ---- The keyboard alone
+// --------------------------------------------------------------------------
 
 // Answers as ClickToInstall does, with keys sent to the focused widget only: Return for the
 // default button, Tab and Space for any other, Tab, arrows and Space in the family list.
@@ -332,7 +333,8 @@ TEST_F(QtFlowTest, InstallAndUninstallWithTheKeyboardAlone) {
   EXPECT_FALSE(fs::exists(root_.path("opt/Nuvel/content") + "/" + kCourse));
 }
 
-// ---- Stop during a copy --------------------------------------------------------------------------
+// ---- Stop during a copy
+// --------------------------------------------------------------------------
 
 // Clicks Stop in the status box once, early in the copy of the course's content (after the
 // Install dialog), and answers the question that follows with `answer` (1 Continue, 2 Cancel);
@@ -398,8 +400,7 @@ TEST_F(QtStopTest, StopAsksAndContinueLetsTheCopyFinish) {
   StopOnce stop(1);
   std::vector<std::string> seen;
   EXPECT_EQ(RunDriven(
-                source_, [&](QDialog* window) { stop.Answer(window); }, seen,
-                [&] { stop.Tick(); }),
+                source_, [&](QDialog* window) { stop.Answer(window); }, seen, [&] { stop.Tick(); }),
             setup::kExitNormal);
   ASSERT_TRUE(stop.clicked()) << "the copy of the course never showed Stop";
   EXPECT_EQ(stop.asked(), 1) << "Stop was not asked about once";
@@ -412,8 +413,7 @@ TEST_F(QtStopTest, StopAndCancelEndTheRunWithNothingInstalled) {
   StopOnce stop(2);
   std::vector<std::string> seen;
   EXPECT_EQ(RunDriven(
-                source_, [&](QDialog* window) { stop.Answer(window); }, seen,
-                [&] { stop.Tick(); }),
+                source_, [&](QDialog* window) { stop.Answer(window); }, seen, [&] { stop.Tick(); }),
             setup::kExitIncomplete);
   ASSERT_TRUE(stop.clicked()) << "the copy of the course never showed Stop";
   EXPECT_EQ(stop.asked(), 1);
@@ -443,9 +443,9 @@ TEST_F(QtFlowTest, TheCloseBoxStepsBackThroughTheFlowAndEndsTheRun) {
     EXPECT_TRUE(window->close()) << name;
   };
   EXPECT_EQ(RunDriven(source_, close, seen), setup::kExitNormal);
-  EXPECT_EQ(seen, (std::vector<std::string>{"dialog-welcome", "dialog-install-options",
-                                            "dialog-family", "dialog-install-options",
-                                            "dialog-welcome"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"dialog-welcome", "dialog-install-options", "dialog-family",
+                                      "dialog-install-options", "dialog-welcome"}));
   EXPECT_EQ(Courses(), std::vector<std::string>{});
 }
 

@@ -119,12 +119,12 @@ void ShootDialogs(const std::string& picture, const std::string& source) {
 
   ShootNextDialog("checkbox");
   std::vector<int> checked{1, 0, 1};
-  ui::AskChecks({.message = "MSG_Message_Choose_Courses",
-                 .title = "Nuvel Setup",
-                 .buttons = {"MSG_Button_OK", "MSG_Button_Cancel"}},
-                {"English Foundations, Level 1", "English Foundations, Level 3",
-                 "Grammar Essentials"},
-                checked);
+  ui::AskChecks(
+      {.message = "MSG_Message_Choose_Courses",
+       .title = "Nuvel Setup",
+       .buttons = {"MSG_Button_OK", "MSG_Button_Cancel"}},
+      {"English Foundations, Level 1", "English Foundations, Level 3", "Grammar Essentials"},
+      checked);
 
   ShootNextDialog("listbox");
   int selected = 1;
