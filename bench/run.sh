@@ -8,6 +8,13 @@
 #   RUNS=9 bench/run.sh          timed runs per side (default 7)
 #   BUILD_DIR=... bench/run.sh   build folder (default build-bench; configured when it has no
 #                                build.ninja yet)
+#   ONLY=desktop bench/run.sh    only the two desktop measurements below
+#
+# The desktop interface (when the build has Qt; offscreen, no display needed): the start-up of
+# nuvel-setup to its Welcome on the sample source, timed by hyperfine (the test seam
+# NUVEL_TEST_CLOSE_FIRST_DIALOG closes the Welcome once it is drawn; target < 300 ms), and the
+# largest pause of the event loop during a copy (bench_gui_gap installs every course of a sample
+# source of GUI_MB [1000] MB through the flow while a timer ticks; target <= 100 ms).
 #
 # Sizes (defaults in brackets): BIG_FILES [2000] BIG_MB [500] SMALL_FILES [20000]
 # SMALL_KB [4, the mean file size] ZIP_FILES [1500] ZIP_TREE_MB [450: a quarter text-like, it
@@ -42,6 +49,7 @@ ZIP_FILES=${ZIP_FILES:-1500}
 ZIP_TREE_MB=${ZIP_TREE_MB:-450}
 DOWNLOAD_MB=${DOWNLOAD_MB:-1024}
 INSTALL_MB=${INSTALL_MB:-600}
+GUI_MB=${GUI_MB:-1000}
 MEMORY_TARGET_MB=64
 
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then
@@ -50,6 +58,11 @@ if [ ! -f "$BUILD_DIR/build.ninja" ]; then
 fi
 ninja -C "$BUILD_DIR" bench_copy bench_registry bench_download nuvel-setup make-sample-source \
   >/dev/null
+HAVE_QT=""
+if ninja -C "$BUILD_DIR" -t targets all | grep -q '^bench_gui_gap:'; then
+  ninja -C "$BUILD_DIR" bench_gui_gap >/dev/null
+  HAVE_QT=yes
+fi
 BENCH="$BUILD_DIR/bench/bench_copy"
 REGISTRY="$BUILD_DIR/bench/bench_registry"
 DOWNLOADER="$BUILD_DIR/bench/bench_download"
@@ -157,6 +170,60 @@ compare() {
   printf '%s|%s|%.3f|%.3f|%.2f|%s|%.1f|%s\n' "$name" "$label" "$ref_s" "$ours_s" "$ratio" \
     "$target" "$(calc "$rss_kb / 1024")" "${MEMORY_LIMIT_MB:-$MEMORY_TARGET_MB}" >>"$WORK/results"
 }
+
+# desktop_benchmarks: the start-up to the Welcome and the largest event-loop pause of a copy,
+# each in a machine of its own whose download server refuses at once (no name look-up).
+desktop_benchmarks() {
+  machine() {
+    mkdir -p "$1/home" "$1/tmp" "$1/opt/Nuvel"
+    printf '[Records]\r\ndownloadaddress=http://127.0.0.1:1/softwareupdates/courses2\r\n' \
+      >"$1/opt/Nuvel/records.ini"
+  }
+  "$BUILD_DIR/tools/make-sample-source" "$WORK/desktop-src" >/dev/null
+  machine "$WORK/desktop-start"
+  echo "desktop: start-up to the Welcome ..." >&2
+  env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen NUVEL_TEST_CLOSE_FIRST_DIALOG=1 \
+    NUVEL_SYSROOT="$WORK/desktop-start" HOME="$WORK/desktop-start/home" \
+    TMPDIR="$WORK/desktop-start/tmp" XDG_RUNTIME_DIR="$WORK/desktop-start/tmp" \
+    hyperfine -N -w 3 -r "$((RUNS * 3))" --export-json "$WORK/start.json" \
+    "$BUILD_DIR/setup/nuvel-setup --ui qt --source $WORK/desktop-src" >/dev/null 2>&1
+  START_MS=$(python3 -c 'import json, sys; r = json.load(open(sys.argv[1]))["results"][0]
+print("%.1f %.1f" % (r["mean"] * 1000, r["stddev"] * 1000))' "$WORK/start.json")
+
+  echo "desktop: event-loop pauses during a copy of a $GUI_MB MB source ..." >&2
+  "$BUILD_DIR/tools/make-sample-source" --force --content-mb "$GUI_MB" "$WORK/desktop-src" \
+    >/dev/null
+  machine "$WORK/desktop-copy"
+  sync
+  GAP_LINE=$(env -u DISPLAY -u WAYLAND_DISPLAY NUVEL_SYSROOT="$WORK/desktop-copy" \
+    HOME="$WORK/desktop-copy/home" TMPDIR="$WORK/desktop-copy/tmp" \
+    XDG_RUNTIME_DIR="$WORK/desktop-copy/tmp" "$BUILD_DIR/bench/bench_gui_gap" \
+    "$WORK/desktop-src" 2>/dev/null | head -n 1)
+  GAP_MB=$(du -sm "$WORK/desktop-copy/opt/Nuvel/content" | cut -f1)
+  rm -rf "$WORK/desktop-copy" "$WORK/desktop-start" "$WORK/desktop-src"
+}
+
+# print_desktop: the two desktop lines of the report.
+print_desktop() {
+  local mean stddev gap verdict
+  read -r mean stddev <<<"$START_MS"
+  verdict=ok
+  if is_true "$mean >= 300"; then verdict=SLOW; fi
+  printf '%-48s %10s ms (sd %s)  target < 300 ms  %s\n' "desktop start-up to the Welcome" \
+    "$mean" "$stddev" "$verdict"
+  gap=$(sed -n 's/.*max_gap_ms=\([0-9]*\).*/\1/p' <<<"$GAP_LINE")
+  verdict=ok
+  if [ -z "$gap" ] || [ "$gap" -gt 100 ]; then verdict=SLOW; fi
+  printf '%-48s %10s ms  target <= 100 ms  %s  (%s)\n' \
+    "largest GUI pause, copying $GAP_MB MB" "${gap:-?}" "$verdict" "$GAP_LINE"
+}
+
+if [ -n "$HAVE_QT" ]; then desktop_benchmarks; fi
+if [ "${ONLY:-}" = desktop ]; then
+  [ -n "$HAVE_QT" ] || { echo "this build has no desktop interface" >&2; exit 1; }
+  print_desktop
+  exit 0
+fi
 
 echo "generating trees in $WORK ..." >&2
 "$BENCH" make-tree "$WORK/big" "$BIG_FILES" $((BIG_MB * 1024 * 1024)) 1
@@ -279,6 +346,7 @@ done <"$WORK/results"
 printf '%-38s %-9s %10.4f %10.4f %7.2f %7s %14s\n' "copy registry, 2 x 20,000 checks" "std::set" \
   "$(calc "$reg_ref / 1000")" "$(calc "$reg_ours / 1000")" "$(calc "$reg_ours / $reg_ref")" \
   "info" "-"
+if [ -n "$HAVE_QT" ]; then print_desktop; fi
 echo
 echo "medians of $RUNS alternating warm runs on $FS_NOTE; peak memory is the largest of our" \
   "runs ($([ -n "$TIME_BIN" ] && echo "/usr/bin/time -v" || echo "getrusage"))"

@@ -50,10 +50,12 @@ bool Excluded(const std::string& relative, const std::string& name) {
 }
 
 // A pending quit signal is served here too (it ends the run), so that a copy without a status
-// box to pump events still stops between two files.
+// box to pump events still stops between two files. A click on Stop is asked about first: a
+// long copy is not thrown away by a slip of the mouse.
 bool StopWanted() {
   platform::ServiceQuitSignal();
-  return base::Run().quitFlag != 0 || ui::CurrentBackend().StopRequested();
+  if (base::Run().quitFlag != 0) return true;
+  return ui::CurrentBackend().StopRequested() && ui::StatusBoxAskToStop();
 }
 
 // One folder copy: the walk over the source with its filters, the registry and the progress.

@@ -502,10 +502,7 @@ int CFDownloadFile(const std::string& localDir, std::string fileName, const std:
   while (state.gDownloadFile) {
     if (base::Run().quitFlag) break;
     if (ui::CurrentBackend().StopRequested()) {
-      ui::StatusBoxHide();
-      if (ui::Ask({.message = "MSG_Message_FilesBeingCopied",
-                   .title = "MSG_Message_FilesBeingCopied",
-                   .buttons = {"MSG_Dialog_Button_Continue", "MSG_Button_Cancel"}}) == 2) {
+      if (ui::StatusBoxAskToStop()) {
         state.gDownloadInterrupted = 1;
         break;
       }

@@ -6,6 +6,7 @@
 #include "base/strings.h"
 #include "platform/events.h"
 #include "platform/run_reset.h"
+#include "ui/prompts.h"
 #include "ui/run_report.h"
 
 namespace nuvel::ui {
@@ -99,6 +100,15 @@ void StatusBoxProgress(double fraction) {
   ReportProgress(fraction, StatusBox().box.text);
   RedrawBox();
   platform::PumpEvents();
+}
+
+bool StatusBoxAskToStop() {
+  StatusBoxHide();
+  bool stop = Ask({.message = "MSG_Message_FilesBeingCopied",
+                   .title = "MSG_Message_FilesBeingCopied",
+                   .buttons = {"MSG_Dialog_Button_Continue", "MSG_Button_Cancel"}}) == 2;
+  if (!stop && StatusBox().exists) StatusBoxUpdate(nullptr, nullptr, nullptr);
+  return stop;
 }
 
 void StatusBoxRemoveProgress() {

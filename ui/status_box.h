@@ -40,6 +40,10 @@ int GetStatusBoxVisible();
 
 /// Shows the progress bar at `fraction` (0..1); RemoveProgress takes it away.
 void StatusBoxProgress(double fraction);
+/// After the user clicked Stop during a copy or a download: hides the box and asks whether to
+/// stop (MSG_Message_FilesBeingCopied with Continue / Cancel). True when the user chose to stop;
+/// otherwise the box is shown again and the work goes on.
+bool StatusBoxAskToStop();
 void StatusBoxRemoveProgress();
 
 int TCPStatusBoxCreate();

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/ascii.h"
@@ -36,7 +37,8 @@ using nuvel::testing::WriteTestFile;
 
 class StoppableBackend : public ui::testing::FakeBackend {
  public:
-  bool StopRequested() override { return stop; }
+  // One click on Stop is reported once, as the desktop reports it.
+  bool StopRequested() override { return std::exchange(stop, false); }
   bool stop = false;
 };
 
@@ -331,13 +333,33 @@ TEST_F(CopyEngineTest, FilesOfAnInterruptedCopyAreRemoved) {
   EXPECT_TRUE(Logged("Removed the file of an interrupted copy: " + Path("dst/sub/gone.bin")));
 }
 
-TEST_F(CopyEngineTest, StopRequestEndsTheCopyBetweenFiles) {
+// Stop is asked about (Continue / Cancel); Cancel ends the copy between two files, Continue
+// lets it finish. A quit ends it without asking.
+TEST_F(CopyEngineTest, StopRequestEndsTheCopyBetweenFilesWhenConfirmed) {
   WriteTestFile(Path("src/a.txt"), "a");
+  WriteTestFile(Path("src/b.txt"), "b");
+  backend_->answer = [](ui::Dialog&) { return 2; };
   backend_->stop = true;
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst"), 0, 0, ""), kCopyStopped);
   EXPECT_EQ(CopyEngine().Cmd_Period, 1);
   EXPECT_FALSE(platform::Exists(Path("dst/a.txt")));
-  backend_->stop = false;
+  ASSERT_EQ(backend_->shown.size(), 1u);
+  EXPECT_EQ(backend_->shown[0].id, "MSG_Message_FilesBeingCopied");
+
+  // The status box steps aside for the question and comes back after Continue.
+  backend_->answer = [](ui::Dialog&) { return 1; };
+  backend_->stop = true;
+  ui::StatusBoxCreate();
+  backend_->events.clear();
+  EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst1"), 0, 0, ""), 0);
+  EXPECT_EQ(backend_->shown.size(), 2u) << "Stop is asked about once per click";
+  ASSERT_GE(backend_->events.size(), 2u);
+  EXPECT_EQ(backend_->events[0], "hide");
+  EXPECT_EQ(backend_->events[1].substr(0, 4), "show");
+  EXPECT_TRUE(backend_->status_shown);
+  EXPECT_EQ(ReadTestFile(Path("dst1/b.txt")), "b");
+  EXPECT_EQ(CopyEngine().Cmd_Period, 0);
+
   base::Run().quitFlag = 1;
   EXPECT_EQ(XcopyFilesWithScrollBar(Path("src"), Path("dst2"), 0, 0, ""), kCopyStopped);
   EXPECT_FALSE(platform::Exists(Path("dst2/a.txt")));

@@ -16,6 +16,10 @@
 //
 // Widgets carry object names that tests find them by: "item<N>" for the item numbered N,
 // "status", "status-stop", "status-progress", "strip", and the dialog is "dialog-<name>".
+// Test seam: with NUVEL_TEST_CLOSE_FIRST_DIALOG set, the first dialog of the run is closed as
+// soon as it is drawn (its close box answers), so that a benchmark can time the start-up to the
+// Welcome with the real program.
+//
 // This header needs no Qt headers: only ui/qt/ includes them.
 #pragma once
 

@@ -184,6 +184,8 @@ TEST(QtDialogTest, TypedFieldsAreWrittenBackAndPasswordsAreMasked) {
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
     // The label carries the field as its buddy, so Alt+letter and screen readers find it.
     EXPECT_EQ(Item<QLabel>(window, 5)->buddy(), password);
+    // The fields start at one edge although their labels differ in length.
+    EXPECT_EQ(name->mapTo(window, QPoint(0, 0)).x(), password->mapTo(window, QPoint(0, 0)).x());
     name->selectAll();
     QTest::keyClicks(name, "bob@school.example");
     QTest::keyClicks(password, "s3cret");
