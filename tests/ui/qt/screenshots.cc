@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "base/run_state.h"
 #include "base/strings.h"
 #include "platform/run_reset.h"
 #include "records/install_options.h"
@@ -89,6 +90,8 @@ void TypePasswords(QDialog* dialog) {
 }
 
 void ShootWelcomeAndOptions(const std::string& picture) {
+  // The flow names the courseware before its Welcome; the picture shows the same text.
+  base::Run().szCoursewareName = "Nuvel";
   ShootNextDialog("welcome");
   setup::Prompt_Welcome(picture);
   ShootNextDialog("install-options");
