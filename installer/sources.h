@@ -189,9 +189,9 @@ int CheckAvailSpace(const std::string& path, std::uint64_t bytesNeeded);
 // ---- Messages --------------------------------------------------------------------------------
 
 /// Finds engine.luc in the source's "install/data", then "install/data/support", then the one
-/// shipped with the program (platform::ShippedDataFile); copies it into the local system folder and opens that copy in slot 0
-/// (closing what slot 0 held). When the copy fails the file is opened where it was found.
-/// Returns 1 when a message file was opened, else 0.
+/// shipped with the program (platform::ShippedDataFile); copies it into the local system folder and
+/// opens that copy in slot 0 (closing what slot 0 held). When the copy fails the file is opened
+/// where it was found. Returns 1 when a message file was opened, else 0.
 int SetupOpenLocalLoc();
 
 }  // namespace nuvel::installer

@@ -139,8 +139,9 @@ TEST_F(DesktopScenarioTest, RunAsRootTheApplicationMenuGetsLaunchersUntilUninsta
             "Education;Languages;");
   EXPECT_EQ(ReadTestFile(other_menu + "/nuvel-student.desktop"), foreign);
 
-  run = Setup("welcome -> 4\nuninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 1\n"
-              "prompt:Complete! -> 1\n");
+  run = Setup(
+      "welcome -> 4\nuninstall -> 5\nprompt:MSG_Message_UninstallAllServer -> 1\n"
+      "prompt:Complete! -> 1\n");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_FALSE(fs::exists(Installed()));
   EXPECT_TRUE(Entries(local_menu).empty());
@@ -157,15 +158,16 @@ TEST_F(DesktopScenarioTest, TheMenuFolderIsTheFirstWritableDataFolder) {
   fs::create_directories(readonly_share + "/applications");
   fs::create_directories(writable_share);
   const Env env = {{"NUVEL_TEST_ADMINISTRATOR", "1"},
-             {"XDG_DATA_DIRS", "relative/share:/ro/share:/rw/share/"},
-             {"NUVEL_READONLY_FOLDERS", readonly_share + "/applications"}};
+                   {"XDG_DATA_DIRS", "relative/share:/ro/share:/rw/share/"},
+                   {"NUVEL_READONLY_FOLDERS", readonly_share + "/applications"}};
   RunResult run = Setup(kInstallLevel3, env);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(fs::is_empty(readonly_share + "/applications"));
   EXPECT_EQ(Entries(writable_share + "/applications"),
             (std::set<std::string>{"nuvel-student.desktop", "nuvel-teacher.desktop"}));
 
-  run = Setup(kInstallGrammar, {{"NUVEL_TEST_ADMINISTRATOR", "1"}, {"XDG_DATA_DIRS", "/nowhere/share"}});
+  run = Setup(kInstallGrammar,
+              {{"NUVEL_TEST_ADMINISTRATOR", "1"}, {"XDG_DATA_DIRS", "/nowhere/share"}});
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_FALSE(fs::exists(sysroot_.path("nowhere")));
 }
@@ -303,8 +305,8 @@ TEST_F(DesktopScenarioTest, QuitSignalWhileWelcomeWaitsOnTheTerminalEndsTheRun) 
   EXPECT_NE(setup.screen.find("[1] Install  [2] Quit  [4] Uninstall"), std::string::npos)
       << setup.screen;
   ::kill(setup.pid, SIGTERM);
-  ASSERT_TRUE(setup.EndedWithStatus(seconds(10), 128 + SIGTERM))
-      << "no end on the signal:\n" << setup.screen;
+  ASSERT_TRUE(setup.EndedWithStatus(seconds(10), 128 + SIGTERM)) << "no end on the signal:\n"
+                                                                 << setup.screen;
   std::string log = Log();
   std::size_t quit_line =
       log.find("Quit event received (signal " + std::to_string(SIGTERM) + ")\r\n");
