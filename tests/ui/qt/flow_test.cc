@@ -21,6 +21,7 @@
 
 #include "base/profile_file.h"
 #include "base/strings.h"
+#include "platform/events.h"
 #include "platform/run_reset.h"
 #include "setup/driver.h"
 #include "tests/support/test_env.h"
@@ -172,7 +173,16 @@ int RunDriven(const std::string& source, const Answerer& answer, std::vector<std
     if (tick) tick();
   });
   driver.start(20);
+  // The tick also runs at every turn the core gives the event loop, so that a short copy on a
+  // busy machine cannot slip past between two timer turns.
+  if (tick) {
+    platform::SetEventPump([&] {
+      ui::CurrentBackend().PumpEvents();
+      tick();
+    });
+  }
   int status = setup::RunSetup({.source = source, .argv = {"nuvel-setup"}});
+  if (tick) platform::SetEventPump([] { ui::CurrentBackend().PumpEvents(); });
   driver.stop();
   platform::ResetRunState();
   return status;
